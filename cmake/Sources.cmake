@@ -1,0 +1,15 @@
+# Collects a folder's sources: portable files always, *_win32.cpp only for Windows and
+# *_posix.cpp only elsewhere, so that each platform twin sits beside its portable file.
+function(veltrane_sources out dir)
+    file(GLOB all CONFIGURE_DEPENDS ${dir}/*.cpp)
+    set(result "")
+    foreach(f IN LISTS all)
+        if(f MATCHES "_win32\\.cpp$" AND NOT WIN32)
+            continue()
+        elseif(f MATCHES "_posix\\.cpp$" AND WIN32)
+            continue()
+        endif()
+        list(APPEND result ${f})
+    endforeach()
+    set(${out} ${result} PARENT_SCOPE)
+endfunction()

@@ -1,0 +1,55 @@
+#include "base/errors.h"
+
+#include <cstring>
+
+#include "base/format_string.h"
+
+namespace {
+
+char* NewEmptyText() {
+    char* text = new char[1];
+    text[0] = '\0';
+    return text;
+}
+
+}  // namespace
+
+Exception::Exception(const char* message, bool ownsMessage, int32_t code)
+    : ownsMessage(ownsMessage), message(message), details(NewEmptyText()), code(code) {}
+
+void DestroyException(Exception* e) {
+    if (e == nullptr) {
+        return;
+    }
+    if (e->ownsMessage) {
+        delete[] e->message;
+    }
+    delete[] e->details;
+    delete e;
+}
+
+Exception* TakeOverException(Exception* e) {
+    Exception* taken = new Exception(e->message, e->ownsMessage, e->code);
+    // The new object's constructor made its own empty details; take the old ones instead.
+    delete[] taken->details;
+    taken->details = e->details;
+    e->ownsMessage = false;
+    e->details = nullptr;
+    DestroyException(e);
+    return taken;
+}
+
+std::string ExceptionText(const Exception& e) {
+    if (e.details == nullptr) {
+        return e.message ? e.message : "";
+    }
+    return FormatToString("%s\r\n%s", {e.message, static_cast<const char*>(e.details)});
+}
+
+void ThrowError(const char* format, int32_t line) {
+    throw new Exception(FormatString(format, line), true, -1);
+}
+
+void ThrowFixed(const char* text) {
+    throw new Exception(text, false, -1);
+}

@@ -1,0 +1,46 @@
+#pragma once
+// The one error type of the program and its helpers. Errors are created with new,
+// thrown as Exception*, and whoever catches one shows it and calls DestroyException.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct Exception {
+    Exception(const char* message, bool ownsMessage, int32_t code);
+    Exception(const Exception&) = delete;
+    Exception& operator=(const Exception&) = delete;
+
+    bool ownsMessage;
+    const char* message;
+    char* details;
+    int32_t code;
+
+private:
+    friend void DestroyException(Exception*);
+    friend Exception* TakeOverException(Exception*);
+    ~Exception() = default;
+};
+
+// Frees the message (when owned), the details and the object itself. Accepts null.
+void DestroyException(Exception* e);
+
+// Moves the texts of `e` into a new Exception and frees `e`; used by handlers that clean
+// up before they throw an error on.
+Exception* TakeOverException(Exception* e);
+
+// The text an error box shows: the message, CR LF, then the details.
+std::string ExceptionText(const Exception& e);
+
+// Owns a caught Exception* for the rest of a scope.
+struct ExceptionDeleter {
+    void operator()(Exception* e) const { DestroyException(e); }
+};
+using ExceptionOwner = std::unique_ptr<Exception, ExceptionDeleter>;
+
+// Throws a new Exception in the program's standard error form: `format` holds one "%i"
+// for the line number, e.g. "error in A::B: what\r\nfile: winmain\r\nline: %i".
+[[noreturn]] void ThrowError(const char* format, int32_t line);
+
+// Throws a new Exception carrying a fixed text that it does not own.
+[[noreturn]] void ThrowFixed(const char* text);
