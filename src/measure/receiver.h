@@ -1,0 +1,76 @@
+#pragma once
+// The receiving engine: a worker thread that receives test packets on a local endpoint,
+// counts them and analyses the first packet of each group.
+
+#include <atomic>
+#include <cstdint>
+
+#include "base/clock.h"
+#include "base/udp_socket.h"
+#include "measure/receiver_statistics.h"
+#include "measure/shared_statistics.h"
+#include "measure/worker_observer.h"
+#include "measure/worker_thread.h"
+
+class LogSink;
+
+// The receiver's settings, read by the front end and handed over at start.
+struct ReceiverSettings {
+    Endpoint local = Endpoint::Ipv4(0, 13014);  // port 0: the system picks one (see LocalPort)
+    uint32_t packetSize = 192;                  // receive buffer size, raised to 32
+};
+
+// The receive loop's accounting of one datagram of `length` bytes (negative: a failed
+// receive, which counts nothing): carries out a pending reset, counts the bytes, analyses
+// the first packet of a group and publishes the changes.
+void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
+                             const uint8_t* datagram,
+                             int64_t length,
+                             Clock& clock,
+                             LogSink* logSink);
+
+// Owns the receiver thread, its socket, its stop flag and its statistics.
+class Receiver {
+  public:
+    explicit Receiver(WorkerObserver& observer, LogSink* logSink = nullptr, Clock& clock = SystemClock());
+    ~Receiver();  // stops a running receiver and joins its thread
+    Receiver(const Receiver&) = delete;
+    Receiver& operator=(const Receiver&) = delete;
+
+    // Starts the thread (the statistics carry over); throws "thread already started" while one runs.
+    void Start(const ReceiverSettings& settings);
+
+    // Asks the thread to stop, waits up to 1000 ms, then closes its socket to release the
+    // blocked receive and waits up to 1000 ms more. Throws "thread was not started" when none runs.
+    void Stop();
+
+    bool Running() const { return thread_.Running(); }
+
+    // Zeroes the statistics: at once for readers, and in the thread before its next datagram.
+    void ResetStatistics();
+
+    // An untorn copy of the published statistics (any thread).
+    ReceiverStatistics Statistics() const { return statistics_.Snapshot(); }
+
+    // The published histogram, kHistogramBins values that the receiver thread updates in
+    // place; read each with LoadShared.
+    const double* PublishedHistogram() const { return statistics_.Published().jitterHistogram; }
+
+    // The port the current run's socket is bound to; 0 before it is bound.
+    uint16_t LocalPort() const { return localPort_.load(); }
+
+  private:
+    void ReceiverThreadProc(const ReceiverSettings& settings);
+    void ReceiverThreadEntry(const ReceiverSettings& settings);
+    void ReceivePacket(SocketHandle socket, uint8_t* buffer, uint32_t bufferSize);
+    void CloseReceiverSocket();
+
+    WorkerObserver& observer_;
+    LogSink* logSink_;
+    Clock& clock_;
+    std::atomic<bool> receiverStopFlag_{false};
+    std::atomic<SocketHandle> receiverSocket_{kNoSocket};
+    std::atomic<uint16_t> localPort_{0};
+    SharedStatistics<ReceiverStatistics> statistics_;
+    WorkerThread thread_;  // last: joined before the members above go away
+};

@@ -1,0 +1,25 @@
+#pragma once
+// Turns each analysed packet into jitter, absolute delay, loss figures and the histogram.
+
+#include <cstdint>
+
+#include "measure/receiver_statistics.h"
+
+struct Clock;
+class LogSink;
+
+// The histogram bin of a jitter sample in ms: 0.2 ms bins from -40 ms, clamped to 0..399;
+// a non-finite sample goes to bin 0.
+int JitterBin(double jitterMs);
+
+// Folds one jitter sample into the minimum, maximum, mean square and histogram. When
+// `publishedHistogram` is given, each decayed bin is also stored there (relaxed atomic).
+void AddJitterSample(ReceiverStatistics& statistics, double jitterMs, double* publishedHistogram = nullptr);
+
+// Analyses one datagram that IsAnalysedPacket accepted, reading the local arrival time and
+// the watchdog's times from `clock`.
+void AnalyzeReceivedPacket(ReceiverStatistics& statistics,
+                           const uint8_t* packet,
+                           Clock& clock,
+                           LogSink* logSink,
+                           double* publishedHistogram = nullptr);

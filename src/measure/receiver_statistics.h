@@ -1,0 +1,39 @@
+#pragma once
+// The receiver's statistics record (jitter, delay, loss, histogram) and its display text.
+
+#include <cstdint>
+#include <string>
+
+inline constexpr int kHistogramBins = 400;
+
+// What the receiver measured since the last reset; all-zero is the reset state.
+struct ReceiverStatistics {
+    int64_t bytesReceived = 0;                    // every datagram received, analysed or not
+    int64_t firstGroupNumber = 0;                 // group number of the reference packet
+    int64_t lastGroupNumber = 0;                  // group number of the latest analysed packet
+    int32_t analysedCount = 0;                    // analysed packets, the reference included
+    double jitterHistogram[kHistogramBins] = {};  // decaying jitter distribution, -40..40 ms
+    bool referenceSet = false;
+    double minJitter = 0;           // ms
+    double maxJitter = 0;           // ms
+    double jitterMeanSquare = 0;    // ms^2
+    double maxAbsDelay = 0;         // ms
+    double absDelayMeanSquare = 0;  // ms^2
+    double absDelayMean = 0;        // ms
+    int64_t lastSendCounter = 0;
+    int64_t lastLocalCounter = 0;
+    int64_t firstSendCounter = 0;
+    int64_t firstLocalCounter = 0;
+    // Not shown by the dialog: order counts for the command line tool.
+    int64_t highestGroupNumber = 0;  // largest group number analysed
+    int64_t outOfOrderCount = 0;     // analysed packets whose group number was below the largest
+    int64_t duplicateCount = 0;      // analysed packets repeating the latest or largest group number
+};
+
+// The text of the receiver statistics box (CR LF line breaks).
+std::string ReceiverStatisticsText(const ReceiverStatistics& statistics);
+
+// Field-wise relaxed atomic copies, for a record one thread writes while another reads.
+// StoreSharedRecord leaves the histogram out unless `withHistogram`.
+void StoreSharedRecord(ReceiverStatistics& to, const ReceiverStatistics& from, bool withHistogram = true);
+ReceiverStatistics LoadSharedRecord(const ReceiverStatistics& from);

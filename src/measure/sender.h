@@ -1,0 +1,80 @@
+#pragma once
+// The sending engine: a worker thread that sends one group of test packets per period to
+// a destination and keeps the sender statistics.
+
+#include <atomic>
+#include <cstdint>
+
+#include "base/clock.h"
+#include "base/udp_socket.h"
+#include "measure/sender_statistics.h"
+#include "measure/shared_statistics.h"
+#include "measure/worker_observer.h"
+#include "measure/worker_thread.h"
+
+class LogSink;
+
+// The sender's settings, read by the front end and handed over at start.
+struct SenderSettings {
+    uint32_t bufferSizeKB = 0;  // socket send buffer in KB; 0 keeps the system's size
+    Endpoint destination = Endpoint::Ipv4(0x7F000001, 13014);
+    uint32_t packetSize = 192;  // raised to 32 by the engine
+    uint32_t periodMs = 10;     // pause after each group
+    int32_t packetsPerPeriod = 100;
+};
+
+// What SendPacket works on during one run.
+struct SendContext {
+    UdpSocket& socket;
+    const Endpoint& destination;
+    uint8_t* packet;  // the run's packet buffer of packetSize bytes
+    uint32_t packetSize;
+    SenderStatistics& statistics;
+    Clock& clock;
+    LogSink* logSink;
+};
+
+// Writes the header of one packet, sends it, times the send and folds the outcome into the
+// statistics. Throws the "WSASendTo failed" error when the send fails other than by a full buffer.
+void SendPacket(SendContext& context, int32_t indexInGroup, int64_t groupNumber);
+
+// Owns the sender thread, its stop flag and its statistics.
+class Sender {
+  public:
+    explicit Sender(SenderObserver& observer, LogSink* logSink = nullptr, Clock& clock = SystemClock());
+    ~Sender();  // stops a running sender and joins its thread
+    Sender(const Sender&) = delete;
+    Sender& operator=(const Sender&) = delete;
+
+    // Clears the statistics and starts the thread; throws "thread already started" while one runs.
+    void Start(const SenderSettings& settings);
+
+    // Asks the thread to stop and waits for it without a time-out; throws "thread was not
+    // started" when none runs (also after it ended by an error).
+    void Stop();
+
+    bool Running() const { return thread_.Running(); }
+
+    // While running: the thread clears its statistics before its next packet, and
+    // Statistics() reads zeros at once. While stopped: clears them now.
+    void ResetStatistics();
+
+    // The statistics as last published (once per period and at the end of the run).
+    SenderStatistics Statistics() const { return statistics_.Snapshot(); }
+
+    // The packet size of the current or last run (at least 32), 0 before the first run.
+    uint32_t PacketSize() const { return packetSize_.load(); }
+
+  private:
+    void SenderThreadProc(const SenderSettings& settings);
+    void SenderThreadEntry(const SenderSettings& settings);
+    void RunPacingLoop(SendContext& context, int32_t packetsPerPeriod, uint32_t periodMs);
+
+    SenderObserver& observer_;
+    LogSink* logSink_;
+    Clock& clock_;
+    std::atomic<bool> senderStopFlag_{true};
+    std::atomic<uint32_t> packetSize_{0};
+    SharedStatistics<SenderStatistics> statistics_;
+    WorkerThread thread_;  // last: joined before the members above go away
+};

@@ -1,0 +1,22 @@
+#pragma once
+// The sender's statistics record and its display text.
+
+#include <cstdint>
+#include <string>
+
+// What the sender measured in its current run; all-zero is the reset state.
+struct SenderStatistics {
+    double maxSendDelay = 0;       // ms, longest single send call
+    double maxSendGroupDelay = 0;  // ms, longest time to send one whole group
+    double meanSendDelay = 0;      // ms, smoothed send-call time
+    int32_t wouldBlockCount = 0;   // sends refused because the socket buffer was full
+    int64_t sentPackets = 0;       // sends that succeeded
+    double duration = 0;           // s, since the current run's pacing loop began
+};
+
+// The text of the sender statistics box (CR LF line breaks).
+std::string SenderStatisticsText(const SenderStatistics& statistics, uint32_t packetSize);
+
+// Field-wise relaxed atomic copies, for a record one thread writes while another reads.
+void StoreSharedRecord(SenderStatistics& to, const SenderStatistics& from);
+SenderStatistics LoadSharedRecord(const SenderStatistics& from);

@@ -1,0 +1,33 @@
+#pragma once
+// The UDP test packet: a 32-byte little-endian header followed by filler up to the
+// packet size.
+
+#include <cstdint>
+
+struct Clock;
+
+inline constexpr uint32_t kPacketHeaderSize = 32;
+
+// The header fields of one test packet.
+struct TestPacketHeader {
+    int32_t indexInGroup = 0;
+    int64_t groupNumber = 0;
+    int64_t sendCounter = 0;
+    int64_t counterFrequency = 0;
+};
+
+// The datagram length for a packet size setting: the setting, raised to the header size.
+uint32_t EffectivePacketSize(uint32_t packetSizeSetting);
+
+// Writes the header into the first 32 bytes of `packet`: the index and group number, then
+// the clock's counter and frequency, read in that order. Padding and filler are untouched.
+void WritePacketHeader(uint8_t* packet, int32_t indexInGroup, int64_t groupNumber, Clock& clock);
+
+// Writes all four header fields as given (for tests and tools).
+void WritePacketHeader(uint8_t* packet, const TestPacketHeader& header);
+
+// Reads the header from the first 32 bytes of `packet`.
+TestPacketHeader ReadPacketHeader(const uint8_t* packet);
+
+// True for a datagram that is analysed: at least 32 bytes long and the first of its group.
+bool IsAnalysedPacket(const uint8_t* datagram, int64_t length);
