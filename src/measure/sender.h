@@ -69,6 +69,7 @@ class Sender {
     void SenderThreadProc(const SenderSettings& settings);
     void SenderThreadEntry(const SenderSettings& settings);
     void RunPacingLoop(SendContext& context, int32_t packetsPerPeriod, uint32_t periodMs);
+    void PublishFinalStatistics();
 
     SenderObserver& observer_;
     LogSink* logSink_;

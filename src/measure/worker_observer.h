@@ -3,6 +3,7 @@
 // call comes on the worker thread.
 
 #include <cstdint>
+#include <functional>
 
 struct Exception;
 struct SenderStatistics;
@@ -27,3 +28,11 @@ class SenderObserver : public WorkerObserver {
     // (which may be waiting for the sender to stop): post the text instead.
     virtual void DisplaySenderStatistics(const SenderStatistics& statistics, uint32_t packetSize) = 0;
 };
+
+// Runs a worker thread's body, then `afterBody` (if any); an error that ended the body is
+// then reported to `observer` (`unknownErrorText` for exceptions of other types). Nothing
+// escapes.
+void RunWorkerBody(WorkerObserver& observer,
+                   const char* unknownErrorText,
+                   const std::function<void()>& body,
+                   const std::function<void()>& afterBody = {});

@@ -1,0 +1,26 @@
+#include "base/clock.h"
+
+int64_t CounterDifference(int64_t end, int64_t start) {
+    // Unsigned arithmetic wraps instead of overflowing, so counter values from a foreign
+    // packet can never make the subtraction undefined.
+    return static_cast<int64_t>(static_cast<uint64_t>(end) - static_cast<uint64_t>(start));
+}
+
+double ElapsedMs(int64_t start, int64_t end, int64_t frequency) {
+    return static_cast<double>(CounterDifference(end, start)) / static_cast<double>(frequency) * 1000.0;
+}
+
+namespace {
+
+class SystemCounterClock final : public Clock {
+  public:
+    int64_t Counter() override { return QueryCounter(); }
+    int64_t Frequency() override { return QueryCounterFrequency(); }
+};
+
+}  // namespace
+
+Clock& SystemClock() {
+    static SystemCounterClock clock;
+    return clock;
+}

@@ -1,0 +1,23 @@
+#include <windows.h>
+
+#include "base/clock.h"
+
+int64_t QueryCounter() {
+    LARGE_INTEGER value;
+    QueryPerformanceCounter(&value);
+    return value.QuadPart;
+}
+
+int64_t QueryCounterFrequency() {
+    LARGE_INTEGER value;
+    QueryPerformanceFrequency(&value);
+    return value.QuadPart;
+}
+
+uint32_t TickCountMs() {
+    return GetTickCount();
+}
+
+void SleepMs(uint32_t ms) {
+    Sleep(ms);
+}

@@ -1,0 +1,116 @@
+#include "base/udp_socket.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "base/socket_api.h"
+#include "base/socket_library.h"
+
+static_assert(sizeof(sockaddr_storage) <= 128, "Endpoint storage too small");
+
+Endpoint Endpoint::Ipv4(uint32_t hostOrderAddress, uint16_t port) {
+    Endpoint endpoint;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(hostOrderAddress);
+    std::memcpy(endpoint.storage_, &address, sizeof(address));
+    endpoint.length_ = sizeof(address);
+    return endpoint;
+}
+
+std::optional<Endpoint> Endpoint::Resolve(const char* host, uint16_t port) {
+    if (host == nullptr || *host == '\0') {
+        return std::nullopt;
+    }
+    SocketLibrary library;  // the resolver needs it on Windows
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (!library.Started() || getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
+        return std::nullopt;
+    }
+    std::optional<Endpoint> result;
+    if (found->ai_addrlen <= static_cast<size_t>(kStorageSize)) {
+        Endpoint endpoint;
+        std::memcpy(endpoint.storage_, found->ai_addr, found->ai_addrlen);
+        endpoint.length_ = static_cast<int>(found->ai_addrlen);
+        // The port sits at the same offset in both address families.
+        const uint16_t networkPort = htons(port);
+        if (endpoint.IsIpv6()) {
+            std::memcpy(endpoint.storage_ + offsetof(sockaddr_in6, sin6_port), &networkPort, sizeof(networkPort));
+        } else {
+            std::memcpy(endpoint.storage_ + offsetof(sockaddr_in, sin_port), &networkPort, sizeof(networkPort));
+        }
+        result = endpoint;
+    }
+    freeaddrinfo(found);
+    return result;
+}
+
+bool Endpoint::IsIpv6() const {
+    sockaddr_storage address{};
+    std::memcpy(&address, storage_, sizeof(address));
+    return address.ss_family == AF_INET6;
+}
+
+uint16_t Endpoint::Port() const {
+    uint16_t networkPort = 0;
+    const size_t offset = IsIpv6() ? offsetof(sockaddr_in6, sin6_port) : offsetof(sockaddr_in, sin_port);
+    std::memcpy(&networkPort, storage_ + offset, sizeof(networkPort));
+    return ntohs(networkPort);
+}
+
+std::string Endpoint::ToString() const {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (IsIpv6()) {
+        sockaddr_in6 address{};
+        std::memcpy(&address, storage_, sizeof(address));
+        inet_ntop(AF_INET6, &address.sin6_addr, text, sizeof(text));
+        return "[" + std::string(text) + "]:" + std::to_string(Port());
+    }
+    sockaddr_in address{};
+    std::memcpy(&address, storage_, sizeof(address));
+    inet_ntop(AF_INET, &address.sin_addr, text, sizeof(text));
+    return std::string(text) + ":" + std::to_string(Port());
+}
+
+UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
+    if (this != &other) {
+        Close();
+        handle_ = other.Release();
+    }
+    return *this;
+}
+
+SocketHandle UdpSocket::Release() {
+    const SocketHandle handle = handle_;
+    handle_ = kNoSocket;
+    return handle;
+}
+
+void UdpSocket::Close() {
+    if (Valid()) {
+        CloseHandle(Release());
+    }
+}
+
+bool UdpSocket::SetSendBufferSize(uint32_t bytes) {
+    const int size = static_cast<int>(bytes);
+    return setsockopt(handle_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof(size)) == 0;
+}
+
+bool UdpSocket::Bind(const Endpoint& local) {
+    return bind(handle_, static_cast<const sockaddr*>(local.Address()), local.Length()) == 0;
+}
+
+std::optional<Endpoint> UdpSocket::LocalEndpoint() const {
+    Endpoint endpoint;
+    SocketLength length = Endpoint::kStorageSize;
+    if (getsockname(handle_, reinterpret_cast<sockaddr*>(endpoint.storage_), &length) != 0) {
+        return std::nullopt;
+    }
+    endpoint.length_ = static_cast<int>(length);
+    return endpoint;
+}

@@ -1,0 +1,150 @@
+#include "measure/receiver.h"
+
+#include <vector>
+
+#include "base/errors.h"
+#include "base/shared_value.h"
+#include "base/socket_library.h"
+#include "measure/receiver_analysis.h"
+#include "measure/test_packet.h"
+#include "measure/watchdog.h"
+
+namespace {
+
+constexpr uint32_t kStopWaitMs = 1000;
+
+}  // namespace
+
+void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
+                             const uint8_t* datagram,
+                             int64_t length,
+                             Clock& clock,
+                             LogSink* logSink) {
+    if (length < 0) {
+        return;
+    }
+    // A reset is carried out before and after each datagram, never in the middle: the
+    // records end as after a reset just before or just after it, never a mix of both.
+    statistics.ConsumeReset();
+    ReceiverStatistics& working = statistics.Working();
+    working.bytesReceived += length;
+    StoreShared(statistics.Published().bytesReceived, working.bytesReceived);
+    if (IsAnalysedPacket(datagram, length)) {
+        // The histogram is published bin by bin as it decays; the other fields follow.
+        AnalyzeReceivedPacket(working, datagram, clock, logSink, statistics.Published().jitterHistogram);
+        statistics.Publish(false);
+    }
+    statistics.ConsumeReset();
+}
+
+Receiver::Receiver(WorkerObserver& observer, LogSink* logSink, Clock& clock)
+    : observer_(observer), logSink_(logSink), clock_(clock) {}
+
+Receiver::~Receiver() {
+    if (Running()) {
+        try {
+            Stop();
+        } catch (...) {
+        }
+    }
+    thread_.Join();
+}
+
+void Receiver::Start(const ReceiverSettings& settings) {
+    if (Running()) {
+        ThrowError("error in MainWindow::StartReceiverThread: thread already started\r\nfile: winmain\r\nline: %i",
+                   436);
+    }
+    receiverStopFlag_.store(false);
+    localPort_.store(0);
+    // The settings travel with the thread: it never has to ask the GUI thread for them.
+    thread_.Start([this, settings] { ReceiverThreadProc(settings); });
+}
+
+void Receiver::Stop() {
+    if (!Running()) {
+        ThrowError("error in MainWindow::StopReceiverThread: thread was not started\r\nfile: winmain\r\nline: %i", 445);
+    }
+    receiverStopFlag_.store(true);
+    if (thread_.WaitFor(kStopWaitMs)) {
+        return;
+    }
+    // No datagram came to end the blocked receive: closing the socket ends it.
+    SocketLibrary library;  // keeps the library alive for the close, whatever the thread does
+    const SocketHandle socket = receiverSocket_.exchange(kNoSocket);
+    if (socket == kNoSocket) {
+        return;
+    }
+    UdpSocket::CloseHandle(socket);
+    thread_.WaitFor(kStopWaitMs);
+}
+
+void Receiver::ResetStatistics() {
+    if (Running()) {
+        statistics_.RequestReset();
+    } else {
+        statistics_.Clear();
+    }
+}
+
+void Receiver::ReceiverThreadProc(const ReceiverSettings& settings) {
+    RunWorkerBody(observer_, "unknown exception in MainWindow::ReceiverThreadEntry",
+                  [&] { ReceiverThreadEntry(settings); });
+}
+
+void Receiver::CloseReceiverSocket() {
+    // The stop path may race us to the socket: whoever takes it from the member closes it.
+    const SocketHandle socket = receiverSocket_.exchange(kNoSocket);
+    if (socket != kNoSocket) {
+        UdpSocket::CloseHandle(socket);
+    }
+}
+
+void Receiver::ReceiverThreadEntry(const ReceiverSettings& settings) {
+    LogEvent(logSink_, "receiver thread started");
+    SocketLibrary library;
+    if (!library.Started()) {
+        ThrowError("error in MainWindow::ReceiverThreadEntry: WSAStartup failed\r\nfile: winmain\r\nline: %i", 510);
+    }
+    UdpSocket socket = UdpSocket::Open(settings.local);
+    if (!socket.Valid()) {
+        ThrowError("error in MainWindow::ReceiverThreadEntry: WSASocket failed\r\nfile: winmain\r\nline: %i", 517);
+    }
+    if (!socket.Bind(settings.local)) {
+        ThrowError("error in MainWindow::ReceiverThreadEntry: bind failed\r\nfile: winmain\r\nline: %i", 530);
+    }
+    if (const auto bound = socket.LocalEndpoint()) {
+        localPort_.store(bound->Port());
+    }
+    const uint32_t bufferSize = EffectivePacketSize(settings.packetSize);
+    std::vector<uint8_t> buffer(bufferSize);
+
+    receiverSocket_.store(socket.Release());
+    struct CloseOnExit {
+        Receiver& receiver;
+        ~CloseOnExit() { receiver.CloseReceiverSocket(); }
+    } closeOnExit{*this};
+
+    // The flag is tested before every receive; a receive under way is ended by a datagram
+    // or by the stop path closing the socket.
+    while (!receiverStopFlag_.load()) {
+        const SocketHandle current = receiverSocket_.load();
+        if (current == kNoSocket) {
+            break;
+        }
+        ReceivePacket(current, buffer.data(), bufferSize);
+    }
+    buffer = std::vector<uint8_t>();
+    CloseReceiverSocket();
+    LogEvent(logSink_, "receiver thread stopped");
+}
+
+void Receiver::ReceivePacket(SocketHandle socket, uint8_t* buffer, uint32_t bufferSize) {
+    // A plain blocking receive, clock read at once after it: a receive with a time-out
+    // returns late on some systems and would spoil the arrival time.
+    const int64_t start = clock_.Counter();
+    const int64_t length = UdpSocket::ReceiveOn(socket, buffer, bufferSize);
+    const int64_t end = clock_.Counter();
+    CheckSlowCall(logSink_, kReceivePacketSite, ElapsedMs(start, end, clock_.Frequency()));
+    AccountReceivedDatagram(statistics_, buffer, length, clock_, logSink_);
+}

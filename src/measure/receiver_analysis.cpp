@@ -1,0 +1,118 @@
+#include "measure/receiver_analysis.h"
+
+#include <cmath>
+
+#include "base/clock.h"
+#include "base/shared_value.h"
+#include "measure/test_packet.h"
+#include "measure/watchdog.h"
+
+namespace {
+
+constexpr double kMsPerSecond = 1000.0;
+constexpr double kNewWeight = 0.002;  // a new sample's weight in the running means
+constexpr double kOldWeight = 0.998;  // the old mean's weight
+constexpr double kHistogramOrigin = -40.0;
+constexpr double kBinWidth = 0.2;
+constexpr double kBinIncrement = 0.002;
+constexpr double kBinDecay = 0.998;
+
+double CounterSeconds(int64_t end, int64_t start, int64_t frequency) {
+    return static_cast<double>(CounterDifference(end, start)) / static_cast<double>(frequency);
+}
+
+// The first packet after a reset: every later packet is measured against it.
+void TakeReference(ReceiverStatistics& s, const TestPacketHeader& packet, Clock& clock) {
+    s.referenceSet = true;
+    s.firstSendCounter = packet.sendCounter;
+    s.firstGroupNumber = packet.groupNumber;
+    s.highestGroupNumber = packet.groupNumber;
+    s.lastLocalCounter = clock.Counter();
+    s.firstLocalCounter = s.lastLocalCounter;
+}
+
+// A repeat of the latest or largest group number is a duplicate; any other number below
+// the largest came out of order.
+void CountOrder(ReceiverStatistics& s, int64_t groupNumber) {
+    if (groupNumber == s.lastGroupNumber || groupNumber == s.highestGroupNumber) {
+        ++s.duplicateCount;
+    } else if (groupNumber < s.highestGroupNumber) {
+        ++s.outOfOrderCount;
+    } else {
+        s.highestGroupNumber = groupNumber;
+    }
+}
+
+void MeasurePacket(ReceiverStatistics& s, const TestPacketHeader& packet, Clock& clock, double* publishedHistogram) {
+    // Only differences of the sender's counter enter, each divided by the packet's own
+    // frequency, so the two hosts' clocks need not agree.
+    const double sendInterval = CounterSeconds(packet.sendCounter, s.lastSendCounter, packet.counterFrequency);
+    const int64_t localFrequency = clock.Frequency();
+    const int64_t now = clock.Counter();
+    const double absDelay = (CounterSeconds(now, s.firstLocalCounter, localFrequency) -
+                             CounterSeconds(packet.sendCounter, s.firstSendCounter, packet.counterFrequency)) *
+                            kMsPerSecond;
+    const double jitter = (CounterSeconds(now, s.lastLocalCounter, localFrequency) - sendInterval) * kMsPerSecond;
+    AddJitterSample(s, jitter, publishedHistogram);
+    if (absDelay > s.maxAbsDelay) {
+        s.maxAbsDelay = absDelay;
+    }
+    s.lastLocalCounter = now;
+    s.absDelayMeanSquare = kNewWeight * (absDelay * absDelay) + kOldWeight * s.absDelayMeanSquare;
+    s.absDelayMean = kNewWeight * absDelay + kOldWeight * s.absDelayMean;
+    CountOrder(s, packet.groupNumber);
+}
+
+}  // namespace
+
+int JitterBin(double jitterMs) {
+    if (!std::isfinite(jitterMs)) {
+        return 0;
+    }
+    // Range checks before the conversion: converting an out-of-range double to int is undefined.
+    const double position = (jitterMs - kHistogramOrigin) / kBinWidth;
+    if (position < 0.0) {
+        return 0;
+    }
+    if (position >= kHistogramBins) {
+        return kHistogramBins - 1;
+    }
+    return static_cast<int>(position);
+}
+
+void AddJitterSample(ReceiverStatistics& s, double jitterMs, double* publishedHistogram) {
+    if (jitterMs < s.minJitter) {
+        s.minJitter = jitterMs;
+    }
+    if (jitterMs > s.maxJitter) {
+        s.maxJitter = jitterMs;
+    }
+    s.jitterMeanSquare = kNewWeight * (jitterMs * jitterMs) + kOldWeight * s.jitterMeanSquare;
+    s.jitterHistogram[JitterBin(jitterMs)] += kBinIncrement;
+    // Every bin decays on every sample, so the histogram shows the recent distribution.
+    for (int bin = 0; bin < kHistogramBins; ++bin) {
+        s.jitterHistogram[bin] *= kBinDecay;
+        if (publishedHistogram != nullptr) {
+            StoreShared(publishedHistogram[bin], s.jitterHistogram[bin]);
+        }
+    }
+}
+
+void AnalyzeReceivedPacket(ReceiverStatistics& s,
+                           const uint8_t* packet,
+                           Clock& clock,
+                           LogSink* logSink,
+                           double* publishedHistogram) {
+    const int64_t start = clock.Counter();
+    const TestPacketHeader header = ReadPacketHeader(packet);
+    if (!s.referenceSet) {
+        TakeReference(s, header, clock);
+    } else {
+        MeasurePacket(s, header, clock, publishedHistogram);
+    }
+    ++s.analysedCount;
+    s.lastSendCounter = header.sendCounter;
+    s.lastGroupNumber = header.groupNumber;
+    const int64_t end = clock.Counter();
+    CheckSlowCall(logSink, kAnalyzePacketSite, ElapsedMs(start, end, clock.Frequency()));
+}

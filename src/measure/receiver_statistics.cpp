@@ -1,0 +1,71 @@
+#include "measure/receiver_statistics.h"
+
+#include <cmath>
+
+#include "base/format_string.h"
+#include "base/shared_value.h"
+
+namespace {
+
+constexpr int64_t kBytesPerMB = 1048576;
+
+// A functor over every field but the histogram, applied to the pair (to, from), so that the
+// store and the load below can never miss a field.
+template <typename Copy>
+void ForEachScalar(ReceiverStatistics& to, const ReceiverStatistics& from, Copy copy) {
+    copy(to.bytesReceived, from.bytesReceived);
+    copy(to.firstGroupNumber, from.firstGroupNumber);
+    copy(to.lastGroupNumber, from.lastGroupNumber);
+    copy(to.analysedCount, from.analysedCount);
+    copy(to.referenceSet, from.referenceSet);
+    copy(to.minJitter, from.minJitter);
+    copy(to.maxJitter, from.maxJitter);
+    copy(to.jitterMeanSquare, from.jitterMeanSquare);
+    copy(to.maxAbsDelay, from.maxAbsDelay);
+    copy(to.absDelayMeanSquare, from.absDelayMeanSquare);
+    copy(to.absDelayMean, from.absDelayMean);
+    copy(to.lastSendCounter, from.lastSendCounter);
+    copy(to.lastLocalCounter, from.lastLocalCounter);
+    copy(to.firstSendCounter, from.firstSendCounter);
+    copy(to.firstLocalCounter, from.firstLocalCounter);
+    copy(to.highestGroupNumber, from.highestGroupNumber);
+    copy(to.outOfOrderCount, from.outOfOrderCount);
+    copy(to.duplicateCount, from.duplicateCount);
+}
+
+}  // namespace
+
+std::string ReceiverStatisticsText(const ReceiverStatistics& statistics) {
+    const int32_t wholeMB = static_cast<int32_t>(statistics.bytesReceived / kBytesPerMB);
+    const int32_t remainingBytes = static_cast<int32_t>(statistics.bytesReceived % kBytesPerMB);
+    // The expected count spans the reference group to the latest analysed one; it is not
+    // validated, so a sender restart can make the loss infinite or negative until a reset.
+    // Unsigned arithmetic: foreign group numbers wrap instead of overflowing.
+    const auto expected = static_cast<int64_t>(static_cast<uint64_t>(statistics.lastGroupNumber) -
+                                               static_cast<uint64_t>(statistics.firstGroupNumber) + 1);
+    const double lossPercent =
+        (1.0 - static_cast<double>(statistics.analysedCount) / static_cast<double>(expected)) * 100.0;
+    return FormatToString(
+        "receiver statistics:\r\nreceived %i MB %i bytes\r\nmin jitter = %dms\r\nmax jitter = %dms\r\njitter RMS = "
+        "%dms\r\nmax abs. delay = %dms\r\nmean abs. delay = %dms\r\nabs. delay RMS = %dms\r\nlost packets: %d%%",
+        {wholeMB, remainingBytes, statistics.minJitter, statistics.maxJitter, std::sqrt(statistics.jitterMeanSquare),
+         statistics.maxAbsDelay, statistics.absDelayMean, std::sqrt(statistics.absDelayMeanSquare), lossPercent});
+}
+
+void StoreSharedRecord(ReceiverStatistics& to, const ReceiverStatistics& from, bool withHistogram) {
+    ForEachScalar(to, from, [](auto& field, const auto& value) { StoreShared(field, value); });
+    if (withHistogram) {
+        for (int bin = 0; bin < kHistogramBins; ++bin) {
+            StoreShared(to.jitterHistogram[bin], from.jitterHistogram[bin]);
+        }
+    }
+}
+
+ReceiverStatistics LoadSharedRecord(const ReceiverStatistics& from) {
+    ReceiverStatistics to;
+    ForEachScalar(to, from, [](auto& field, const auto& value) { field = LoadShared(value); });
+    for (int bin = 0; bin < kHistogramBins; ++bin) {
+        to.jitterHistogram[bin] = LoadShared(from.jitterHistogram[bin]);
+    }
+    return to;
+}

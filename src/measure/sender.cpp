@@ -1,0 +1,158 @@
+#include "measure/sender.h"
+
+#include <vector>
+
+#include "base/errors.h"
+#include "base/socket_library.h"
+#include "measure/test_packet.h"
+#include "measure/watchdog.h"
+
+namespace {
+
+constexpr double kMeanWeight = 0.998;
+constexpr double kSampleWeight = 0.998 * 0.002;  // so a constant delay d settles at 0.998 * d
+
+}  // namespace
+
+void SendPacket(SendContext& context, int32_t indexInGroup, int64_t groupNumber) {
+    WritePacketHeader(context.packet, indexInGroup, groupNumber, context.clock);
+    const int64_t before = context.clock.Counter();
+    const SendResult result = context.socket.SendTo(context.packet, context.packetSize, context.destination);
+    const int64_t after = context.clock.Counter();
+    const double sendDelay = ElapsedMs(before, after, context.clock.Frequency());
+    CheckSlowCall(context.logSink, kSendPacketSite, sendDelay);
+
+    // Every attempt is timed, including those refused or failed.
+    SenderStatistics& statistics = context.statistics;
+    if (sendDelay > statistics.maxSendDelay) {
+        statistics.maxSendDelay = sendDelay;
+    }
+    statistics.meanSendDelay = kMeanWeight * statistics.meanSendDelay + kSampleWeight * sendDelay;
+    switch (result) {
+        case SendResult::Sent:
+            ++statistics.sentPackets;
+            break;
+        case SendResult::WouldBlock:
+            // The socket's buffer is full: the packet is dropped, not retried, so the
+            // group's timing is not stretched by the network stack.
+            ++statistics.wouldBlockCount;
+            break;
+        case SendResult::Failed:
+            ThrowError("error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: %i", 390);
+    }
+}
+
+Sender::Sender(SenderObserver& observer, LogSink* logSink, Clock& clock)
+    : observer_(observer), logSink_(logSink), clock_(clock) {}
+
+Sender::~Sender() {
+    senderStopFlag_.store(true);
+    thread_.Join();
+}
+
+void Sender::Start(const SenderSettings& settings) {
+    if (Running()) {
+        ThrowError("error in MainWindow::StartSenderThread: thread already started\r\nfile: winmain\r\nline: %i", 237);
+    }
+    senderStopFlag_.store(false);
+    statistics_.Clear();
+    // The settings travel with the thread: it never has to ask the GUI thread for them.
+    thread_.Start([this, settings] { SenderThreadProc(settings); });
+}
+
+void Sender::Stop() {
+    if (!Running()) {
+        ThrowError("error in MainWindow::StopSenderThread: thread was not started\r\nfile: winmain\r\nline: %i", 245);
+    }
+    // The loop sees the flag once per period, so this waits up to one period and one group.
+    senderStopFlag_.store(true);
+    thread_.Join();
+}
+
+void Sender::ResetStatistics() {
+    if (Running()) {
+        statistics_.RequestReset();
+    } else {
+        statistics_.Clear();
+    }
+}
+
+void Sender::SenderThreadProc(const SenderSettings& settings) {
+    // However the run ends, the statistics keep what it measured (less a reset still pending).
+    RunWorkerBody(
+        observer_, "unknown exception in MainWindow::SenderThreadEntry", [&] { SenderThreadEntry(settings); },
+        [this] { PublishFinalStatistics(); });
+}
+
+void Sender::PublishFinalStatistics() {
+    if (!statistics_.ConsumeReset()) {
+        statistics_.Publish();
+    }
+}
+
+void Sender::SenderThreadEntry(const SenderSettings& settings) {
+    LogEvent(logSink_, "sender thread started");
+    SocketLibrary library;
+    if (!library.Started()) {
+        ThrowError("error in MainWindow::SenderThreadEntry: WSAStartup failed\r\nfile: winmain\r\nline: %i", 272);
+    }
+    UdpSocket socket = UdpSocket::Open(settings.destination);
+    if (!socket.Valid()) {
+        ThrowError("error in MainWindow::SenderThreadEntry: WSASocket failed\r\nfile: winmain\r\nline: %i", 279);
+    }
+    const uint32_t sendBufferBytes = settings.bufferSizeKB * 1024u;
+    if (sendBufferBytes != 0) {
+        if (!socket.SetSendBufferSize(sendBufferBytes)) {
+            ThrowError(
+                "error in MainWindow::SenderThreadEntry: setsockopt(SO_SNDBUF)  failed\r\nfile: winmain\r\nline: %i",
+                303);
+        }
+        LogEvent(logSink_, "senderBufferSize = %i bytes", static_cast<int32_t>(sendBufferBytes));
+    }
+    if (!socket.SetNonBlocking()) {
+        ThrowError("error in MainWindow::SenderThreadEntry: ioctlsocket failed\r\nfile: winmain\r\nline: %i", 314);
+    }
+    const uint32_t packetSize = EffectivePacketSize(settings.packetSize);
+    packetSize_.store(packetSize);
+    // Zero-filled once per run: padding and filler never carry stale memory onto the wire.
+    std::vector<uint8_t> packet(packetSize);
+    SendContext context{socket,  settings.destination, packet.data(), packetSize, statistics_.Working(), clock_,
+                        logSink_};
+    RunPacingLoop(context, settings.packetsPerPeriod, settings.periodMs);
+
+    packet = std::vector<uint8_t>();
+    socket.Close();
+    LogEvent(logSink_, "sender thread stopped");
+}
+
+void Sender::RunPacingLoop(SendContext& context, int32_t packetsPerPeriod, uint32_t periodMs) {
+    SenderStatistics& statistics = statistics_.Working();
+    const uint32_t startTick = TickCountMs();
+    int64_t groupNumber = 0;
+    // A reset requested by the GUI thread is carried out here, between packets, so that it
+    // never meets a half-made update.
+    while (!senderStopFlag_.load()) {
+        const int64_t groupStart = clock_.Counter();
+        for (int32_t index = 0; index < packetsPerPeriod; ++index) {
+            statistics_.ConsumeReset();
+            SendPacket(context, index, groupNumber);
+        }
+        const int64_t groupEnd = clock_.Counter();
+        const double groupDelay = ElapsedMs(groupStart, groupEnd, clock_.Frequency());
+        CheckSlowCall(logSink_, kSenderGroupSite, groupDelay);
+        statistics_.ConsumeReset();
+        if (groupDelay > statistics.maxSendGroupDelay) {
+            statistics.maxSendGroupDelay = groupDelay;
+        }
+        // A pause after each group, not a fixed rate: a late group is never made up for.
+        SleepMs(periodMs);
+        // Unsigned difference: correct across one wrap of the tick count.
+        statistics.duration = static_cast<double>(TickCountMs() - startTick) / 1000.0;
+        statistics_.Publish();
+        statistics_.ConsumeReset();
+        if (!senderStopFlag_.load()) {
+            observer_.DisplaySenderStatistics(statistics, context.packetSize);
+        }
+        ++groupNumber;
+    }
+}

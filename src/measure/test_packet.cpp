@@ -1,0 +1,63 @@
+#include "measure/test_packet.h"
+
+#include "base/clock.h"
+
+// The header is written byte by byte in little-endian order, so the wire format does not
+// depend on the host's byte order or alignment.
+namespace {
+
+constexpr int kIndexOffset = 0;
+constexpr int kGroupNumberOffset = 8;
+constexpr int kSendCounterOffset = 16;
+constexpr int kFrequencyOffset = 24;
+
+void StoreLittleEndian(uint8_t* at, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        at[i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+
+uint64_t LoadLittleEndian(const uint8_t* at, int bytes) {
+    uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i) {
+        value |= static_cast<uint64_t>(at[i]) << (8 * i);
+    }
+    return value;
+}
+
+void StoreIndexAndGroup(uint8_t* packet, int32_t indexInGroup, int64_t groupNumber) {
+    StoreLittleEndian(packet + kIndexOffset, static_cast<uint32_t>(indexInGroup), 4);
+    StoreLittleEndian(packet + kGroupNumberOffset, static_cast<uint64_t>(groupNumber), 8);
+}
+
+}  // namespace
+
+uint32_t EffectivePacketSize(uint32_t packetSizeSetting) {
+    return packetSizeSetting < kPacketHeaderSize ? kPacketHeaderSize : packetSizeSetting;
+}
+
+void WritePacketHeader(uint8_t* packet, int32_t indexInGroup, int64_t groupNumber, Clock& clock) {
+    StoreIndexAndGroup(packet, indexInGroup, groupNumber);
+    // The counter is read as late as possible, just before the packet goes to the socket.
+    StoreLittleEndian(packet + kSendCounterOffset, static_cast<uint64_t>(clock.Counter()), 8);
+    StoreLittleEndian(packet + kFrequencyOffset, static_cast<uint64_t>(clock.Frequency()), 8);
+}
+
+void WritePacketHeader(uint8_t* packet, const TestPacketHeader& header) {
+    StoreIndexAndGroup(packet, header.indexInGroup, header.groupNumber);
+    StoreLittleEndian(packet + kSendCounterOffset, static_cast<uint64_t>(header.sendCounter), 8);
+    StoreLittleEndian(packet + kFrequencyOffset, static_cast<uint64_t>(header.counterFrequency), 8);
+}
+
+TestPacketHeader ReadPacketHeader(const uint8_t* packet) {
+    TestPacketHeader header;
+    header.indexInGroup = static_cast<int32_t>(LoadLittleEndian(packet + kIndexOffset, 4));
+    header.groupNumber = static_cast<int64_t>(LoadLittleEndian(packet + kGroupNumberOffset, 8));
+    header.sendCounter = static_cast<int64_t>(LoadLittleEndian(packet + kSendCounterOffset, 8));
+    header.counterFrequency = static_cast<int64_t>(LoadLittleEndian(packet + kFrequencyOffset, 8));
+    return header;
+}
+
+bool IsAnalysedPacket(const uint8_t* datagram, int64_t length) {
+    return length >= kPacketHeaderSize && LoadLittleEndian(datagram + kIndexOffset, 4) == 0;
+}

@@ -1,0 +1,218 @@
+// The real sender and receiver engines on the loopback interface.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+
+#include "base/socket_library.h"
+#include "base/udp_socket.h"
+#include "measure/receiver.h"
+#include "measure/sender.h"
+#include "measure_test_support.h"
+
+namespace {
+
+constexpr uint32_t kLoopback = 0x7F000001;
+
+// A receiving engine bound to a port of the system's choice on 127.0.0.1.
+uint16_t StartReceiver(Receiver& receiver, uint32_t packetSize = 192) {
+    ReceiverSettings settings;
+    settings.local = Endpoint::Ipv4(kLoopback, 0);
+    settings.packetSize = packetSize;
+    receiver.Start(settings);
+    EXPECT_TRUE(WaitUntil([&] { return receiver.LocalPort() != 0; }));
+    return receiver.LocalPort();
+}
+
+// A plain socket bound on 127.0.0.1, to see what the sender puts on the wire.
+struct Listener {
+    Listener() {
+        EXPECT_TRUE(socket.Bind(Endpoint::Ipv4(kLoopback, 0)));
+        endpoint = *socket.LocalEndpoint();
+    }
+    std::vector<uint8_t> Next() {
+        std::vector<uint8_t> data(70000);
+        const int64_t length = socket.Receive(data.data(), static_cast<uint32_t>(data.size()));
+        data.resize(length < 0 ? 0 : static_cast<size_t>(length));
+        return data;
+    }
+    SocketLibrary library;
+    UdpSocket socket = UdpSocket::Open(Endpoint());
+    Endpoint endpoint;
+};
+
+TEST(Loopback, DefaultSettingsMeasureACleanPath) {
+    RecordingObserver observer;
+    Receiver receiver(observer);
+    const uint16_t port = StartReceiver(receiver);
+    Sender sender(observer);
+    SenderSettings settings;  // 100 packets of 192 bytes every 10 ms
+    settings.destination = Endpoint::Ipv4(kLoopback, port);
+    sender.Start(settings);
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    sender.Stop();
+    WaitForQuiet(receiver);
+    receiver.Stop();
+
+    EXPECT_TRUE(observer.Errors().empty());
+    EXPECT_GT(observer.Displays(), 10);
+    EXPECT_EQ(observer.LastPacketSize(), 192u);
+    const SenderStatistics sent = sender.Statistics();
+    const ReceiverStatistics received = receiver.Statistics();
+    ASSERT_GT(sent.sentPackets, 1000);
+    EXPECT_EQ(sent.wouldBlockCount, 0);
+    EXPECT_GT(sent.duration, 2.5);
+    EXPECT_EQ(received.bytesReceived, sent.sentPackets * 192);
+    const int64_t groups = sent.sentPackets / 100;
+    EXPECT_EQ(received.firstGroupNumber, 0);
+    EXPECT_EQ(received.lastGroupNumber, groups - 1);
+    EXPECT_EQ(received.analysedCount, groups);
+    EXPECT_NE(ReceiverStatisticsText(received).find("lost packets: 0.%"), std::string::npos);
+    EXPECT_EQ(received.outOfOrderCount + received.duplicateCount, 0);
+    // Loopback transit is steady: most of the recent jitter lies within +-5 ms of zero.
+    const double* bins = received.jitterHistogram;
+    const double nearZero = std::accumulate(bins + 175, bins + 225, 0.0);
+    EXPECT_GT(nearZero, 0.8 * std::accumulate(bins, bins + kHistogramBins, 0.0));
+    EXPECT_LT(std::sqrt(received.jitterMeanSquare), 5.0);
+}
+
+TEST(Loopback, SenderPutsZeroedFillerAndCountedHeadersOnTheWire) {
+    RecordingObserver observer;
+    Sender sender(observer);
+    SenderSettings settings;
+    settings.packetSize = 100;
+    settings.packetsPerPeriod = 2;
+    for (int run = 0; run < 2; ++run) {  // group numbers restart with each run
+        Listener listener;
+        settings.destination = listener.endpoint;
+        sender.Start(settings);
+        for (int64_t group = 0; group < 2; ++group) {
+            for (int32_t index = 0; index < 2; ++index) {
+                const std::vector<uint8_t> packet = listener.Next();
+                ASSERT_EQ(packet.size(), 100u);
+                const TestPacketHeader header = ReadPacketHeader(packet.data());
+                EXPECT_EQ(header.indexInGroup, index);
+                EXPECT_EQ(header.groupNumber, group);
+                EXPECT_EQ(header.counterFrequency, QueryCounterFrequency());
+                EXPECT_EQ(std::vector<uint8_t>(packet.begin() + 4, packet.begin() + 8), std::vector<uint8_t>(4, 0));
+                EXPECT_EQ(std::vector<uint8_t>(packet.begin() + 32, packet.end()), std::vector<uint8_t>(68, 0));
+            }
+        }
+        sender.Stop();
+    }
+    Listener listener;
+    settings.packetSize = 7;  // below the header: header-only datagrams
+    settings.destination = listener.endpoint;
+    sender.Start(settings);
+    EXPECT_EQ(listener.Next().size(), 32u);
+    sender.Stop();
+    EXPECT_EQ(sender.PacketSize(), 32u);
+}
+
+TEST(Loopback, StartAndStopErrors) {
+    RecordingObserver observer;
+    Sender sender(observer);
+    Receiver receiver(observer);
+    EXPECT_EQ(ThrownText([&] { sender.Stop(); }),
+              "error in MainWindow::StopSenderThread: thread was not started\r\nfile: winmain\r\nline: 245");
+    EXPECT_EQ(ThrownText([&] { receiver.Stop(); }),
+              "error in MainWindow::StopReceiverThread: thread was not started\r\nfile: winmain\r\nline: 445");
+    Listener listener;
+    SenderSettings settings;
+    settings.destination = listener.endpoint;
+    settings.periodMs = 1;
+    sender.Start(settings);
+    EXPECT_EQ(ThrownText([&] { sender.Start(settings); }),
+              "error in MainWindow::StartSenderThread: thread already started\r\nfile: winmain\r\nline: 237");
+    StartReceiver(receiver);
+    EXPECT_EQ(ThrownText([&] { receiver.Start(ReceiverSettings()); }),
+              "error in MainWindow::StartReceiverThread: thread already started\r\nfile: winmain\r\nline: 436");
+    EXPECT_TRUE(sender.Running());
+    sender.Stop();
+    receiver.Stop();
+    EXPECT_FALSE(receiver.Running());
+    EXPECT_TRUE(observer.Errors().empty());
+}
+
+TEST(Loopback, ReceiverBindFailureIsReportedAndEndsTheThread) {
+    Listener holder;  // holds the port
+    RecordingObserver observer;
+    RecordingSink sink;
+    Receiver receiver(observer, &sink);
+    ReceiverSettings settings;
+    settings.local = holder.endpoint;
+    receiver.Start(settings);
+    ASSERT_TRUE(WaitUntil([&] { return !receiver.Running(); }));
+    EXPECT_EQ(observer.Errors(),
+              std::vector<std::string>{
+                  "error in MainWindow::ReceiverThreadEntry: bind failed\r\nfile: winmain\r\nline: 530"});
+    EXPECT_EQ(sink.Events(), std::vector<std::string>{"receiver thread started"});  // no "stopped"
+    EXPECT_NE(ThrownText([&] { receiver.Stop(); }), "");
+}
+
+TEST(Loopback, SendFailureEndsTheSenderAndKeepsItsStatistics) {
+    Listener listener;
+    RecordingObserver observer;
+    RecordingSink sink;
+    Sender sender(observer, &sink);
+    SenderSettings settings;
+    settings.destination = listener.endpoint;
+    settings.packetSize = 70000;  // larger than any UDP datagram
+    settings.bufferSizeKB = 256;
+    sender.Start(settings);
+    ASSERT_TRUE(WaitUntil([&] { return !sender.Running(); }));
+    EXPECT_EQ(
+        observer.Errors(),
+        std::vector<std::string>{"error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: 390"});
+    EXPECT_EQ(sink.Events(), (std::vector<std::string>{"sender thread started", "senderBufferSize = 262144 bytes"}));
+    EXPECT_EQ(sender.Statistics().sentPackets, 0);
+    EXPECT_NE(ThrownText([&] { sender.Stop(); }), "");
+}
+
+TEST(Loopback, ReceiverStopsWithoutTrafficAndRestartsOnTheSamePort) {
+    RecordingObserver observer;
+    RecordingSink sink;
+    Receiver receiver(observer, &sink);
+    const uint16_t port = StartReceiver(receiver, 64);
+    Listener sender;
+    const Endpoint destination = Endpoint::Ipv4(kLoopback, port);
+    const auto tooLong = MakePacket(0, 1, 0, 1000, 65);
+    const auto fits = MakePacket(0, 1, 0, 1000, 64);
+    EXPECT_EQ(sender.socket.SendTo(tooLong.data(), 65, destination), SendResult::Sent);
+    EXPECT_EQ(sender.socket.SendTo(fits.data(), 64, destination), SendResult::Sent);
+    ASSERT_TRUE(WaitUntil([&] { return receiver.Statistics().bytesReceived != 0; }));
+    EXPECT_EQ(receiver.Statistics().bytesReceived, 64);  // the long one was dropped whole
+    EXPECT_EQ(receiver.Statistics().analysedCount, 1);
+
+    receiver.Stop();  // blocked in receive: the socket is closed to release it
+    EXPECT_FALSE(receiver.Running());
+    EXPECT_EQ(sink.Events(), (std::vector<std::string>{"receiver thread started", "receiver thread stopped"}));
+    ReceiverSettings again;
+    again.local = destination;
+    receiver.Start(again);
+    ASSERT_TRUE(WaitUntil([&] { return receiver.LocalPort() == port; }));
+    EXPECT_EQ(receiver.Statistics().bytesReceived, 64);  // statistics carry over until a reset
+    receiver.ResetStatistics();
+    EXPECT_EQ(receiver.Statistics().bytesReceived, 0);
+    receiver.Stop();
+    EXPECT_TRUE(observer.Errors().empty());
+}
+
+TEST(Loopback, SenderWithNoPacketsStillPacesAndDisplays) {
+    RecordingObserver observer;
+    Sender sender(observer);
+    SenderSettings settings;
+    settings.packetsPerPeriod = 0;
+    settings.periodMs = 1;
+    sender.Start(settings);
+    EXPECT_TRUE(WaitUntil([&] { return observer.Displays() >= 3; }));
+    sender.Stop();
+    const int displays = observer.Displays();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(observer.Displays(), displays);  // nothing after the stop
+    EXPECT_EQ(sender.Statistics().sentPackets, 0);
+    EXPECT_GE(sender.Statistics().maxSendGroupDelay, 0.0);
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+#pragma once
+// Test doubles for the measuring engine: a hand-driven clock, a recording log sink and a
+// recording worker observer.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "base/clock.h"
+#include "base/errors.h"
+#include "base/format_string.h"
+#include "measure/log_sink.h"
+#include "measure/receiver.h"
+#include "measure/sender_statistics.h"
+#include "measure/test_packet.h"
+#include "measure/worker_observer.h"
+
+// Returns `now` on every counter reading unless a script of readings is queued;
+// `onCounter` runs at each reading (with its 1-based number).
+class ManualClock : public Clock {
+  public:
+    explicit ManualClock(int64_t frequency = 1'000'000'000) : frequency_(frequency) {}
+
+    int64_t Counter() override {
+        ++readings;
+        if (onCounter) {
+            onCounter(readings);
+        }
+        if (!script.empty()) {
+            const int64_t value = script.front();
+            script.erase(script.begin());
+            return value;
+        }
+        return now;
+    }
+    int64_t Frequency() override { return frequency_; }
+
+    int64_t now = 0;
+    std::vector<int64_t> script;
+    int readings = 0;
+    std::function<void(int)> onCounter;
+
+  private:
+    int64_t frequency_;
+};
+
+class RecordingSink : public LogSink {
+  public:
+    void Log(char* text, int32_t level) override {
+        OwnedText owned(text);
+        std::lock_guard<std::mutex> lock(mutex_);
+        entries_.emplace_back(owned.get(), level);
+    }
+    std::vector<std::pair<std::string, int32_t>> Entries() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return entries_;
+    }
+    // The event reports only, leaving out the watchdog's "delay = ..." texts.
+    std::vector<std::string> Events() {
+        std::vector<std::string> events;
+        for (const auto& [text, level] : Entries()) {
+            if (text.rfind("delay = ", 0) != 0) {
+                events.push_back(text);
+            }
+        }
+        return events;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::pair<std::string, int32_t>> entries_;
+};
+
+class RecordingObserver : public SenderObserver {
+  public:
+    void ReportError(Exception* e) override {
+        ExceptionOwner owner(e);
+        std::lock_guard<std::mutex> lock(mutex_);
+        errors_.push_back(e->message);
+    }
+    void ReportUnknownError(const char* text) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        errors_.push_back(text);
+    }
+    void DisplaySenderStatistics(const SenderStatistics& statistics, uint32_t packetSize) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++displays_;
+        lastDisplayed_ = statistics;
+        lastPacketSize_ = packetSize;
+    }
+    std::vector<std::string> Errors() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return errors_;
+    }
+    int Displays() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return displays_;
+    }
+    uint32_t LastPacketSize() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lastPacketSize_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::string> errors_;
+    int displays_ = 0;
+    SenderStatistics lastDisplayed_;
+    uint32_t lastPacketSize_ = 0;
+};
+
+// A datagram of `size` bytes carrying the given header.
+inline std::vector<uint8_t> MakePacket(int32_t index,
+                                       int64_t group,
+                                       int64_t sendCounter,
+                                       int64_t frequency,
+                                       uint32_t size = 64) {
+    std::vector<uint8_t> packet(size);
+    WritePacketHeader(packet.data(), TestPacketHeader{index, group, sendCounter, frequency});
+    return packet;
+}
+
+// Waits (bounded) until `done` holds; returns whether it did.
+inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// The text of a caught Exception*, which it destroys ("" when nothing was thrown).
+template <typename Action>
+std::string ThrownText(Action action) {
+    try {
+        action();
+    } catch (Exception* e) {
+        ExceptionOwner owner(e);
+        return e->message;
+    }
+    return "";
+}
+
+// Waits until the receiver's byte count has stopped changing.
+inline void WaitForQuiet(const Receiver& receiver) {
+    int64_t last = -1;
+    WaitUntil([&] {
+        const int64_t now = receiver.Statistics().bytesReceived;
+        const bool quiet = now == last;
+        last = now;
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        return quiet;
+    });
+}

@@ -1,0 +1,58 @@
+#include "measure/test_packet.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "measure_test_support.h"
+
+namespace {
+
+TEST(TestPacket, WorkedExampleByteForByte) {
+    // First packet of group 5, counter 123,456,789 at 10,000,000 counts/s, 192 bytes.
+    ManualClock clock(10'000'000);
+    clock.now = 123'456'789;
+    std::vector<uint8_t> packet(192, 0xEE);
+    WritePacketHeader(packet.data(), 0, 5, clock);
+
+    const std::vector<uint8_t> expected = {
+        0x00, 0x00, 0x00, 0x00, 0xEE, 0xEE, 0xEE, 0xEE,  // index, padding untouched
+        0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // group number
+        0x15, 0xCD, 0x5B, 0x07, 0x00, 0x00, 0x00, 0x00,  // send counter
+        0x80, 0x96, 0x98, 0x00, 0x00, 0x00, 0x00, 0x00,  // counter frequency
+    };
+    EXPECT_EQ(std::vector<uint8_t>(packet.begin(), packet.begin() + 32), expected);
+    EXPECT_EQ(std::vector<uint8_t>(packet.begin() + 32, packet.end()), std::vector<uint8_t>(160, 0xEE));
+}
+
+TEST(TestPacket, HeaderRoundTripsIncludingExtremeValues) {
+    const TestPacketHeader written{-1, INT64_MAX, INT64_MIN, -7};
+    std::vector<uint8_t> packet(32);
+    WritePacketHeader(packet.data(), written);
+    const TestPacketHeader read = ReadPacketHeader(packet.data());
+    EXPECT_EQ(read.indexInGroup, -1);
+    EXPECT_EQ(read.groupNumber, INT64_MAX);
+    EXPECT_EQ(read.sendCounter, INT64_MIN);
+    EXPECT_EQ(read.counterFrequency, -7);
+    EXPECT_EQ(packet[0], 0xFF);
+    EXPECT_EQ(packet[15], 0x7F);
+}
+
+TEST(TestPacket, PacketSizeIsRaisedToTheHeader) {
+    EXPECT_EQ(EffectivePacketSize(0), 32u);
+    EXPECT_EQ(EffectivePacketSize(31), 32u);
+    EXPECT_EQ(EffectivePacketSize(32), 32u);
+    EXPECT_EQ(EffectivePacketSize(192), 192u);
+}
+
+TEST(TestPacket, OnlyWholeFirstPacketsAreAnalysed) {
+    std::vector<uint8_t> packet = MakePacket(0, 1, 2, 3, 32);
+    EXPECT_TRUE(IsAnalysedPacket(packet.data(), 32));
+    EXPECT_FALSE(IsAnalysedPacket(packet.data(), 31));
+    EXPECT_FALSE(IsAnalysedPacket(packet.data(), 0));
+    EXPECT_FALSE(IsAnalysedPacket(packet.data(), -1));
+    packet[3] = 0x01;  // any non-zero byte of the index
+    EXPECT_FALSE(IsAnalysedPacket(packet.data(), 32));
+}
+
+}  // namespace
