@@ -77,11 +77,12 @@ INT_PTR CALLBACK Dialog::DialogProcedure(HWND window, UINT message, WPARAM wPara
         return TRUE;
     }
     const INT_PTR result = CallHandler(dialog, window, WM_CLOSE, wParam, lParam);
-    EndDialog(window, IDCLOSE);
     if (result == 0) {
         dialog->hwnd = nullptr;
     }
-    // Detach: the messages of the dialog's destruction reach no object.
+    // Detach first: EndDialog hides the window at once, and the activation and focus
+    // messages that this sends, like those of the window's destruction, reach no object.
     SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    EndDialog(window, IDCLOSE);
     return FALSE;
 }
