@@ -23,7 +23,7 @@ constexpr DWORD kStartTimeoutMs = 30000;
 
 enum class Kind { DigitsEdit, TextEdit, StatisticsBox, IpAddress, Label, GroupBox, CheckBox, Button, FlatButton };
 
-struct ControlSpec {
+struct ExpectedControl {
     int id;  // -1 for the labels and group boxes
     Kind kind;
     const char* text;  // the resource text; null for edits and address controls
@@ -32,7 +32,7 @@ struct ControlSpec {
 };
 
 // The dialog's controls in template (tab) order.
-const ControlSpec kControls[] = {
+const ExpectedControl kControls[] = {
     {IDC_SOURCE_PORT, Kind::DigitsEdit, nullptr, 162, 38, 42, 12, true},
     {IDC_DESTINATION_ADDRESS, Kind::IpAddress, nullptr, 12, 68, 143, 12, true},
     {IDC_DESTINATION_PORT, Kind::DigitsEdit, nullptr, 162, 68, 42, 12, true},
@@ -82,17 +82,17 @@ const char* ExpectedClass(Kind kind) {
 }
 
 // Checks the style bits that make each kind of control behave as it should.
-void ExpectStyle(const ControlSpec& spec, HWND control) {
+void ExpectStyle(const ExpectedControl& want, HWND control) {
     const LONG style = GetWindowLongA(control, GWL_STYLE);
     const bool tabStop = (style & WS_TABSTOP) != 0;
     // The dialog manager draws a template's WS_BORDER as a sunken client edge.
     const bool framed = (style & WS_BORDER) || (GetWindowLongA(control, GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
-    switch (spec.kind) {
+    switch (want.kind) {
         case Kind::DigitsEdit:
         case Kind::TextEdit:
             EXPECT_TRUE(framed);
             EXPECT_TRUE(style & ES_AUTOHSCROLL);
-            EXPECT_EQ((style & ES_NUMBER) != 0, spec.kind == Kind::DigitsEdit);
+            EXPECT_EQ((style & ES_NUMBER) != 0, want.kind == Kind::DigitsEdit);
             EXPECT_FALSE(style & (ES_MULTILINE | ES_READONLY));
             EXPECT_TRUE(tabStop);
             break;
@@ -107,7 +107,7 @@ void ExpectStyle(const ControlSpec& spec, HWND control) {
         case Kind::Label:
             EXPECT_EQ(style & SS_TYPEMASK, SS_LEFT);
             // Only the graph's placeholder is framed.
-            EXPECT_EQ(framed, spec.id == IDC_GRAPH_PLACEHOLDER);
+            EXPECT_EQ(framed, want.id == IDC_GRAPH_PLACEHOLDER);
             EXPECT_FALSE(tabStop);
             break;
         case Kind::GroupBox:
@@ -122,11 +122,11 @@ void ExpectStyle(const ControlSpec& spec, HWND control) {
         case Kind::FlatButton:
             // The dialog manager may mark a focused push button as the default one.
             EXPECT_TRUE((style & BS_TYPEMASK) == BS_PUSHBUTTON || (style & BS_TYPEMASK) == BS_DEFPUSHBUTTON);
-            EXPECT_EQ((style & BS_FLAT) != 0, spec.kind == Kind::FlatButton);
+            EXPECT_EQ((style & BS_FLAT) != 0, want.kind == Kind::FlatButton);
             EXPECT_TRUE(tabStop);
             break;
     }
-    EXPECT_EQ((style & WS_VISIBLE) != 0, spec.visible);
+    EXPECT_EQ((style & WS_VISIBLE) != 0, want.visible);
 }
 
 // Everything a user can see change in the dialog.
@@ -195,9 +195,40 @@ class VeltraneTest : public testing::Test {
     HWND dialog_ = nullptr;
 };
 
-TEST_F(VeltraneTest, DialogHasItsCaptionAndEveryControlInTabOrder) {
+TEST_F(VeltraneTest, DialogIsAFixedCentredWindowWithItsCaption) {
     EXPECT_EQ(WindowText(dialog_), "UDP/IP Veltrane");
+    const LONG style = GetWindowLongA(dialog_, GWL_STYLE);
+    EXPECT_EQ(style & (WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX),
+              WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX);
+    EXPECT_FALSE(style & (WS_THICKFRAME | WS_MAXIMIZEBOX));
 
+    RECT window{}, workArea{};
+    GetWindowRect(dialog_, &window);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
+    EXPECT_NEAR(window.left + window.right, workArea.left + workArea.right, 2);
+    EXPECT_NEAR(window.top + window.bottom, workArea.top + workArea.bottom, 2);
+}
+
+// The icon group 102 in the program file holds images of 32, 48 and 128 pixels.
+TEST(VeltraneFile, CarriesItsIconInThreeSizes) {
+    HMODULE file = LoadLibraryExA(programPath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(file, nullptr);
+    HRSRC group = FindResourceA(file, MAKEINTRESOURCEA(IDI_MAIN), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+    ASSERT_NE(group, nullptr);
+    // GRPICONDIR: reserved, type, count (three WORDs), then 14-byte entries starting with width, height.
+    const auto* bytes = static_cast<const BYTE*>(LockResource(LoadResource(file, group)));
+    const int count = bytes[4] | (bytes[5] << 8);
+    std::vector<int> sizes;
+    for (int i = 0; i < count; ++i) {
+        const BYTE* entry = bytes + 6 + 14 * i;
+        EXPECT_EQ(entry[0], entry[1]);
+        sizes.push_back(entry[0] == 0 ? 256 : entry[0]);
+    }
+    EXPECT_EQ(sizes, (std::vector<int>{32, 48, 128}));
+    FreeLibrary(file);
+}
+
+TEST_F(VeltraneTest, DialogHasEveryControlInTabOrder) {
     // Dialog units to pixels as the dialog manager converts them (x by base width / 4, y by
     // base height / 8); the base units follow from the client area of 592 x 341 units.
     RECT client{};
@@ -210,23 +241,23 @@ TEST_F(VeltraneTest, DialogHasItsCaptionAndEveryControlInTabOrder) {
     const std::vector<HWND> children = DirectChildren(dialog_);
     ASSERT_EQ(children.size(), std::size(kControls));
     for (size_t i = 0; i < children.size(); ++i) {
-        const ControlSpec& spec = kControls[i];
+        const ExpectedControl& want = kControls[i];
         HWND child = children[i];
-        SCOPED_TRACE("control #" + std::to_string(i) + " (id " + std::to_string(spec.id) + ")");
-        EXPECT_EQ(GetDlgCtrlID(child), spec.id);
-        EXPECT_STRCASEEQ(ClassName(child).c_str(), ExpectedClass(spec.kind));
-        if (spec.text != nullptr) {
-            EXPECT_EQ(WindowText(child), spec.text);
+        SCOPED_TRACE("control #" + std::to_string(i) + " (id " + std::to_string(want.id) + ")");
+        EXPECT_EQ(GetDlgCtrlID(child), want.id);
+        EXPECT_STRCASEEQ(ClassName(child).c_str(), ExpectedClass(want.kind));
+        if (want.text != nullptr) {
+            EXPECT_EQ(WindowText(child), want.text);
         }
-        ExpectStyle(spec, child);
+        ExpectStyle(want, child);
 
         RECT r{};
         GetWindowRect(child, &r);
         MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&r), 2);
-        EXPECT_EQ(r.left, MulDiv(spec.x, baseX, 4));
-        EXPECT_EQ(r.top, MulDiv(spec.y, baseY, 8));
-        EXPECT_EQ(r.right - r.left, MulDiv(spec.cx, baseX, 4));
-        EXPECT_EQ(r.bottom - r.top, MulDiv(spec.cy, baseY, 8));
+        EXPECT_EQ(r.left, MulDiv(want.x, baseX, 4));
+        EXPECT_EQ(r.top, MulDiv(want.y, baseY, 8));
+        EXPECT_EQ(r.right - r.left, MulDiv(want.cx, baseX, 4));
+        EXPECT_EQ(r.bottom - r.top, MulDiv(want.cy, baseY, 8));
     }
 }
 
