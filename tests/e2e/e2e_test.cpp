@@ -161,12 +161,14 @@ class VeltraneTest : public testing::Test {
         ASSERT_NE(dialog_, nullptr) << "the main dialog did not appear";
     }
 
-    // Whatever a test did, the program never showed an error box.
+    // Whatever a test did, the program never showed an error box, and it ended only when closed.
     void TearDown() override {
         if (program_->ExitCode() == STILL_ACTIVE) {
             for (const MessageBoxInfo& box : OpenMessageBoxes(program_->Id(), dialog_)) {
                 ADD_FAILURE() << "unexpected box \"" << box.caption << "\": " << box.text;
             }
+        } else if (!closed_) {
+            ADD_FAILURE() << "the program ended by itself, exit code " << program_->ExitCode();
         }
         program_.reset();
     }
@@ -193,6 +195,7 @@ class VeltraneTest : public testing::Test {
 
     std::unique_ptr<ChildProcess> program_;
     HWND dialog_ = nullptr;
+    bool closed_ = false;
 };
 
 TEST_F(VeltraneTest, DialogIsAFixedCentredWindowWithItsCaption) {
@@ -330,6 +333,7 @@ TEST_F(VeltraneTest, LinkButtonsChangeNothingInTheDialog) {
 }
 
 TEST_F(VeltraneTest, CloseEndsTheProgramWithExitCodeZero) {
+    closed_ = true;
     ASSERT_TRUE(PostMessageA(dialog_, WM_CLOSE, 0, 0));
     ASSERT_TRUE(program_->WaitForExit(2000));
     EXPECT_EQ(program_->ExitCode(), 0u);
