@@ -1,0 +1,44 @@
+#pragma once
+// The command line of veltrane-cli: which end to run and its settings, parsed and checked.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+enum class RunMode { Receive, Send, Loopback };
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitError = 1;
+inline constexpr int kExitUsage = 2;
+
+// The settings of one run; the defaults are those of the dialog.
+struct CliOptions {
+    RunMode mode = RunMode::Loopback;
+    std::optional<std::string> bindHost;  // none: every local interface
+    std::string toHost = "127.0.0.1";
+    uint16_t port = 13014;
+    std::optional<uint16_t> sourcePort;  // none: the system picks the sender's port
+    uint32_t periodMs = 10;
+    int32_t packetsPerPeriod = 100;
+    uint32_t packetSize = 192;
+    uint32_t bufferSizeKB = 0;              // 0 keeps the system's send buffer
+    std::optional<double> durationSeconds;  // none: until interrupted
+    uint32_t intervalMs = 1000;
+    bool json = false;
+
+    bool Sends() const { return mode != RunMode::Receive; }
+    bool Receives() const { return mode != RunMode::Send; }
+};
+
+// What the command line asks for: a run, or an exit with a text.
+struct ParsedCommandLine {
+    std::optional<CliOptions> options;  // set when a run is due
+    int exitCode = kExitSuccess;        // without a run: 0 after --help, kExitUsage on bad usage
+    std::string output;                 // for stdout (help)
+    std::string error;                  // for stderr (what is wrong, then the short usage)
+};
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// The short usage text printed after a usage error.
+std::string ShortUsage();

@@ -1,0 +1,257 @@
+#include "cli/measurement_run.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "base/errors.h"
+#include "base/udp_socket.h"
+#include "cli/receiver_wake.h"
+#include "cli/report.h"
+#include "measure/receiver.h"
+#include "measure/sender.h"
+#include "measure/test_packet.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// How often the loop looks at the stop request and the workers: the latency of Ctrl-C.
+constexpr auto kPollSlice = std::chrono::milliseconds(10);
+// How long a receiver may take to bind before the sender starts anyway.
+constexpr auto kBindWait = std::chrono::seconds(2);
+// How a loop-back run waits for its receiver to take in the last packets: 20 ms looks, 0.5 s at most.
+constexpr auto kDrainLook = std::chrono::milliseconds(20);
+constexpr int kDrainLooks = 25;
+
+// Collects the first error of either worker; the reports are taken by the run loop itself.
+class RunObserver : public SenderObserver {
+  public:
+    void DisplaySenderStatistics(const SenderStatistics&, uint32_t) override {}
+
+    void ReportError(Exception* e) override {
+        ExceptionOwner owner(e);
+        Fail(ExceptionText(*e));
+    }
+
+    void ReportUnknownError(const char* text) override { Fail(text); }
+
+    bool Failed() const { return failed_.load(); }
+
+    std::string ErrorText() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return text_;
+    }
+
+  private:
+    void Fail(const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!failed_.load()) {
+            text_ = text;
+            failed_.store(true);
+        }
+    }
+
+    std::mutex mutex_;
+    std::string text_;
+    std::atomic<bool> failed_{false};
+};
+
+struct Endpoints {
+    Endpoint destination;
+    Endpoint local;
+};
+
+// Host names are resolved once, here: the wire format carries no address, and a run never
+// changes its peer.
+std::optional<Endpoints> ResolveEndpoints(const CliOptions& options, std::ostream& err) {
+    Endpoints endpoints;
+    if (options.Sends()) {
+        const std::optional<Endpoint> destination = Endpoint::Resolve(options.toHost.c_str(), options.port);
+        if (!destination) {
+            err << "veltrane-cli: cannot resolve the destination '" << options.toHost << "'\n";
+            return std::nullopt;
+        }
+        endpoints.destination = *destination;
+    }
+    if (options.Receives()) {
+        // Every interface by default; in a loop-back run, those of the destination's family.
+        std::string host = options.bindHost.value_or("0.0.0.0");
+        if (!options.bindHost && options.Sends() && endpoints.destination.IsIpv6()) {
+            host = "::";
+        }
+        const std::optional<Endpoint> local = Endpoint::Resolve(host.c_str(), options.port);
+        if (!local) {
+            err << "veltrane-cli: cannot resolve the local address '" << host << "'\n";
+            return std::nullopt;
+        }
+        endpoints.local = *local;
+    }
+    return endpoints;
+}
+
+// The engine's sender and receiver for one run, stopped and joined when it goes.
+class Run {
+  public:
+    Run(const CliOptions& options, const Endpoints& endpoints)
+        : options_(options), endpoints_(endpoints), receiver_(observer_), sender_(observer_) {}
+
+    // Starts the receiver first, so that a loop-back run's first packets find it bound.
+    void Start() {
+        if (options_.Receives()) {
+            receiver_.Start(ReceiverSettings{endpoints_.local, options_.packetSize});
+            const auto deadline = SteadyClock::now() + kBindWait;
+            while (receiver_.LocalPort() == 0 && receiver_.Running() && !observer_.Failed() &&
+                   SteadyClock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+        if (options_.Sends() && !observer_.Failed()) {
+            sender_.Start(SenderSettings{options_.bufferSizeKB, endpoints_.destination, options_.packetSize,
+                                         options_.periodMs, options_.packetsPerPeriod});
+        }
+    }
+
+    // A worker that ended without reporting an error could not start its thread.
+    bool WorkerLost() const {
+        return (options_.Receives() && !receiver_.Running()) || (options_.Sends() && !sender_.Running());
+    }
+
+    // The sender first, as the dialog does; in a loop-back run the receiver then takes in
+    // what is still under way, so that the final report accounts for every packet sent.
+    void Stop() {
+        try {
+            if (sender_.Running()) {
+                sender_.Stop();
+            }
+            if (options_.mode == RunMode::Loopback) {
+                WaitWhileReceiving();
+            }
+            if (receiver_.Running()) {
+                StopReceiverPromptly(receiver_, endpoints_.local, receiver_.LocalPort());
+            }
+        } catch (Exception* e) {
+            // The worker ended by itself between the test and the stop; its error, if any,
+            // has gone to the observer.
+            DestroyException(e);
+        }
+    }
+
+    Report TakeReport(double elapsedSeconds, bool final) const {
+        Report report;
+        report.elapsedSeconds = elapsedSeconds;
+        report.final = final;
+        if (options_.Sends()) {
+            report.sender = sender_.Statistics();
+            report.packetSize = EffectivePacketSize(options_.packetSize);
+        }
+        if (options_.Receives()) {
+            report.receiver = receiver_.Statistics();
+        }
+        return report;
+    }
+
+    RunObserver& Observer() { return observer_; }
+
+  private:
+    // Until the byte count rests for one look, for at most kDrainLooks looks.
+    void WaitWhileReceiving() {
+        int64_t last = receiver_.Statistics().bytesReceived;
+        for (int look = 0; look < kDrainLooks && receiver_.Running(); ++look) {
+            std::this_thread::sleep_for(kDrainLook);
+            const int64_t now = receiver_.Statistics().bytesReceived;
+            if (now == last) {
+                return;
+            }
+            last = now;
+        }
+    }
+
+    const CliOptions& options_;
+    const Endpoints& endpoints_;
+    RunObserver observer_;
+    Receiver receiver_;
+    Sender sender_;  // after the receiver: destroyed, and so stopped, first
+};
+
+void Print(const CliOptions& options, const Report& report, std::ostream& out) {
+    out << (options.json ? ReportJsonLine(report) : ReportText(report));
+    // Flushed at once: a pipe to another tool must see each report when it is made.
+    out.flush();
+}
+
+double SecondsSince(SteadyClock::time_point start) {
+    return std::chrono::duration<double>(SteadyClock::now() - start).count();
+}
+
+// Reports on the interval until the duration ends, a stop is requested or a worker fails.
+// Returns false when a worker was lost without an error report.
+bool ReportUntilEnd(const CliOptions& options,
+                    Run& run,
+                    SteadyClock::time_point start,
+                    const std::atomic<bool>& stopRequested,
+                    std::ostream& out) {
+    const auto interval = std::chrono::milliseconds(options.intervalMs);
+    SteadyClock::time_point nextReport = start + interval;
+    std::optional<SteadyClock::time_point> end;
+    if (options.durationSeconds) {
+        end = start + std::chrono::duration_cast<SteadyClock::duration>(
+                          std::chrono::duration<double>(*options.durationSeconds));
+    }
+    while (!stopRequested.load() && !run.Observer().Failed()) {
+        if (run.WorkerLost()) {
+            return run.Observer().Failed();
+        }
+        const SteadyClock::time_point now = SteadyClock::now();
+        if (end && now >= *end) {
+            break;
+        }
+        if (now >= nextReport) {
+            Print(options, run.TakeReport(SecondsSince(start), false), out);
+            // A late report is not made up for: the next one is one interval on.
+            nextReport = std::max(nextReport + interval, now);
+        }
+        SteadyClock::time_point wake = std::min(now + kPollSlice, nextReport);
+        if (end) {
+            wake = std::min(wake, *end);
+        }
+        std::this_thread::sleep_until(wake);
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunMeasurement(const CliOptions& options,
+                   const std::atomic<bool>& stopRequested,
+                   std::ostream& out,
+                   std::ostream& err) {
+    const std::optional<Endpoints> endpoints = ResolveEndpoints(options, err);
+    if (!endpoints) {
+        return kExitError;
+    }
+    if (options.Sends() && options.sourcePort) {
+        // The engine's sender lets the system choose its local port, as the dialog does.
+        err << "veltrane-cli: note: --source-port " << *options.sourcePort
+            << " is not bound; the system chooses the sender's local port\n";
+    }
+    Run run(options, *endpoints);
+    run.Start();
+    const SteadyClock::time_point start = SteadyClock::now();
+    const bool workersKept = ReportUntilEnd(options, run, start, stopRequested, out);
+    const double elapsed = SecondsSince(start);
+    run.Stop();
+    if (run.Observer().Failed()) {
+        err << ConsoleText(run.Observer().ErrorText()) << "\n";
+        return kExitError;
+    }
+    if (!workersKept) {
+        err << "veltrane-cli: a worker thread could not be started\n";
+        return kExitError;
+    }
+    Print(options, run.TakeReport(elapsed, true), out);
+    return kExitSuccess;
+}

@@ -1,0 +1,15 @@
+#pragma once
+// One run of veltrane-cli: the engine's sender and/or receiver, periodic reports, and the
+// end by duration, by a stop request or by a worker's error.
+
+#include <atomic>
+#include <ostream>
+
+#include "cli/command_line.h"
+
+// Runs what `options` describe and returns the exit code: 0 after a clean end (the final
+// report printed), 1 after an error (its text printed on `err`). `stopRequested` ends the run.
+int RunMeasurement(const CliOptions& options,
+                   const std::atomic<bool>& stopRequested,
+                   std::ostream& out,
+                   std::ostream& err);

@@ -1,0 +1,144 @@
+// The command line: the dialog's defaults, every option, and refusal of bad values and bad usage.
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "cli_test_support.h"
+
+namespace {
+
+void ExpectDialogDefaults(const CliOptions& options) {
+    EXPECT_FALSE(options.bindHost);
+    EXPECT_EQ(options.toHost, "127.0.0.1");
+    EXPECT_EQ(options.port, 13014);
+    EXPECT_FALSE(options.sourcePort);
+    EXPECT_EQ(options.periodMs, 10u);
+    EXPECT_EQ(options.packetsPerPeriod, 100);
+    EXPECT_EQ(options.packetSize, 192u);
+    EXPECT_EQ(options.bufferSizeKB, 0u);
+    EXPECT_FALSE(options.durationSeconds);
+    EXPECT_EQ(options.intervalMs, 1000u);
+    EXPECT_FALSE(options.json);
+}
+
+TEST(CommandLine, EachCommandStartsFromTheDialogDefaults) {
+    const std::pair<const char*, RunMode> commands[] = {
+        {"receive", RunMode::Receive}, {"send", RunMode::Send}, {"loopback", RunMode::Loopback}};
+    for (const auto& [name, mode] : commands) {
+        SCOPED_TRACE(name);
+        const ParsedCommandLine parsed = Parse({name});
+        ASSERT_TRUE(parsed.options) << parsed.error;
+        EXPECT_EQ(parsed.options->mode, mode);
+        ExpectDialogDefaults(*parsed.options);
+        EXPECT_EQ(parsed.options->Sends(), mode != RunMode::Receive);
+        EXPECT_EQ(parsed.options->Receives(), mode != RunMode::Send);
+    }
+}
+
+TEST(CommandLine, LoopbackTakesEveryOption) {
+    const ParsedCommandLine parsed =
+        Parse({"loopback", "--bind",     "::",  "--to",       "host.example", "--port", "65535", "--source-port",
+               "1",        "--period",   "0",   "--count",    "2147483647",   "--size", "65535", "--buffer",
+               "2097151",  "--duration", "2.5", "--interval", "250",          "--json"});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    const CliOptions& o = *parsed.options;
+    EXPECT_EQ(o.bindHost, "::");
+    EXPECT_EQ(o.toHost, "host.example");
+    EXPECT_EQ(o.port, 65535);
+    EXPECT_EQ(o.sourcePort, 1);
+    EXPECT_EQ(o.periodMs, 0u);
+    EXPECT_EQ(o.packetsPerPeriod, 2147483647);
+    EXPECT_EQ(o.packetSize, 65535u);
+    EXPECT_EQ(o.bufferSizeKB, 2097151u);
+    EXPECT_EQ(o.durationSeconds, 2.5);
+    EXPECT_EQ(o.intervalMs, 250u);
+    EXPECT_TRUE(o.json);
+}
+
+TEST(CommandLine, NumbersAreDecimalAndTheEqualsFormWorks) {
+    // A leading zero is not octal, and "--port=..." is the same as "--port ...".
+    const ParsedCommandLine parsed = Parse({"send", "--port=013014", "--size", "0", "--count", "0"});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(parsed.options->port, 13014);
+    EXPECT_EQ(parsed.options->packetSize, 0u);  // raised to 32 by the engine, as in the dialog
+    EXPECT_EQ(parsed.options->packetsPerPeriod, 0);
+}
+
+struct BadValue {
+    std::vector<const char*> arguments;
+    const char* message;  // what the error must say
+};
+
+TEST(CommandLine, BadValuesAreRefusedBeforeAnythingRuns) {
+    const BadValue cases[] = {
+        {{"receive", "--port", "0"}, "--port: 0 is out of range"},
+        {{"send", "--port", "65536"}, "--port: 65536 is out of range"},
+        {{"send", "--port", "4294980310"}, "--port: 4294980310 is out of range"},  // 13014 after wrapping
+        {{"send", "--port", "-1"}, "--port: -1 is negative"},
+        {{"send", "--port", "abc"}, "--port: 'abc' is not a whole number"},
+        {{"send", "--port", "0x32d6"}, "--port: '0x32d6' is not a whole number"},
+        {{"send", "--port", "13014.5"}, "--port: '13014.5' is not a whole number"},
+        {{"send", "--port", ""}, "--port"},
+        {{"send", "--source-port", "0"}, "--source-port: 0 is out of range"},
+        {{"send", "--period", "-10"}, "--period: -10 is negative"},
+        {{"send", "--period", "4294967296"}, "--period: 4294967296 is out of range"},
+        {{"send", "--count", "-1"}, "--count: -1 is negative"},
+        {{"send", "--count", "2147483648"}, "--count: 2147483648 is out of range"},
+        {{"send", "--count", "99999999999999999999999"}, "--count: 99999999999999999999999 is out of range"},
+        {{"send", "--size", "65536"}, "--size: 65536 is out of range"},
+        {{"receive", "--size", "-192"}, "--size: -192 is negative"},
+        {{"send", "--buffer", "2097152"}, "--buffer: 2097152 is out of range"},
+        {{"send", "--buffer", "lots"}, "--buffer: 'lots' is not a whole number"},
+        {{"loopback", "--duration", "0"}, "--duration: 0 is out of range"},
+        {{"loopback", "--duration", "-3"}, "--duration: -3 is negative"},
+        {{"loopback", "--duration", "ten"}, "--duration: 'ten' is not a number of seconds"},
+        {{"loopback", "--duration", "1e3"}, "--duration: '1e3' is not a number of seconds"},
+        {{"loopback", "--duration", "2000000000"}, "--duration: 2000000000 is out of range"},
+        {{"receive", "--interval", "0"}, "--interval: 0 is out of range"},
+        {{"receive", "--interval", "-1000"}, "--interval: -1000 is negative"},
+    };
+    for (const BadValue& bad : cases) {
+        SCOPED_TRACE(std::string(bad.arguments[1]) + " " + bad.arguments[2]);
+        const ParsedCommandLine parsed = Parse(bad.arguments);
+        EXPECT_FALSE(parsed.options);
+        EXPECT_EQ(parsed.exitCode, kExitUsage);
+        EXPECT_NE(parsed.error.find(bad.message), std::string::npos) << parsed.error;
+        EXPECT_NE(parsed.error.find("usage: veltrane-cli"), std::string::npos);
+        EXPECT_TRUE(parsed.output.empty());
+    }
+}
+
+TEST(CommandLine, BadUsageGivesTheShortUsageAndExitCode2) {
+    const std::vector<std::vector<const char*>> cases = {
+        {},                                      // no command
+        {"measure"},                             // no such command
+        {"receive", "--to", "somewhere"},        // an option of another command
+        {"send", "--colour"},                    // no such option
+        {"send", "--port"},                      // a value missing
+        {"send", "--port", "1", "--port", "2"},  // given twice
+        {"loopback", "extra"},                   // a stray argument
+        {"receive", "send"},                     // two commands
+    };
+    for (const auto& arguments : cases) {
+        SCOPED_TRACE(arguments.empty() ? "(nothing)" : arguments.back());
+        const ParsedCommandLine parsed = Parse(arguments);
+        EXPECT_FALSE(parsed.options);
+        EXPECT_EQ(parsed.exitCode, kExitUsage);
+        EXPECT_EQ(parsed.error.rfind("veltrane-cli: ", 0), 0u) << parsed.error;
+        EXPECT_NE(parsed.error.find(ShortUsage()), std::string::npos);
+    }
+}
+
+TEST(CommandLine, HelpGoesToStandardOutputWithExitCode0) {
+    for (const auto& arguments : {std::vector<const char*>{"--help"}, std::vector<const char*>{"send", "-h"}}) {
+        const ParsedCommandLine parsed = Parse(arguments);
+        EXPECT_FALSE(parsed.options);
+        EXPECT_EQ(parsed.exitCode, kExitSuccess);
+        EXPECT_TRUE(parsed.error.empty());
+        EXPECT_NE(parsed.output.find(arguments.size() == 1 ? "loopback" : "--source-port"), std::string::npos)
+            << parsed.output;
+    }
+}
+
+}  // namespace

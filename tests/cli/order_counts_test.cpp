@@ -1,0 +1,99 @@
+// Out-of-order and duplicate packets: counted by the engine from hand-made packets and
+// shown by both kinds of report.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "base/clock.h"
+#include "cli/report.h"
+#include "measure/receiver.h"
+#include "measure/test_packet.h"
+
+namespace {
+
+// A counter that advances 1 ms at every reading.
+class SteppingClock : public Clock {
+  public:
+    int64_t Counter() override { return now_ += 1'000'000; }
+    int64_t Frequency() override { return 1'000'000'000; }
+
+  private:
+    int64_t now_ = 0;
+};
+
+std::vector<uint8_t> Packet(int64_t groupNumber, int32_t indexInGroup = 0, uint32_t size = 192) {
+    std::vector<uint8_t> packet(size);
+    TestPacketHeader header;
+    header.indexInGroup = indexInGroup;
+    header.groupNumber = groupNumber;
+    header.sendCounter = groupNumber * 10'000'000;
+    header.counterFrequency = 1'000'000'000;
+    WritePacketHeader(packet.data(), header);
+    return packet;
+}
+
+class OrderCounts : public ::testing::Test {
+  protected:
+    void Receive(const std::vector<uint8_t>& datagram) {
+        AccountReceivedDatagram(statistics_, datagram.data(), static_cast<int64_t>(datagram.size()), clock_, nullptr);
+    }
+    void ReceiveGroups(std::initializer_list<int64_t> groupNumbers) {
+        for (const int64_t group : groupNumbers) {
+            Receive(Packet(group));
+        }
+    }
+    ReceiverStatistics Statistics() const { return statistics_.Snapshot(); }
+
+    SharedStatistics<ReceiverStatistics> statistics_;
+    SteppingClock clock_;
+};
+
+TEST_F(OrderCounts, InOrderGroupsWithGapsCountNeither) {
+    ReceiveGroups({0, 1, 2, 5, 9});
+    const ReceiverStatistics s = Statistics();
+    EXPECT_EQ(s.outOfOrderCount, 0);
+    EXPECT_EQ(s.duplicateCount, 0);
+    EXPECT_EQ(ExpectedCount(s), 10);
+    EXPECT_DOUBLE_EQ(LossPercent(s), 50.0);
+}
+
+TEST_F(OrderCounts, LateGroupsAreOutOfOrderAndRepeatsAreDuplicates) {
+    // 3 comes after 4 and 2 after 5: out of order. 4 twice after 4: duplicates, whether
+    // the repeated number is the latest or only the largest.
+    ReceiveGroups({0, 1, 2, 4, 3, 4, 4, 5, 2});
+    const ReceiverStatistics s = Statistics();
+    EXPECT_EQ(s.analysedCount, 9);
+    EXPECT_EQ(s.outOfOrderCount, 2);
+    EXPECT_EQ(s.duplicateCount, 2);
+    EXPECT_EQ(s.highestGroupNumber, 5);
+    // The loss runs to the latest group, not the largest, as the dialog's does.
+    EXPECT_EQ(ExpectedCount(s), 3);
+}
+
+TEST_F(OrderCounts, OnlyTheFirstPacketOfAGroupIsCounted) {
+    ReceiveGroups({0, 1});
+    Receive(Packet(0, 1));      // a later packet of an old group: bytes only
+    Receive(Packet(0, 0, 31));  // too short to be analysed
+    Receive(Packet(1, 0));      // the same first packet again: a duplicate
+    const ReceiverStatistics s = Statistics();
+    EXPECT_EQ(s.analysedCount, 3);
+    EXPECT_EQ(s.outOfOrderCount, 0);
+    EXPECT_EQ(s.duplicateCount, 1);
+    EXPECT_EQ(s.bytesReceived, 192 * 4 + 31);
+}
+
+TEST_F(OrderCounts, BothReportsShowTheCounts) {
+    ReceiveGroups({0, 3, 1, 3, 2, 2});  // 1 and 2 late, 3 and 2 repeated
+    Report report;
+    report.receiver = Statistics();
+    const nlohmann::json line = nlohmann::json::parse(ReportJsonLine(report));
+    EXPECT_EQ(line["receiver"]["outOfOrderCount"], 2);
+    EXPECT_EQ(line["receiver"]["duplicateCount"], 2);
+    EXPECT_EQ(line["receiver"]["analysedCount"], 6);
+    const std::string text = ReportText(report);
+    EXPECT_NE(text.find("\nout-of-order packets: 2\nduplicate packets: 2\n"), std::string::npos) << text;
+}
+
+}  // namespace

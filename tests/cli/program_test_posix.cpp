@@ -1,0 +1,110 @@
+// The program itself as a user's shell starts it: exit codes, a three-second loop-back run,
+// and the clean end on SIGINT and SIGTERM.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "child_process_posix.h"
+#include "cli_test_support.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kGenerous{20000};
+
+std::vector<std::string> Program(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), VELTRANE_CLI_PROGRAM);
+    return arguments;
+}
+
+nlohmann::json LastJsonLine(const std::string& out) {
+    std::istringstream stream(out);
+    std::string line;
+    std::string last;
+    while (std::getline(stream, line)) {
+        last = line;
+    }
+    return nlohmann::json::parse(last);
+}
+
+TEST(Program, ExitCodesTellUsageErrorsFromRunErrors) {
+    struct Case {
+        std::vector<std::string> arguments;
+        int exitCode;
+        const char* err;  // the start of what stderr says
+    };
+    SocketLibrary library;
+    UdpSocket held = UdpSocket::Open(Endpoint());
+    ASSERT_TRUE(held.Bind(Endpoint::Ipv4(0, 0)));
+    const std::string heldPort = std::to_string(held.LocalEndpoint()->Port());
+    const Case cases[] = {
+        {{}, 2, "veltrane-cli: A subcommand is required\nusage: "},
+        {{"send", "--port", "0"}, 2, "veltrane-cli: --port: 0 is out of range"},
+        {{"receive", "--size", "big"}, 2, "veltrane-cli: --size: 'big' is not a whole number"},
+        {{"receive", "--port", heldPort, "--duration", "5"},
+         1,
+         "error in MainWindow::ReceiverThreadEntry: bind failed\nfile: winmain\nline: 530\n"},
+        {{"--help"}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.empty() ? "(nothing)" : c.arguments[0] + " " + c.arguments.back());
+        ChildProcess program(Program(c.arguments));
+        ASSERT_TRUE(program.Started());
+        EXPECT_EQ(program.WaitForExit(kGenerous), c.exitCode) << program.err;
+        EXPECT_EQ(program.err.rfind(c.err, 0), 0u) << program.err;
+        EXPECT_EQ(program.out.empty(), c.exitCode != 0) << program.out;
+    }
+}
+
+TEST(Program, LoopbackForThreeSecondsLosesNothing) {
+    ChildProcess program(Program({"loopback", "--duration", "3", "--json", "--port", std::to_string(FreeUdpPort())}));
+    ASSERT_TRUE(program.Started());
+    ASSERT_EQ(program.WaitForExit(kGenerous), 0) << program.err;
+    EXPECT_EQ(program.err, "");
+    const nlohmann::json last = LastJsonLine(program.out);
+    EXPECT_EQ(last["final"], true);
+    EXPECT_EQ(last["receiver"]["lossPercent"], 0.0);
+    EXPECT_GT(last["receiver"]["bytesReceived"].get<int64_t>(), 0);
+    EXPECT_GE(last["elapsed"].get<double>(), 3.0);
+}
+
+// The signal comes while packets flow (loopback) and while nothing arrives (receive): either
+// way the final report is printed and the program ends with 0 within a second.
+struct SignalCase {
+    const char* command;
+    int signal;
+};
+
+class StopSignal : public ::testing::TestWithParam<SignalCase> {};
+
+TEST_P(StopSignal, EndsTheRunWithTheFinalReportWithinOneSecond) {
+    ChildProcess program(
+        Program({GetParam().command, "--json", "--interval", "100", "--port", std::to_string(FreeUdpPort())}));
+    ASSERT_TRUE(program.Started());
+    ASSERT_TRUE(program.WaitForOutput("\"final\":false", kGenerous)) << program.err;
+
+    const auto signalled = std::chrono::steady_clock::now();
+    program.Signal(GetParam().signal);
+    const int exitCode = program.WaitForExit(kGenerous);
+    const auto took = std::chrono::steady_clock::now() - signalled;
+
+    EXPECT_EQ(exitCode, 0) << program.err;
+    EXPECT_LE(took, milliseconds(1000));
+    EXPECT_EQ(program.err, "");
+    const nlohmann::json last = LastJsonLine(program.out);
+    EXPECT_EQ(last["final"], true);
+    EXPECT_TRUE(last.contains("receiver"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Program,
+    StopSignal,
+    ::testing::Values(SignalCase{"loopback", SIGINT}, SignalCase{"receive", SIGTERM}, SignalCase{"receive", SIGINT}),
+    [](const auto& info) {
+        return std::string(info.param.command) + (info.param.signal == SIGINT ? "_SIGINT" : "_SIGTERM");
+    });
+
+}  // namespace
