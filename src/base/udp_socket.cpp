@@ -68,7 +68,9 @@ std::string Endpoint::ToString() const {
         sockaddr_in6 address{};
         std::memcpy(&address, storage_, sizeof(address));
         inet_ntop(AF_INET6, &address.sin6_addr, text, sizeof(text));
-        return "[" + std::string(text) + "]:" + std::to_string(Port());
+        std::string result = "[";
+        result.append(text).append("]:").append(std::to_string(Port()));
+        return result;
     }
     sockaddr_in address{};
     std::memcpy(&address, storage_, sizeof(address));

@@ -77,8 +77,13 @@ class UdpSocket {
     // datagram longer than `size` (it is dropped whole).
     static int64_t ReceiveOn(SocketHandle handle, void* buffer, uint32_t size);
 
-    // Shuts a handle down both ways (waking a receive blocked on it) and closes it.
+    // Shuts a handle down both ways and closes it.
     static void CloseHandle(SocketHandle handle);
+
+    // Makes a receive blocked on `handle` in another thread return. POSIX shuts the socket
+    // down and returns false: close it once that thread has left the receive. Windows
+    // closes it and returns true.
+    static bool InterruptReceive(SocketHandle handle);
 
   private:
     SocketHandle handle_ = kNoSocket;

@@ -35,7 +35,13 @@ int64_t UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_t size) {
 }
 
 void UdpSocket::CloseHandle(SocketHandle handle) {
-    // shutdown is what wakes a recv blocked in another thread; close alone does not.
     shutdown(handle, SHUT_RDWR);
     close(handle);
+}
+
+bool UdpSocket::InterruptReceive(SocketHandle handle) {
+    // shutdown is what wakes a recv blocked in another thread; close alone does not, and
+    // closing under a running recv would free the descriptor number for reuse.
+    shutdown(handle, SHUT_RDWR);
+    return false;
 }

@@ -35,3 +35,9 @@ void UdpSocket::CloseHandle(SocketHandle handle) {
     shutdown(handle, SD_BOTH);
     closesocket(handle);
 }
+
+bool UdpSocket::InterruptReceive(SocketHandle handle) {
+    // On Windows closing the socket is what ends a blocking recv in another thread.
+    CloseHandle(handle);
+    return true;
+}

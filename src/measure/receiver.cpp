@@ -71,12 +71,16 @@ void Receiver::Stop() {
     }
     // No datagram came to end the blocked receive: closing the socket ends it.
     SocketLibrary library;  // keeps the library alive for the close, whatever the thread does
+    // Whoever takes the socket from the member closes it: here, or the thread on its way out.
     const SocketHandle socket = receiverSocket_.exchange(kNoSocket);
     if (socket == kNoSocket) {
         return;
     }
-    UdpSocket::CloseHandle(socket);
+    const bool closed = UdpSocket::InterruptReceive(socket);
     thread_.WaitFor(kStopWaitMs);
+    if (!closed) {
+        UdpSocket::CloseHandle(socket);
+    }
 }
 
 void Receiver::ResetStatistics() {

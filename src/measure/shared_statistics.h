@@ -19,39 +19,56 @@ class SharedStatistics {
         StoreSharedRecord(published_, working_, options...);
     }
 
-    // Worker: carries out a pending reset (zeroes both records). True if there was one.
+    // Worker, between two updates: carries out a pending reset (zeroes both records). True
+    // if there was one.
     bool ConsumeReset() {
-        if (!resetRequested_.exchange(false, std::memory_order_acq_rel)) {
+        // A read-modify-write even when nothing is pending, so that a later request is
+        // ordered after everything published so far.
+        unsigned state = state_.fetch_or(0, std::memory_order_acq_rel);
+        if ((state & kRequested) == 0) {
             return false;
         }
         working_ = Record{};
         Publish();
+        // While the GUI thread is still zeroing the published record the request stays
+        // pending, and the next call zeroes again: its late stores never outlive newer data.
+        state = kRequested;
+        state_.compare_exchange_strong(state, 0, std::memory_order_acq_rel);
         return true;
     }
 
-    // GUI, while the worker runs: asks for a reset, then zeroes the published record so
-    // that a display right away shows zeros even while the worker is blocked.
+    // GUI thread (one), while the worker runs: asks for a reset and zeroes the published
+    // record, so that a display right away shows zeros even while the worker is blocked.
     void RequestReset() {
-        resetRequested_.exchange(true, std::memory_order_acq_rel);
+        state_.fetch_or(kRequested | kZeroing, std::memory_order_acq_rel);
         StoreSharedRecord(published_, Record{});
+        state_.fetch_and(~kZeroing, std::memory_order_acq_rel);
     }
 
     // While no worker runs: zeroes both records and drops a pending request.
     void Clear() {
-        resetRequested_.store(false);
+        state_.store(0);
         working_ = Record{};
         Publish();
     }
 
-    // Any thread: an untorn copy of the published record.
-    Record Snapshot() const { return LoadSharedRecord(published_); }
+    // Any thread: an untorn copy of the published record; zeros while a reset is pending.
+    Record Snapshot() const {
+        if ((state_.load(std::memory_order_acquire) & kRequested) != 0) {
+            return Record{};
+        }
+        return LoadSharedRecord(published_);
+    }
 
     // The published record; read it with LoadShared, write it (worker only) with StoreShared.
     Record& Published() { return published_; }
     const Record& Published() const { return published_; }
 
   private:
+    static constexpr unsigned kRequested = 1;  // a reset waits for the worker
+    static constexpr unsigned kZeroing = 2;    // the GUI thread is zeroing the published record
+
     Record working_{};
     Record published_{};
-    std::atomic<bool> resetRequested_{false};
+    std::atomic<unsigned> state_{0};
 };

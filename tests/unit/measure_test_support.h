@@ -121,8 +121,9 @@ inline std::vector<uint8_t> MakePacket(int32_t index,
                                        int64_t sendCounter,
                                        int64_t frequency,
                                        uint32_t size = 64) {
-    std::vector<uint8_t> packet(size);
+    std::vector<uint8_t> packet(size < kPacketHeaderSize ? kPacketHeaderSize : size);
     WritePacketHeader(packet.data(), TestPacketHeader{index, group, sendCounter, frequency});
+    packet.resize(size);  // a short datagram keeps the start of the header
     return packet;
 }
 

@@ -201,3 +201,22 @@ TEST_F(Accounting, ResetDuringAnalysisLeavesNoMix) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SharedStatistics, PendingResetHidesPublishesThatRaceIt) {
+    SharedStatistics<SenderStatistics> shared;
+    shared.Working().sentPackets = 5;
+    shared.Publish();
+    shared.RequestReset();
+    shared.Publish();  // the worker publishing old data before it sees the request
+    EXPECT_EQ(shared.Snapshot().sentPackets, 0);
+    EXPECT_TRUE(shared.ConsumeReset());
+    EXPECT_FALSE(shared.ConsumeReset());
+    EXPECT_EQ(shared.Working().sentPackets, 0);
+    shared.Working().sentPackets = 1;
+    shared.Publish();
+    EXPECT_EQ(shared.Snapshot().sentPackets, 1);
+}
+
+}  // namespace
