@@ -89,9 +89,17 @@ void ArrayViewer::Repaint() {
 }
 
 LRESULT ArrayViewer::HandleMessage(WindowMessage& message) {
+    LRESULT result = 0;
     switch (message.message) {
         case WM_CREATE:
             return 1;
+        // Inside a dialog the dialog manager would take the arrow keys for moving the focus, and
+        // the letters for mnemonics of other controls; the graph claims both for zooming and
+        // panning.
+        case WM_GETDLGCODE:
+            result = DLGC_WANTARROWS | DLGC_WANTCHARS;
+            message.callDefault = false;
+            break;
         // The paint rectangle is handed on only when the platform has no erase pending.
         case WM_PAINT: {
             PaintScope paint(hwnd);
@@ -118,7 +126,7 @@ LRESULT ArrayViewer::HandleMessage(WindowMessage& message) {
             break;
     }
     Route(message);
-    return 0;
+    return result;
 }
 
 // The layers first, in painting order; the first that consumes the message ends the walk.

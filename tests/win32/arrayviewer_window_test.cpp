@@ -226,6 +226,46 @@ TEST_F(GraphTest, TheWheelAndKeysZoomAndPanAfterAClickGaveItTheFocus) {
     EXPECT_GT(zoom->GetEnd() - zoom->GetStart(), 0.9);
 }
 
+// In a dialog the arrow keys and letters reach the focused graph instead of moving the focus
+// or triggering mnemonics.
+TEST(ArrayViewerWindow, TakesTheArrowKeysInADialog) {
+    alignas(DWORD) WORD words[sizeof(DLGTEMPLATE) / sizeof(WORD) + 3] = {};
+    auto* dialogTemplate = reinterpret_cast<DLGTEMPLATE*>(words);
+    dialogTemplate->style = WS_POPUP | WS_CAPTION | WS_VISIBLE;
+    dialogTemplate->cx = 300;
+    dialogTemplate->cy = 150;
+    HWND dialog = CreateDialogIndirectParamA(
+        GetModuleHandleA(nullptr), dialogTemplate, nullptr, [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; },
+        0);
+    ASSERT_NE(dialog, nullptr);
+    {
+        ArrayViewer::ArrayViewer viewer;
+        RECT rect{10, 10, 210, 110};
+        auto owned = std::make_unique<HorizontalZoomScale>();
+        HorizontalZoomScale* zoom = owned.get();
+        viewer.Create(&rect, dialog, std::move(owned));
+        EXPECT_EQ(SendMessageA(viewer.hwnd, WM_GETDLGCODE, 0, 0), DLGC_WANTARROWS | DLGC_WANTCHARS);
+        SetFocus(viewer.hwnd);
+        zoom->SetVisibleRange(0.15, 0.85);
+        PostMessageA(viewer.hwnd, WM_KEYDOWN, VK_RIGHT, 0);
+        PostMessageA(viewer.hwnd, WM_KEYDOWN, VK_UP, 0);
+        for (int i = 0; i < 20; ++i) {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (!IsDialogMessageA(dialog, &msg)) {
+                    TranslateMessage(&msg);
+                    DispatchMessageA(&msg);
+                }
+            }
+            Sleep(5);
+        }
+        EXPECT_EQ(GetFocus(), viewer.hwnd);
+        EXPECT_NEAR(zoom->GetEnd() - zoom->GetStart(), 0.49, 1e-12);
+        EXPECT_NEAR(zoom->cursorPosition(), 0.521, 1e-12);
+    }
+    DestroyWindow(dialog);
+}
+
 TEST_F(GraphTest, TheCursorBlinksOnTheTimer) {
     PixelSurface surface(Client().Width(), Client().Height());
     viewer.Paint(surface.dc(), nullptr);
