@@ -8,6 +8,13 @@
 
 static_assert(sizeof(sockaddr_storage) <= 128, "Endpoint storage too small");
 
+Endpoint::Endpoint() {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    std::memcpy(storage_, &address, sizeof(address));
+    length_ = sizeof(address);
+}
+
 Endpoint Endpoint::Ipv4(uint32_t hostOrderAddress, uint16_t port) {
     Endpoint endpoint;
     sockaddr_in address{};
@@ -15,7 +22,6 @@ Endpoint Endpoint::Ipv4(uint32_t hostOrderAddress, uint16_t port) {
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(hostOrderAddress);
     std::memcpy(endpoint.storage_, &address, sizeof(address));
-    endpoint.length_ = sizeof(address);
     return endpoint;
 }
 

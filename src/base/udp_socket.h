@@ -17,7 +17,7 @@ inline constexpr SocketHandle kNoSocket = -1;
 // An IPv4 or IPv6 socket address with its length, as the socket calls take it.
 class Endpoint {
   public:
-    Endpoint() = default;  // an IPv4 0.0.0.0:0
+    Endpoint();  // IPv4 0.0.0.0:0
 
     // An IPv4 address and port, both given in host byte order.
     static Endpoint Ipv4(uint32_t hostOrderAddress, uint16_t port);

@@ -1,0 +1,21 @@
+#include "base/udp_socket.h"
+
+#include <gtest/gtest.h>
+
+TEST(Endpoint, AddressesPortsAndResolving) {
+    EXPECT_EQ(Endpoint().ToString(), "0.0.0.0:0");
+    const Endpoint loopback = Endpoint::Ipv4(0x7F000001, 13014);
+    EXPECT_EQ(loopback.ToString(), "127.0.0.1:13014");
+    EXPECT_FALSE(loopback.IsIpv6());
+    EXPECT_EQ(loopback.Length(), 16);
+
+    const auto v4 = Endpoint::Resolve("192.168.1.20", 80);
+    ASSERT_TRUE(v4.has_value());
+    EXPECT_EQ(v4->ToString(), "192.168.1.20:80");
+    const auto v6 = Endpoint::Resolve("::1", 65535);
+    ASSERT_TRUE(v6.has_value());
+    EXPECT_TRUE(v6->IsIpv6());
+    EXPECT_EQ(v6->Port(), 65535);
+    EXPECT_EQ(v6->ToString(), "[::1]:65535");
+    EXPECT_FALSE(Endpoint::Resolve("", 1).has_value());
+}
