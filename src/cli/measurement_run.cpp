@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -123,21 +124,19 @@ class Run {
     // The sender first, as the dialog does; in a loop-back run the receiver then takes in
     // what is still under way, so that the final report accounts for every packet sent.
     void Stop() {
-        try {
+        StopWorker([this] {
             if (sender_.Running()) {
                 sender_.Stop();
             }
-            if (options_.mode == RunMode::Loopback) {
-                WaitWhileReceiving();
-            }
+        });
+        if (options_.mode == RunMode::Loopback) {
+            WaitWhileReceiving();
+        }
+        StopWorker([this] {
             if (receiver_.Running()) {
                 StopReceiverPromptly(receiver_, endpoints_.local, receiver_.LocalPort());
             }
-        } catch (Exception* e) {
-            // The worker ended by itself between the test and the stop; its error, if any,
-            // has gone to the observer.
-            DestroyException(e);
-        }
+        });
     }
 
     Report TakeReport(double elapsedSeconds, bool final) const {
@@ -157,6 +156,16 @@ class Run {
     RunObserver& Observer() { return observer_; }
 
   private:
+    // A worker may end by itself between the test and the stop, which then throws its
+    // not-started error; the error that ended it, if any, has gone to the observer.
+    static void StopWorker(const std::function<void()>& stop) {
+        try {
+            stop();
+        } catch (Exception* e) {
+            DestroyException(e);
+        }
+    }
+
     // Until the byte count rests for one look, for at most kDrainLooks looks.
     void WaitWhileReceiving() {
         int64_t last = receiver_.Statistics().bytesReceived;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <vector>
 
@@ -24,13 +25,14 @@ class SteppingClock : public Clock {
 };
 
 std::vector<uint8_t> Packet(int64_t groupNumber, int32_t indexInGroup = 0, uint32_t size = 192) {
-    std::vector<uint8_t> packet(size);
+    std::vector<uint8_t> packet(std::max(size, kPacketHeaderSize));
     TestPacketHeader header;
     header.indexInGroup = indexInGroup;
     header.groupNumber = groupNumber;
     header.sendCounter = groupNumber * 10'000'000;
     header.counterFrequency = 1'000'000'000;
     WritePacketHeader(packet.data(), header);
+    packet.resize(size);  // a shorter datagram carries the start of the header only
     return packet;
 }
 

@@ -78,6 +78,10 @@ struct SignalCase {
     int signal;
 };
 
+void PrintTo(const SignalCase& c, std::ostream* os) {
+    *os << c.command << (c.signal == SIGINT ? " SIGINT" : " SIGTERM");
+}
+
 class StopSignal : public ::testing::TestWithParam<SignalCase> {};
 
 TEST_P(StopSignal, EndsTheRunWithTheFinalReportWithinOneSecond) {
