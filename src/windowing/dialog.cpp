@@ -9,24 +9,9 @@ Dialog* AttachedDialog(HWND window) {
     return reinterpret_cast<Dialog*>(GetWindowLongPtrA(window, GWLP_USERDATA));
 }
 
-// No exception may unwind through the system's dialog manager. An error that a subclass
-// lets escape is shown in a box owned by the dialog and `fallback` is used as the result;
-// the dialog stays open.
-template <typename Result, typename Call>
-Result Guarded(HWND window, Result fallback, Call call) {
-    try {
-        return call();
-    } catch (Exception* e) {
-        ExceptionOwner owner(e);
-        ShowException(e, window);
-    } catch (...) {
-        ShowErrorText("unknown exception", window);
-    }
-    return fallback;
-}
-
 INT_PTR CallHandler(Dialog* dialog, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return Guarded<INT_PTR>(window, 0, [&] { return dialog->HandleMessage(message, wParam, lParam); });
+    // No exception may unwind through the dialog manager: an error is shown and the dialog stays open.
+    return ShowErrorsOf<INT_PTR>(window, 0, [&] { return dialog->HandleMessage(message, wParam, lParam); });
 }
 
 }  // namespace
@@ -73,7 +58,7 @@ INT_PTR CALLBACK Dialog::DialogProcedure(HWND window, UINT message, WPARAM wPara
 
     // The caption's close button, the system menu and Alt+F4 all arrive here. A refused
     // close is answered as handled, so the default procedure does not turn it into IDCANCEL.
-    if (!Guarded(window, false, [&] { return dialog->CanClose(); })) {
+    if (!ShowErrorsOf(window, false, [&] { return dialog->CanClose(); })) {
         return TRUE;
     }
     const INT_PTR result = CallHandler(dialog, window, WM_CLOSE, wParam, lParam);

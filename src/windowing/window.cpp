@@ -14,15 +14,7 @@ namespace {
 // system makes its top-level ancestor the owner), because nothing may unwind through the
 // platform's dispatch code. The caller then answers with `failed`.
 LRESULT CallHandler(Window& window, HWND hwnd, WindowMessage& message, LRESULT failed) {
-    try {
-        return window.HandleMessage(message);
-    } catch (Exception* e) {
-        ExceptionOwner owner(e);
-        ShowException(e, hwnd);
-    } catch (...) {
-        ShowErrorText("unknown exception", hwnd);
-    }
-    return failed;
+    return ShowErrorsOf(hwnd, failed, [&] { return window.HandleMessage(message); });
 }
 
 }  // namespace
