@@ -25,6 +25,19 @@ Endpoint Endpoint::Ipv4(uint32_t hostOrderAddress, uint16_t port) {
     return endpoint;
 }
 
+Endpoint Endpoint::AnyOfFamily(const Endpoint& familyOf, uint16_t port) {
+    if (!familyOf.IsIpv6()) {
+        return Ipv4(0, port);
+    }
+    Endpoint endpoint;
+    sockaddr_in6 address{};  // in6addr_any is all zeros
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(port);
+    std::memcpy(endpoint.storage_, &address, sizeof(address));
+    endpoint.length_ = sizeof(address);
+    return endpoint;
+}
+
 std::optional<Endpoint> Endpoint::Resolve(const char* host, uint16_t port) {
     if (host == nullptr || *host == '\0') {
         return std::nullopt;

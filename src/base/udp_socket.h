@@ -22,6 +22,9 @@ class Endpoint {
     // An IPv4 address and port, both given in host byte order.
     static Endpoint Ipv4(uint32_t hostOrderAddress, uint16_t port);
 
+    // Every local address (0.0.0.0 or ::) of the family of `familyOf`, with `port`.
+    static Endpoint AnyOfFamily(const Endpoint& familyOf, uint16_t port);
+
     // A host name or an IPv4/IPv6 literal with a port; nullopt when it cannot be resolved.
     static std::optional<Endpoint> Resolve(const char* host, uint16_t port);
 
@@ -76,6 +79,9 @@ class UdpSocket {
     // Plain blocking receive of one datagram: its length, or -1 on an error, including a
     // datagram longer than `size` (it is dropped whole).
     static int64_t ReceiveOn(SocketHandle handle, void* buffer, uint32_t size);
+
+    // A blocking receive like ReceiveOn that also tells where the datagram came from.
+    int64_t ReceiveFrom(void* buffer, uint32_t size, Endpoint& source);
 
     // Shuts a handle down both ways and closes it.
     static void CloseHandle(SocketHandle handle);

@@ -34,6 +34,17 @@ int64_t UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_t size) {
     return length;
 }
 
+int64_t UdpSocket::ReceiveFrom(void* buffer, uint32_t size, Endpoint& source) {
+    socklen_t length = Endpoint::kStorageSize;
+    const ssize_t received =
+        recvfrom(handle_, buffer, size, MSG_TRUNC, reinterpret_cast<sockaddr*>(source.storage_), &length);
+    if (received < 0 || static_cast<uint64_t>(received) > size) {
+        return -1;
+    }
+    source.length_ = static_cast<int>(length);
+    return received;
+}
+
 void UdpSocket::CloseHandle(SocketHandle handle) {
     shutdown(handle, SHUT_RDWR);
     close(handle);

@@ -31,6 +31,18 @@ int64_t UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_t size) {
     return length == SOCKET_ERROR ? -1 : length;
 }
 
+int64_t UdpSocket::ReceiveFrom(void* buffer, uint32_t size, Endpoint& source) {
+    int length = Endpoint::kStorageSize;
+    const int received =
+        recvfrom(handle_, static_cast<char*>(buffer), size > INT_MAX ? INT_MAX : static_cast<int>(size), 0,
+                 reinterpret_cast<sockaddr*>(source.storage_), &length);
+    if (received == SOCKET_ERROR) {
+        return -1;
+    }
+    source.length_ = length;
+    return received;
+}
+
 void UdpSocket::CloseHandle(SocketHandle handle) {
     shutdown(handle, SD_BOTH);
     closesocket(handle);

@@ -18,4 +18,6 @@ TEST(Endpoint, AddressesPortsAndResolving) {
     EXPECT_EQ(v6->Port(), 65535);
     EXPECT_EQ(v6->ToString(), "[::1]:65535");
     EXPECT_FALSE(Endpoint::Resolve("", 1).has_value());
+    EXPECT_EQ(Endpoint::AnyOfFamily(*v6, 13013).ToString(), "[::]:13013");
+    EXPECT_EQ(Endpoint::AnyOfFamily(loopback, 13013).ToString(), "0.0.0.0:13013");
 }
