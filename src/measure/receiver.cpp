@@ -61,12 +61,12 @@ void Receiver::Start(const ReceiverSettings& settings) {
     thread_.Start([this, settings] { ReceiverThreadProc(settings); });
 }
 
-void Receiver::Stop() {
+void Receiver::Stop(uint32_t graceMs) {
     if (!Running()) {
         ThrowError("error in MainWindow::StopReceiverThread: thread was not started\r\nfile: winmain\r\nline: %i", 445);
     }
     receiverStopFlag_.store(true);
-    if (thread_.WaitFor(kStopWaitMs)) {
+    if (thread_.WaitFor(graceMs)) {
         return;
     }
     // No datagram came to end the blocked receive: closing the socket ends it.

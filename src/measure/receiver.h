@@ -40,9 +40,10 @@ class Receiver {
     // Starts the thread (the statistics carry over); throws "thread already started" while one runs.
     void Start(const ReceiverSettings& settings);
 
-    // Asks the thread to stop, waits up to 1000 ms, then closes its socket to release the
-    // blocked receive and waits up to 1000 ms more. Throws "thread was not started" when none runs.
-    void Stop();
+    // Asks the thread to stop, waits up to `graceMs` (a datagram may end the receive), then
+    // closes its socket to release the blocked receive and waits up to 1000 ms more. Throws
+    // "thread was not started" when none runs.
+    void Stop(uint32_t graceMs = 1000);
 
     bool Running() const { return thread_.Running(); }
 

@@ -1,5 +1,6 @@
 #include "measure/sender.h"
 
+#include <cmath>
 #include <vector>
 
 #include "base/errors.h"
@@ -11,6 +12,8 @@ namespace {
 
 constexpr double kMeanWeight = 0.998;
 constexpr double kSampleWeight = 0.998 * 0.002;  // so a constant delay d settles at 0.998 * d
+// A longer period is slept in slices of this length, so that a stop is seen within one slice.
+constexpr uint32_t kSleepSliceMs = 100;
 
 }  // namespace
 
@@ -109,6 +112,10 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
         }
         LogEvent(logSink_, "senderBufferSize = %i bytes", static_cast<int32_t>(sendBufferBytes));
     }
+    // Bound before the first send, which would otherwise let the system pick the port.
+    if (settings.sourcePort != 0 && !socket.Bind(Endpoint::AnyOfFamily(settings.destination, settings.sourcePort))) {
+        ThrowError("error in MainWindow::SenderThreadEntry: bind failed\r\nfile: winmain\r\nline: %i", 320);
+    }
     if (!socket.SetNonBlocking()) {
         ThrowError("error in MainWindow::SenderThreadEntry: ioctlsocket failed\r\nfile: winmain\r\nline: %i", 314);
     }
@@ -145,7 +152,7 @@ void Sender::RunPacingLoop(SendContext& context, int32_t packetsPerPeriod, uint3
             statistics.maxSendGroupDelay = groupDelay;
         }
         // A pause after each group, not a fixed rate: a late group is never made up for.
-        SleepMs(periodMs);
+        SleepPeriod(periodMs);
         // Unsigned difference: correct across one wrap of the tick count.
         statistics.duration = static_cast<double>(TickCountMs() - startTick) / 1000.0;
         statistics_.Publish();
@@ -154,5 +161,22 @@ void Sender::RunPacingLoop(SendContext& context, int32_t packetsPerPeriod, uint3
             observer_.DisplaySenderStatistics(statistics, context.packetSize);
         }
         ++groupNumber;
+    }
+}
+
+void Sender::SleepPeriod(uint32_t periodMs) {
+    if (periodMs <= kSleepSliceMs) {
+        SleepMs(periodMs);
+        return;
+    }
+    // A long period would keep the stopping GUI thread waiting for all of it. The slices
+    // are measured against the counter, so that the rounding of each sleep does not add up.
+    const int64_t start = QueryCounter();
+    while (!senderStopFlag_.load()) {
+        const double remaining = periodMs - ElapsedMs(start, QueryCounter(), QueryCounterFrequency());
+        if (remaining <= 0) {
+            return;
+        }
+        SleepMs(remaining < kSleepSliceMs ? static_cast<uint32_t>(std::ceil(remaining)) : kSleepSliceMs);
     }
 }

@@ -21,6 +21,7 @@ struct SenderSettings {
     uint32_t packetSize = 192;  // raised to 32 by the engine
     uint32_t periodMs = 10;     // pause after each group
     int32_t packetsPerPeriod = 100;
+    uint16_t sourcePort = 0;  // local port to send from; 0 lets the system choose
 };
 
 // What SendPacket works on during one run.
@@ -69,6 +70,7 @@ class Sender {
     void SenderThreadProc(const SenderSettings& settings);
     void SenderThreadEntry(const SenderSettings& settings);
     void RunPacingLoop(SendContext& context, int32_t packetsPerPeriod, uint32_t periodMs);
+    void SleepPeriod(uint32_t periodMs);
     void PublishFinalStatistics();
 
     SenderObserver& observer_;

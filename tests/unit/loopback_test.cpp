@@ -33,14 +33,21 @@ struct Listener {
     }
     std::vector<uint8_t> Next() {
         std::vector<uint8_t> data(70000);
-        const int64_t length = socket.Receive(data.data(), static_cast<uint32_t>(data.size()));
+        const int64_t length = socket.ReceiveFrom(data.data(), static_cast<uint32_t>(data.size()), lastSource);
         data.resize(length < 0 ? 0 : static_cast<size_t>(length));
         return data;
     }
     SocketLibrary library;
     UdpSocket socket = UdpSocket::Open(Endpoint());
     Endpoint endpoint;
+    Endpoint lastSource;  // where the datagram Next returned came from
 };
+
+// A port that was free a moment ago (the system picked it for a socket now closed).
+uint16_t FreePort() {
+    Listener probe;
+    return probe.endpoint.Port();
+}
 
 TEST(Loopback, DefaultSettingsMeasureACleanPath) {
     RecordingObserver observer;
@@ -218,6 +225,61 @@ TEST(Loopback, SenderWithNoPacketsStillPacesAndDisplays) {
     EXPECT_EQ(observer.Displays(), displays);  // nothing after the stop
     EXPECT_EQ(sender.Statistics().sentPackets, 0);
     EXPECT_GE(sender.Statistics().maxSendGroupDelay, 0.0);
+}
+
+TEST(Loopback, SenderSendsFromItsSourcePortOrReportsThatItIsTaken) {
+    RecordingObserver observer;
+    RecordingSink sink;
+    Sender sender(observer, &sink);
+    Listener listener;
+    SenderSettings settings;
+    settings.destination = listener.endpoint;
+    settings.sourcePort = FreePort();
+    sender.Start(settings);
+    for (int packet = 0; packet < 3; ++packet) {
+        ASSERT_FALSE(listener.Next().empty());
+        EXPECT_EQ(listener.lastSource.ToString(), "127.0.0.1:" + std::to_string(settings.sourcePort));
+    }
+    sender.Stop();
+    EXPECT_TRUE(observer.Errors().empty());
+
+    UdpSocket holder = UdpSocket::Open(Endpoint());  // another program's socket on the port
+    ASSERT_TRUE(holder.Bind(Endpoint::Ipv4(0, 0)));
+    settings.sourcePort = holder.LocalEndpoint()->Port();
+    sender.Start(settings);
+    ASSERT_TRUE(WaitUntil([&] { return !sender.Running(); }));
+    EXPECT_EQ(
+        observer.Errors(),
+        std::vector<std::string>{"error in MainWindow::SenderThreadEntry: bind failed\r\nfile: winmain\r\nline: 320"});
+    EXPECT_EQ(sender.Statistics().sentPackets, 0);
+}
+
+TEST(Loopback, StopsThatNeedNotWaitForAPeriodOrAGrace) {
+    // A sender asleep in a minute-long period and a receiver without traffic both end at once.
+    RecordingObserver observer;
+    Sender sender(observer);
+    Listener listener;
+    SenderSettings settings;
+    settings.destination = listener.endpoint;
+    settings.periodMs = 60000;
+    settings.packetsPerPeriod = 2;
+    sender.Start(settings);
+    listener.Next();
+    listener.Next();
+    Receiver receiver(observer);
+    StartReceiver(receiver);
+    // Generous bounds: a sleep slice, a wake-up. Before, they took 60 s and 1 s.
+    auto start = std::chrono::steady_clock::now();
+    sender.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    start = std::chrono::steady_clock::now();
+    receiver.Stop(0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    EXPECT_FALSE(sender.Running());
+    EXPECT_FALSE(receiver.Running());
+    EXPECT_EQ(observer.Displays(), 0);  // the period's display is skipped when stopping
+    EXPECT_EQ(sender.Statistics().sentPackets, 2);
+    EXPECT_TRUE(observer.Errors().empty());
 }
 
 }  // namespace
