@@ -56,18 +56,6 @@ std::string ConsoleText(std::string text) {
     return text;
 }
 
-int64_t ExpectedCount(const ReceiverStatistics& statistics) {
-    // Unsigned arithmetic, as the dialog's text does it: foreign group numbers wrap
-    // instead of overflowing.
-    return static_cast<int64_t>(static_cast<uint64_t>(statistics.lastGroupNumber) -
-                                static_cast<uint64_t>(statistics.firstGroupNumber) + 1);
-}
-
-double LossPercent(const ReceiverStatistics& statistics) {
-    return (1.0 - static_cast<double>(statistics.analysedCount) / static_cast<double>(ExpectedCount(statistics))) *
-           100.0;
-}
-
 std::string ReportText(const Report& report) {
     std::string text;
     if (report.sender) {

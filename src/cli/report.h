@@ -25,9 +25,3 @@ std::string ReportJsonLine(const Report& report);
 
 // A text of the dialog's (CR LF line ends) with '\n' line ends and no line break at its end.
 std::string ConsoleText(std::string text);
-
-// The analysed packets the receiver expected: the latest analysed group number less the first, plus 1.
-int64_t ExpectedCount(const ReceiverStatistics& statistics);
-
-// The share of expected first packets that did not arrive, in percent, as the dialog shows it.
-double LossPercent(const ReceiverStatistics& statistics);

@@ -35,21 +35,27 @@ void ForEachScalar(ReceiverStatistics& to, const ReceiverStatistics& from, Copy 
 
 }  // namespace
 
+int64_t ExpectedCount(const ReceiverStatistics& statistics) {
+    // Unsigned arithmetic: foreign group numbers wrap instead of overflowing. The count is
+    // not validated; the display shows whatever loss it gives.
+    return static_cast<int64_t>(static_cast<uint64_t>(statistics.lastGroupNumber) -
+                                static_cast<uint64_t>(statistics.firstGroupNumber) + 1);
+}
+
+double LossPercent(const ReceiverStatistics& statistics) {
+    return (1.0 - static_cast<double>(statistics.analysedCount) / static_cast<double>(ExpectedCount(statistics))) *
+           100.0;
+}
+
 std::string ReceiverStatisticsText(const ReceiverStatistics& statistics) {
     const int32_t wholeMB = static_cast<int32_t>(statistics.bytesReceived / kBytesPerMB);
     const int32_t remainingBytes = static_cast<int32_t>(statistics.bytesReceived % kBytesPerMB);
-    // The expected count spans the reference group to the latest analysed one; it is not
-    // validated, so a sender restart can make the loss infinite or negative until a reset.
-    // Unsigned arithmetic: foreign group numbers wrap instead of overflowing.
-    const auto expected = static_cast<int64_t>(static_cast<uint64_t>(statistics.lastGroupNumber) -
-                                               static_cast<uint64_t>(statistics.firstGroupNumber) + 1);
-    const double lossPercent =
-        (1.0 - static_cast<double>(statistics.analysedCount) / static_cast<double>(expected)) * 100.0;
     return FormatToString(
         "receiver statistics:\r\nreceived %i MB %i bytes\r\nmin jitter = %dms\r\nmax jitter = %dms\r\njitter RMS = "
         "%dms\r\nmax abs. delay = %dms\r\nmean abs. delay = %dms\r\nabs. delay RMS = %dms\r\nlost packets: %d%%",
         {wholeMB, remainingBytes, statistics.minJitter, statistics.maxJitter, std::sqrt(statistics.jitterMeanSquare),
-         statistics.maxAbsDelay, statistics.absDelayMean, std::sqrt(statistics.absDelayMeanSquare), lossPercent});
+         statistics.maxAbsDelay, statistics.absDelayMean, std::sqrt(statistics.absDelayMeanSquare),
+         LossPercent(statistics)});
 }
 
 void StoreSharedRecord(ReceiverStatistics& to, const ReceiverStatistics& from, bool withHistogram) {

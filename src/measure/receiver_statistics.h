@@ -30,6 +30,14 @@ struct ReceiverStatistics {
     int64_t duplicateCount = 0;      // analysed packets repeating the latest or largest group number
 };
 
+// The analysed packets expected from the reference group to the latest analysed one:
+// last - first + 1, wrapping (a sender restart can make it 0 or negative until a reset).
+int64_t ExpectedCount(const ReceiverStatistics& statistics);
+
+// The share of expected first packets that did not arrive, in percent: (1 - analysed /
+// expected) * 100, infinite or negative as the counts fall.
+double LossPercent(const ReceiverStatistics& statistics);
+
 // The text of the receiver statistics box (CR LF line breaks).
 std::string ReceiverStatisticsText(const ReceiverStatistics& statistics);
 

@@ -73,4 +73,18 @@ TEST(ReceiverStatisticsText, ByteSplitAndUnusualLoss) {
     EXPECT_NE(text.find("lost packets: -inf%"), std::string::npos) << text;
 }
 
+TEST(ReceiverStatisticsText, ExpectedCountWrapsAcrossTheEndOfTheGroupNumbers) {
+    // Foreign packets may carry any group number: the span wraps instead of overflowing.
+    ReceiverStatistics s;
+    s.firstGroupNumber = std::numeric_limits<int64_t>::max();
+    s.lastGroupNumber = std::numeric_limits<int64_t>::min() + 2;
+    s.analysedCount = 3;
+    EXPECT_EQ(ExpectedCount(s), 4);
+    EXPECT_EQ(LossPercent(s), 25.0);
+    EXPECT_NE(ReceiverStatisticsText(s).find("lost packets: 25.%"), std::string::npos);
+    s.lastGroupNumber = s.firstGroupNumber - 5;
+    EXPECT_EQ(ExpectedCount(s), -4);
+    EXPECT_EQ(LossPercent(s), 175.0);
+}
+
 }  // namespace
