@@ -71,9 +71,9 @@ double PlainLoopRate(const Sink& sink, double seconds, size_t packetSize) {
 // the duration of its pacing loop.
 double CliRate(const Sink& sink, double seconds, size_t packetSize) {
     const std::string command = std::string(VELTRANE_CLI_PROGRAM) + " send --to 127.0.0.1 --port " +
-                                std::to_string(ntohs(sink.address.sin_port)) + " --period 0 --count 1000 --size " +
-                                std::to_string(packetSize) + " --duration " + std::to_string(seconds) +
-                                " --interval 3600000 --json";
+                                std::to_string(ntohs(sink.address.sin_port)) +
+                                " --source-port 0 --period 0 --count 1000 --size " + std::to_string(packetSize) +
+                                " --duration " + std::to_string(seconds) + " --interval 3600000 --json";
     FILE* program = popen(command.c_str(), "r");
     if (program == nullptr) {
         std::perror("popen");

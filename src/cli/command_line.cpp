@@ -120,7 +120,7 @@ void AddReceiveOptions(CLI::App& command, RawOptions& raw) {
 void AddSendOptions(CLI::App& command, RawOptions& raw) {
     command.add_option("--to", raw.to, "destination address or host name (default 127.0.0.1)")->type_name("HOST");
     AddNumber(command, "--source-port", raw.sourcePort, "PORT",
-              "local port to send from (the dialog shows 13013; by default the system picks one)", 1, kMaxPort);
+              "local port to send from (default 13013; 0 lets the system pick one)", 0, kMaxPort);
     AddNumber(command, "--period", raw.period, "MS", "pause after each group of packets in ms (default 10)", 0, kMaxMs);
     AddNumber(command, "--count", raw.count, "N", "packets per period (default 100)", 0, kMaxCount);
     AddNumber(command, "--buffer", raw.buffer, "KB", "send buffer size in KB (default: the system's)", 0, kMaxBufferKB);
@@ -152,9 +152,7 @@ CliOptions ToOptions(const RawOptions& raw, RunMode mode) {
         options.toHost = raw.to;
     }
     SetNumber(raw.port, options.port);
-    if (!raw.sourcePort.empty()) {
-        options.sourcePort = static_cast<uint16_t>(*WholeNumber(raw.sourcePort));
-    }
+    SetNumber(raw.sourcePort, options.sourcePort);
     SetNumber(raw.period, options.periodMs);
     SetNumber(raw.count, options.packetsPerPeriod);
     SetNumber(raw.size, options.packetSize);
@@ -171,7 +169,7 @@ CliOptions ToOptions(const RawOptions& raw, RunMode mode) {
 
 std::string ShortUsage() {
     return "usage: veltrane-cli receive [--bind ADDR] [--port 13014] [--size 192]\n"
-           "       veltrane-cli send [--to HOST] [--port 13014] [--source-port PORT] [--period 10] [--count 100]\n"
+           "       veltrane-cli send [--to HOST] [--port 13014] [--source-port 13013] [--period 10] [--count 100]\n"
            "                         [--size 192] [--buffer KB]\n"
            "       veltrane-cli loopback [the options of send and receive]\n"
            "  each also takes [--duration SECONDS] [--interval 1000] [--json]\n"

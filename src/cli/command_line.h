@@ -17,7 +17,7 @@ struct CliOptions {
     std::optional<std::string> bindHost;  // none: every local interface
     std::string toHost = "127.0.0.1";
     uint16_t port = 13014;
-    std::optional<uint16_t> sourcePort;  // none: the system picks the sender's port
+    uint16_t sourcePort = 13013;  // the sender's local port; 0 lets the system pick one
     uint32_t periodMs = 10;
     int32_t packetsPerPeriod = 100;
     uint32_t packetSize = 192;

@@ -10,7 +10,6 @@
 
 #include "base/errors.h"
 #include "base/udp_socket.h"
-#include "cli/receiver_wake.h"
 #include "cli/report.h"
 #include "measure/receiver.h"
 #include "measure/sender.h"
@@ -27,6 +26,9 @@ constexpr auto kBindWait = std::chrono::seconds(2);
 // How a loop-back run waits for its receiver to take in the last packets: 20 ms looks, 0.5 s at most.
 constexpr auto kDrainLook = std::chrono::milliseconds(20);
 constexpr int kDrainLooks = 25;
+// A receiver is stopped without the dialog's second of grace: what was sent has been
+// drained by then, and a run must end promptly on Ctrl-C even when no traffic comes.
+constexpr uint32_t kReceiverStopGraceMs = 10;
 
 // Collects the first error of either worker; the reports are taken by the run loop itself.
 class RunObserver : public SenderObserver {
@@ -112,7 +114,7 @@ class Run {
         }
         if (options_.Sends() && !observer_.Failed()) {
             sender_.Start(SenderSettings{options_.bufferSizeKB, endpoints_.destination, options_.packetSize,
-                                         options_.periodMs, options_.packetsPerPeriod});
+                                         options_.periodMs, options_.packetsPerPeriod, options_.sourcePort});
         }
     }
 
@@ -134,7 +136,7 @@ class Run {
         }
         StopWorker([this] {
             if (receiver_.Running()) {
-                StopReceiverPromptly(receiver_, endpoints_.local, receiver_.LocalPort());
+                receiver_.Stop(kReceiverStopGraceMs);
             }
         });
     }
@@ -241,11 +243,6 @@ int RunMeasurement(const CliOptions& options,
     const std::optional<Endpoints> endpoints = ResolveEndpoints(options, err);
     if (!endpoints) {
         return kExitError;
-    }
-    if (options.Sends() && options.sourcePort) {
-        // The engine's sender lets the system choose its local port, as the dialog does.
-        err << "veltrane-cli: note: --source-port " << *options.sourcePort
-            << " is not bound; the system chooses the sender's local port\n";
     }
     Run run(options, *endpoints);
     run.Start();

@@ -12,7 +12,7 @@ void ExpectDialogDefaults(const CliOptions& options) {
     EXPECT_FALSE(options.bindHost);
     EXPECT_EQ(options.toHost, "127.0.0.1");
     EXPECT_EQ(options.port, 13014);
-    EXPECT_FALSE(options.sourcePort);
+    EXPECT_EQ(options.sourcePort, 13013);
     EXPECT_EQ(options.periodMs, 10u);
     EXPECT_EQ(options.packetsPerPeriod, 100);
     EXPECT_EQ(options.packetSize, 192u);
@@ -63,6 +63,9 @@ TEST(CommandLine, NumbersAreDecimalAndTheEqualsFormWorks) {
     EXPECT_EQ(parsed.options->port, 13014);
     EXPECT_EQ(parsed.options->packetSize, 0u);  // raised to 32 by the engine, as in the dialog
     EXPECT_EQ(parsed.options->packetsPerPeriod, 0);
+    const ParsedCommandLine systemsChoice = Parse({"send", "--source-port", "0"});
+    ASSERT_TRUE(systemsChoice.options) << systemsChoice.error;
+    EXPECT_EQ(systemsChoice.options->sourcePort, 0);  // the system picks the port
 }
 
 struct BadValue {
@@ -80,7 +83,7 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingRuns) {
         {{"send", "--port", "0x32d6"}, "--port: '0x32d6' is not a whole number"},
         {{"send", "--port", "13014.5"}, "--port: '13014.5' is not a whole number"},
         {{"send", "--port", ""}, "--port"},
-        {{"send", "--source-port", "0"}, "--source-port: 0 is out of range"},
+        {{"send", "--source-port", "65536"}, "--source-port: 65536 is out of range"},
         {{"send", "--period", "-10"}, "--period: -10 is negative"},
         {{"send", "--period", "4294967296"}, "--period: 4294967296 is out of range"},
         {{"send", "--count", "-1"}, "--count: -1 is negative"},

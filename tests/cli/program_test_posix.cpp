@@ -60,7 +60,8 @@ TEST(Program, ExitCodesTellUsageErrorsFromRunErrors) {
 }
 
 TEST(Program, LoopbackForThreeSecondsLosesNothing) {
-    ChildProcess program(Program({"loopback", "--duration", "3", "--json", "--port", std::to_string(FreeUdpPort())}));
+    ChildProcess program(Program(
+        {"loopback", "--duration", "3", "--json", "--port", std::to_string(FreeUdpPort()), "--source-port", "0"}));
     ASSERT_TRUE(program.Started());
     ASSERT_EQ(program.WaitForExit(kGenerous), 0) << program.err;
     EXPECT_EQ(program.err, "");
@@ -85,8 +86,12 @@ void PrintTo(const SignalCase& c, std::ostream* os) {
 class StopSignal : public ::testing::TestWithParam<SignalCase> {};
 
 TEST_P(StopSignal, EndsTheRunWithTheFinalReportWithinOneSecond) {
-    ChildProcess program(
-        Program({GetParam().command, "--json", "--interval", "100", "--port", std::to_string(FreeUdpPort())}));
+    std::vector<std::string> arguments{GetParam().command,           "--json", "--interval", "100", "--port",
+                                       std::to_string(FreeUdpPort())};
+    if (arguments[0] == "loopback") {
+        arguments.insert(arguments.end(), {"--source-port", "0"});  // 13013 may be in use by another run
+    }
+    ChildProcess program(Program(arguments));
     ASSERT_TRUE(program.Started());
     ASSERT_TRUE(program.WaitForOutput("\"final\":false", kGenerous)) << program.err;
 

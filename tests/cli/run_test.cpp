@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -42,9 +43,17 @@ std::vector<nlohmann::json> JsonLines(const std::string& text) {
     return lines;
 }
 
+// Senders send from a port of the system's choice unless a test names one: the default
+// 13013 would be shared by every run on this machine.
 CliOptions Options(RunMode mode, std::vector<const char*> arguments) {
     const char* command = mode == RunMode::Receive ? "receive" : mode == RunMode::Send ? "send" : "loopback";
     arguments.insert(arguments.begin(), command);
+    const bool namesSourcePort = std::find_if(arguments.begin(), arguments.end(), [](const char* a) {
+                                     return std::string(a) == "--source-port";
+                                 }) != arguments.end();
+    if (mode != RunMode::Receive && !namesSourcePort) {
+        arguments.insert(arguments.end(), {"--source-port", "0"});
+    }
     const ParsedCommandLine parsed = Parse(arguments);
     EXPECT_TRUE(parsed.options) << parsed.error;
     return parsed.options.value_or(CliOptions{});
@@ -161,6 +170,30 @@ TEST(Run, ASendThatIsRefusedEndsWithTheDialogsErrorText) {
     EXPECT_EQ(result.exitCode, kExitError);
     EXPECT_EQ(result.err, "error in MainWindow::SendPacket: WSASendTo failed\nfile: winmain\nline: 390\n");
     EXPECT_EQ(result.out, "");
+}
+
+TEST(Run, TheSenderSendsFromItsSourcePortOrEndsWithTheBindError) {
+    SocketLibrary library;
+    UdpSocket listener = UdpSocket::Open(Endpoint());
+    ASSERT_TRUE(listener.Bind(Endpoint::Ipv4(0x7F000001, 0)));
+    const std::string port = std::to_string(listener.LocalEndpoint()->Port());
+    const std::string sourcePort = std::to_string(FreeUdpPort());
+    const RunResult result = RunFor(Options(RunMode::Send, {"--port", port.c_str(), "--source-port", sourcePort.c_str(),
+                                                            "--count", "1", "--duration", "0.2"}));
+    ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
+    EXPECT_EQ(result.err, "");
+    std::vector<uint8_t> packet(192);
+    Endpoint source;
+    ASSERT_EQ(listener.ReceiveFrom(packet.data(), 192, source), 192);
+    EXPECT_EQ(source.ToString(), "127.0.0.1:" + sourcePort);
+
+    const HeldPort held;
+    const std::string heldPort = held.PortText();
+    const RunResult refused =
+        RunFor(Options(RunMode::Send, {"--port", port.c_str(), "--source-port", heldPort.c_str(), "--duration", "5"}));
+    EXPECT_EQ(refused.exitCode, kExitError);
+    EXPECT_EQ(refused.err, "error in MainWindow::SenderThreadEntry: bind failed\nfile: winmain\nline: 320\n");
+    EXPECT_EQ(refused.out, "");
 }
 
 TEST(Run, AHostThatCannotBeResolvedIsAnError) {
