@@ -239,13 +239,17 @@ bool ReportUntilEnd(const CliOptions& options,
 int RunMeasurement(const CliOptions& options,
                    const std::atomic<bool>& stopRequested,
                    std::ostream& out,
-                   std::ostream& err) {
+                   std::ostream& err,
+                   const std::function<void()>& started) {
     const std::optional<Endpoints> endpoints = ResolveEndpoints(options, err);
     if (!endpoints) {
         return kExitError;
     }
     Run run(options, *endpoints);
     run.Start();
+    if (started) {
+        started();
+    }
     const SteadyClock::time_point start = SteadyClock::now();
     const bool workersKept = ReportUntilEnd(options, run, start, stopRequested, out);
     const double elapsed = SecondsSince(start);

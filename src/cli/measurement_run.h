@@ -3,13 +3,16 @@
 // end by duration, by a stop request or by a worker's error.
 
 #include <atomic>
+#include <functional>
 #include <ostream>
 
 #include "cli/command_line.h"
 
 // Runs what `options` describe and returns the exit code: 0 after a clean end (the final
 // report printed), 1 after an error (its text printed on `err`). `stopRequested` ends the run.
+// `started`, if given, is called once the workers run (a receiver is bound by then).
 int RunMeasurement(const CliOptions& options,
                    const std::atomic<bool>& stopRequested,
                    std::ostream& out,
-                   std::ostream& err);
+                   std::ostream& err,
+                   const std::function<void()>& started = {});

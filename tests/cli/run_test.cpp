@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
@@ -22,10 +24,12 @@ struct RunResult {
     std::string err;
 };
 
-RunResult RunWith(const CliOptions& options, const std::atomic<bool>& stopRequested) {
+RunResult RunWith(const CliOptions& options,
+                  const std::atomic<bool>& stopRequested,
+                  const std::function<void()>& started = {}) {
     std::ostringstream out;
     std::ostringstream err;
-    const int exitCode = RunMeasurement(options, stopRequested, out, err);
+    const int exitCode = RunMeasurement(options, stopRequested, out, err, started);
     return {exitCode, out.str(), err.str()};
 }
 
@@ -114,23 +118,21 @@ TEST(Run, AStopRequestEndsTheRunWithTheFinalTextReport) {
 TEST(Run, HandMadePacketsOutOfOrderShowInTheFinalReport) {
     const std::string port = std::to_string(FreeUdpPort());
     std::atomic<bool> stopRequested{false};
+    std::promise<void> bound;
     RunResult result{};
     std::thread run([&] {
         result = RunWith(Options(RunMode::Receive, {"--port", port.c_str(), "--json", "--interval", "60000"}),
-                         stopRequested);
+                         stopRequested, [&] { bound.set_value(); });
     });
+    // Nothing may be sent before the receiver is bound, or it would be lost.
+    if (bound.get_future().wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        stopRequested.store(true);
+        run.join();
+        FAIL() << "the receiver did not start: " << result.err;
+    }
     SocketLibrary library;
     UdpSocket sender = UdpSocket::Open(Endpoint());
     const Endpoint receiver = Endpoint::Ipv4(0x7F000001, static_cast<uint16_t>(std::stoi(port)));
-    // The port is taken once the receiver is bound: only then can nothing be lost.
-    for (int i = 0; i < 500; ++i) {
-        UdpSocket probe = UdpSocket::Open(Endpoint());
-        if (!probe.Bind(Endpoint::Ipv4(0, static_cast<uint16_t>(std::stoi(port))))) {
-            break;
-        }
-        probe.Close();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
     for (const int64_t group : {0, 1, 3, 2, 3, 4}) {
         std::vector<uint8_t> packet(64);
         WritePacketHeader(packet.data(), TestPacketHeader{0, group, group * 1000, 1'000'000});
