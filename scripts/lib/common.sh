@@ -3,7 +3,7 @@
 
 VELTRANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 VELTRANE_PACKAGES=(
-    cmake make g++ pkg-config
+    cmake make g++ pkg-config python3
     libgtest-dev googletest libbenchmark-dev
     g++-mingw-w64-x86-64-posix
     wine wine64
