@@ -3,25 +3,78 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <memory>
 #include <string>
 
 #include "app/escape_filter.h"
 #include "app/resource.h"
+#include "app/serving_wait.h"
+#include "arrayviewer/continous_array_1d.h"
+#include "arrayviewer/scale_display_1d.h"
+#include "base/errors.h"
 #include "base/maker_links.h"
+#include "windowing/gdi_objects.h"
+#include "windowing/show_exception.h"
 
 namespace {
 
 // The address 127.0.0.1 in host order, the sender's default destination.
 constexpr LPARAM kLoopbackAddress = 0x7F000001;
 
+// The receiver's display timer on the dialog.
+constexpr UINT_PTR kDisplayTimer = 0;
+constexpr UINT kDisplayPeriodMs = 50;
+
+// Posted by the sender thread when a new statistics text waits in the mailbox.
+constexpr UINT kSenderTextMessage = WM_APP + 1;
+
+// The graph's axis runs from -40 ms (its own fixed start) to this value.
+constexpr double kGraphJitterMaxMs = 40.0;
+// The trace's smallest vertical span: an empty histogram lies flat in the middle.
+constexpr double kGraphMinRange = 0.001;
+
+// The sender's settings, in the order the sender reads them, disabled while it runs.
+constexpr int kSenderControls[] = {IDC_SOURCE_PORT,        IDC_DESTINATION_ADDRESS, IDC_DESTINATION_PORT,
+                                   IDC_SENDER_BUFFER_SIZE, IDC_SENDER_PERIOD,       IDC_PACKETS_PER_PERIOD,
+                                   IDC_PACKET_SIZE};
+
 void OpenPage(HWND owner, const std::string& url) {
     // Errors are not reported: without a browser the click simply does nothing.
     ShellExecuteA(owner, "open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+// Empty, 0 or not a number all read as 0, like a value too large for 32 bits.
+uint32_t ReadUnsigned(HWND dialog, int id) {
+    return GetDlgItemInt(dialog, id, nullptr, FALSE);
+}
+
+// Only the low 16 bits of a port field count.
+uint16_t ReadPort(HWND dialog, int id) {
+    return static_cast<uint16_t>(ReadUnsigned(dialog, id) & 0xFFFF);
+}
+
+// An IP address control's address in host order; blank fields read as 0.
+uint32_t ReadAddress(HWND dialog, int id) {
+    DWORD address = 0;
+    SendDlgItemMessageA(dialog, id, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
+    return address;
+}
+
+bool IsChecked(HWND dialog, int id) {
+    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
+}
+
+void EnableControl(HWND dialog, int id, bool enable) {
+    EnableWindow(GetDlgItem(dialog, id), enable ? TRUE : FALSE);
+}
+
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance) : instance_(instance) {}
+MainWindow::MainWindow(HINSTANCE instance)
+    : instance_(instance),
+      senderThread(*this, logSink),
+      receiverThread(*this, logSink),
+      graphSeries(receiverThread.PublishedHistogram(), kHistogramBins, 0) {}
 
 // Every message ends with result 0, so the dialog manager's default handling applies to
 // all of them. Errors that a case lets escape are shown by the Dialog base.
@@ -33,6 +86,12 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             OnCommand(LOWORD(wParam), HIWORD(wParam));
             break;
+        case WM_TIMER:
+            DisplayReceiverStatistics();
+            break;
+        case kSenderTextMessage:
+            OnSenderStatisticsText();
+            break;
         case WM_CLOSE:
             OnClose();
             break;
@@ -42,19 +101,50 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return 0;
 }
 
+// While the GUI thread waits for a worker it serves messages that other programs may send; a
+// close among them must not end the dialog under the wait.
+bool MainWindow::CanClose() {
+    return !waitingForWorker_;
+}
+
 // Called once when the dialog has been created, before it is shown.
 void MainWindow::OnInitDialog() {
+    workerTarget_.store(hwnd);
     SetIcons();
     SetDefaultSettings();
     // Escape in a focused statistics box would close the dialog.
     IgnoreEscapeKey(GetDlgItem(hwnd, IDC_SENDER_STATISTICS));
     IgnoreEscapeKey(GetDlgItem(hwnd, IDC_RECEIVER_STATISTICS));
+    SetUpGraph();
 }
 
 // Called for every command of a control or the keyboard. Commands without a case, among
 // them IDOK and IDCANCEL from Enter and Escape, are ignored, so the dialog stays open.
 void MainWindow::OnCommand(int id, int notification) {
+    if (waitingForWorker_) {
+        // Only a message sent by another program gets here during a wait. A check box has
+        // already flipped its mark: put it back, so that it still tells what runs.
+        if (id == IDC_ENABLE_SENDER || id == IDC_ENABLE_RECEIVER) {
+            CheckDlgButton(hwnd, id, IsChecked(hwnd, id) ? BST_UNCHECKED : BST_CHECKED);
+        }
+        return;
+    }
     switch (id) {
+        case IDC_ENABLE_SENDER:
+            OnEnableSender(notification);
+            break;
+        case IDC_SENDER_RESET:
+            OnResetSenderStatistics();
+            break;
+        case IDC_ENABLE_RECEIVER:
+            OnEnableReceiver(notification);
+            break;
+        case IDC_RECEIVER_RESET:
+            OnResetReceiverStatistics();
+            break;
+        case IDC_STOP_DISPLAY_TIMER:
+            OnStopDisplayTimer();
+            break;
         case IDC_FEEDBACK_LINK:
             OpenFeedbackPage();
             break;
@@ -67,7 +157,96 @@ void MainWindow::OnCommand(int id, int notification) {
 }
 
 // Called just before the Dialog base ends the dialog (close button, system menu, Alt+F4).
-void MainWindow::OnClose() {}
+// The dialog stays until both workers have ended, also one that still shows its error box:
+// the box is owned by the dialog, and the MainWindow must not go while a worker uses it.
+void MainWindow::OnClose() {
+    // A worker that ends by itself between the test and its stop makes the stop report "not
+    // started": at closing there is nothing to tell.
+    const auto stopIfRunning = [](bool running, auto stop) {
+        try {
+            if (running) {
+                stop();
+            }
+        } catch (Exception* e) {
+            DestroyException(e);
+        }
+    };
+    stopIfRunning(senderThread.Running(), [this] { StopSenderThread(); });
+    stopIfRunning(receiverThread.Running(), [this] { StopReceiverThread(); });
+    WaitForWorkersToEnd();
+    // From now on a worker's text or box finds no window.
+    workerTarget_.store(nullptr);
+}
+
+// A click (notification 0) that checked the box starts the sender; one that cleared it stops it.
+void MainWindow::OnEnableSender(int notification) {
+    if (notification != BN_CLICKED) {
+        return;
+    }
+    if (IsChecked(hwnd, IDC_ENABLE_SENDER)) {
+        try {
+            StartSenderThread();
+        } catch (Exception* e) {
+            CheckDlgButton(hwnd, IDC_ENABLE_SENDER, BST_UNCHECKED);
+            throw TakeOverException(e);
+        }
+        EnableSenderControls(false);
+    } else {
+        // A failed stop leaves the settings disabled until the next check and uncheck.
+        StopSenderThread();
+        EnableSenderControls(true);
+    }
+}
+
+// The box shows the zero record at once while the sender runs; a stopped sender's box keeps
+// its last text.
+void MainWindow::OnResetSenderStatistics() {
+    senderThread.ResetStatistics();
+    if (senderThread.Running()) {
+        DisplaySenderStatistics(senderThread.Statistics(), senderThread.PacketSize());
+    }
+}
+
+// A click (notification 0) that checked the box starts the receiver and its display timer; one
+// that cleared it stops both.
+void MainWindow::OnEnableReceiver(int notification) {
+    if (notification != BN_CLICKED) {
+        return;
+    }
+    if (IsChecked(hwnd, IDC_ENABLE_RECEIVER)) {
+        try {
+            StartReceiverThread();
+        } catch (Exception* e) {
+            CheckDlgButton(hwnd, IDC_ENABLE_RECEIVER, BST_UNCHECKED);
+            throw TakeOverException(e);
+        }
+        SetTimer(hwnd, kDisplayTimer, kDisplayPeriodMs, nullptr);
+        EnableControl(hwnd, IDC_RECEIVER_ADDRESS, false);
+        EnableControl(hwnd, IDC_RECEIVER_PORT, false);
+    } else {
+        KillTimer(hwnd, kDisplayTimer);
+        StopReceiverThread();
+        EnableControl(hwnd, IDC_RECEIVER_ADDRESS, true);
+        EnableControl(hwnd, IDC_RECEIVER_PORT, true);
+    }
+}
+
+// Also while the receiver is off: the box and the graph show the empty record at once.
+void MainWindow::OnResetReceiverStatistics() {
+    receiverThread.ResetStatistics();
+    DisplayReceiverStatistics();
+}
+
+void MainWindow::OnStopDisplayTimer() {
+    KillTimer(hwnd, kDisplayTimer);
+    DisplayReceiverStatistics();
+}
+
+void MainWindow::OnSenderStatisticsText() {
+    if (OwnedText text = senderText_.Take()) {
+        SetDlgItemTextA(hwnd, IDC_SENDER_STATISTICS, text.get());
+    }
+}
 
 void MainWindow::SetIcons() {
     // Loaded at the sizes the system asks for, from the 32, 48 and 128 px images.
@@ -95,10 +274,115 @@ void MainWindow::SetDefaultSettings() {
     SendDlgItemMessageA(hwnd, IDC_RECEIVER_ADDRESS, IPM_SETADDRESS, 0, 0);
 }
 
+// The graph takes the place of the hidden static 1008: an axis from -40 ms to 40 ms and the
+// trace of the receiver's jitter histogram, both under one zoom scale.
+void MainWindow::SetUpGraph() {
+    RECT place{};
+    GetWindowRect(GetDlgItem(hwnd, IDC_GRAPH_PLACEHOLDER), &place);
+    POINT corners[2] = {{place.left, place.top}, {place.right, place.bottom}};
+    ScreenToClient(hwnd, &corners[0]);
+    ScreenToClient(hwnd, &corners[1]);
+    place = RECT{corners[0].x, corners[0].y, corners[1].x, corners[1].y};
+
+    auto zoom = std::make_unique<ArrayViewer::HorizontalZoomScale>();
+    ArrayViewer::HorizontalZoomScale* zoomScale = zoom.get();
+    graph.Create(&place, hwnd, std::move(zoom));
+    // Only now does the graph own the zoom scale.
+    graphZoom = zoomScale;
+    graph.AddArray(std::make_unique<ArrayViewer::ScaleDisplay1D>(&graphTransform, graphZoom, kGraphJitterMaxMs));
+    graph.AddArray(
+        std::make_unique<ArrayViewer::ContinousArray1D>(graphZoom, &graphTransform, &graphSeries, kGraphMinRange));
+}
+
 void MainWindow::OpenFeedbackPage() {
     OpenPage(hwnd, FeedbackPageUrl());
 }
 
 void MainWindow::OpenHomePage() {
     OpenPage(hwnd, HomePageUrl());
+}
+
+// The settings are read here, on the GUI thread, and travel with the thread: the sender never
+// has to ask the dialog for anything.
+void MainWindow::StartSenderThread() {
+    SenderSettings settings;
+    settings.bufferSizeKB = ReadUnsigned(hwnd, IDC_SENDER_BUFFER_SIZE);
+    settings.destination =
+        Endpoint::Ipv4(ReadAddress(hwnd, IDC_DESTINATION_ADDRESS), ReadPort(hwnd, IDC_DESTINATION_PORT));
+    settings.packetSize = ReadUnsigned(hwnd, IDC_PACKET_SIZE);  // the engine raises it to 32
+    settings.periodMs = ReadUnsigned(hwnd, IDC_SENDER_PERIOD);
+    settings.packetsPerPeriod = static_cast<int32_t>(ReadUnsigned(hwnd, IDC_PACKETS_PER_PERIOD));
+    senderThread.Start(settings);
+}
+
+// Waits up to one period and one group. The GUI thread meanwhile serves sent messages only:
+// a sender that fails just now shows its box owned by the dialog, which needs them.
+void MainWindow::StopSenderThread() {
+    WaitForWorker([this] { RunServingSentMessages([this] { senderThread.Stop(); }); });
+}
+
+void MainWindow::EnableSenderControls(bool enable) {
+    for (int id : kSenderControls) {
+        EnableControl(hwnd, id, enable);
+    }
+}
+
+void MainWindow::StartReceiverThread() {
+    ReceiverSettings settings;
+    settings.local = Endpoint::Ipv4(ReadAddress(hwnd, IDC_RECEIVER_ADDRESS), ReadPort(hwnd, IDC_RECEIVER_PORT));
+    // The sender's packet size is the largest datagram the receiver takes.
+    settings.packetSize = ReadUnsigned(hwnd, IDC_PACKET_SIZE);
+    receiverThread.Start(settings);
+}
+
+// Waits about two seconds at most (the receiver closes its socket after the first).
+void MainWindow::StopReceiverThread() {
+    WaitForWorker([this] { RunServingSentMessages([this] { receiverThread.Stop(); }); });
+}
+
+void MainWindow::DisplayReceiverStatistics() {
+    const std::string text = ReceiverStatisticsText(receiverThread.Statistics());
+    SetDlgItemTextA(hwnd, IDC_RECEIVER_STATISTICS, text.c_str());
+    RedrawGraph();
+}
+
+// Painted at once into the window, not through invalidation: the trace reads the published
+// histogram as it is now.
+void MainWindow::RedrawGraph() {
+    if (graph.hwnd == nullptr) {
+        return;
+    }
+    WindowDC dc(graph.hwnd);
+    graph.Paint(dc.get(), nullptr);
+}
+
+// A worker may outlive its stop while it shows its error box; the dialog then stays until the
+// user has dismissed the box.
+void MainWindow::WaitForWorkersToEnd() {
+    WaitForWorker(
+        [this] { WaitServingSentMessages([this] { return !senderThread.Running() && !receiverThread.Running(); }); });
+}
+
+void MainWindow::WaitForWorker(const std::function<void()>& wait) {
+    waitingForWorker_ = true;
+    struct EndWait {
+        bool& flag;
+        ~EndWait() { flag = false; }
+    } endWait{waitingForWorker_};
+    wait();
+}
+
+// Sender thread (or the GUI thread after a reset): the text is posted, never sent, since the
+// GUI thread may be waiting for this very thread to stop.
+void MainWindow::DisplaySenderStatistics(const SenderStatistics& statistics, uint32_t packetSize) {
+    senderText_.Put(workerTarget_.load(), kSenderTextMessage, SenderStatisticsText(statistics, packetSize));
+}
+
+void MainWindow::ReportError(Exception* e) {
+    ExceptionOwner owner(e);
+    ShowException(e, workerTarget_.load());
+}
+
+void MainWindow::ReportUnknownError(const char* text) {
+    ShowErrorText(text, workerTarget_.load());
 }

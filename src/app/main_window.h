@@ -3,28 +3,82 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "app/text_mailbox.h"
+#include "arrayviewer/array_viewer.h"
+#include "arrayviewer/horizontal_zoom_scale.h"
+#include "arrayviewer/scalar_transform.h"
+#include "arrayviewer/values.h"
+#include "measure/receiver.h"
+#include "measure/sender.h"
+#include "measure/worker_observer.h"
 #include "windowing/dialog.h"
 #include "windowing/win32_handles.h"
 
-class MainWindow : public Dialog {
+class LogSink;
+
+class MainWindow : public Dialog, private SenderObserver {
   public:
     // `instance` is the module that holds the dialog's resources.
     explicit MainWindow(HINSTANCE instance);
 
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    bool CanClose() override;
 
   private:
     void OnInitDialog();
     void OnCommand(int id, int notification);
     void OnClose();
+    void OnEnableSender(int notification);
+    void OnResetSenderStatistics();
+    void OnEnableReceiver(int notification);
+    void OnResetReceiverStatistics();
+    void OnStopDisplayTimer();
+    void OnSenderStatisticsText();
 
     void SetIcons();
     void SetDefaultSettings();
+    void SetUpGraph();
     void OpenFeedbackPage();
     void OpenHomePage();
+
+    void StartSenderThread();
+    void StopSenderThread();
+    void EnableSenderControls(bool enable);
+    void StartReceiverThread();
+    void StopReceiverThread();
+    void DisplayReceiverStatistics();
+    void RedrawGraph();
+    void WaitForWorkersToEnd();
+    // Runs `wait` with waitingForWorker_ set.
+    void WaitForWorker(const std::function<void()>& wait);
+
+    // Called on the sender and receiver threads.
+    void DisplaySenderStatistics(const SenderStatistics& statistics, uint32_t packetSize) override;
+    void ReportError(Exception* e) override;
+    void ReportUnknownError(const char* text) override;
 
     HINSTANCE instance_;
     // The icons must outlive the dialog window that shows them.
     OwnedIcon smallIcon_;
     OwnedIcon bigIcon_;
+    // The owner of the workers' error boxes and the receiver of the sender's texts; read by the
+    // workers, so it is kept apart from the base's hwnd.
+    std::atomic<HWND> workerTarget_{nullptr};
+    TextMailbox senderText_;
+    // Set while the GUI thread waits for a worker to stop.
+    bool waitingForWorker_ = false;
+
+    LogSink* logSink = nullptr;
+    // The workers use only the members above; they are joined before any of them goes.
+    Sender senderThread;
+    Receiver receiverThread;
+
+    ArrayViewer::ArrayViewer graph;
+    ArrayViewer::HorizontalZoomScale* graphZoom = nullptr;  // owned by graph
+    ArrayViewer::LinearScalarTransformScale graphTransform{0, 1};
+    ArrayViewer::ScalarValues1D<double> graphSeries;  // views the receiver's published histogram
 };

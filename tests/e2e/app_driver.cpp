@@ -1,5 +1,8 @@
 #include "app_driver.h"
 
+#include <commctrl.h>
+#include <tlhelp32.h>
+
 #include <stdexcept>
 
 namespace {
@@ -60,6 +63,23 @@ BOOL CALLBACK CollectBox(HWND window, LPARAM lParam) {
     }
     search->boxes.push_back(box);
     return TRUE;
+}
+
+// A duration in FILETIME units (100 ns) as milliseconds.
+double FileTimeMs(const FILETIME& time) {
+    ULARGE_INTEGER value;
+    value.LowPart = time.dwLowDateTime;
+    value.HighPart = time.dwHighDateTime;
+    return static_cast<double>(value.QuadPart) / 10000.0;
+}
+
+double CpuTimeOfThreadMs(DWORD threadId) {
+    OwnedKernelHandle thread(OpenThread(THREAD_QUERY_INFORMATION, FALSE, threadId));
+    FILETIME creation, exit, kernel, user;
+    if (!thread.IsSet() || !GetThreadTimes(thread.Get(), &creation, &exit, &kernel, &user)) {
+        return -1;
+    }
+    return FileTimeMs(kernel) + FileTimeMs(user);
 }
 
 }  // namespace
@@ -170,4 +190,101 @@ bool Click(HWND control) {
     DWORD_PTR result = 0;
     return SendMessageTimeoutA(control, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, kReplyTimeoutMs, &result) != 0 &&
            Synchronise(GetParent(control));
+}
+
+void PostClick(HWND control) {
+    PostMessageA(control, BM_CLICK, 0, 0);
+}
+
+bool SetText(HWND control, const std::string& text) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
+                               kReplyTimeoutMs, &result) != 0 &&
+           result == TRUE;
+}
+
+bool SetAddress(HWND control, DWORD hostOrderAddress) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(control, IPM_SETADDRESS, 0, static_cast<LPARAM>(hostOrderAddress), SMTO_ABORTIFHUNG,
+                               kReplyTimeoutMs, &result) != 0;
+}
+
+bool IsChecked(HWND checkBox) {
+    DWORD_PTR check = 0;
+    SendMessageTimeoutA(checkBox, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kReplyTimeoutMs, &check);
+    return check == BST_CHECKED;
+}
+
+std::string WaitForText(HWND control, bool (*accept)(const std::string&), DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    std::string text = WindowText(control);
+    while (!accept(text) && GetTickCount() - start < timeoutMs) {
+        Sleep(kPollMs);
+        text = WindowText(control);
+    }
+    return text;
+}
+
+std::vector<MessageBoxInfo> WaitForMessageBoxes(DWORD processId, HWND mainDialog, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        std::vector<MessageBoxInfo> boxes = OpenMessageBoxes(processId, mainDialog);
+        if (!boxes.empty() || GetTickCount() - start >= timeoutMs) {
+            return boxes;
+        }
+        Sleep(kPollMs);
+    }
+}
+
+bool DismissMessageBox(HWND box) {
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    const DWORD start = GetTickCount();
+    while (IsWindow(box)) {
+        if (GetTickCount() - start > kReplyTimeoutMs) {
+            return false;
+        }
+        Sleep(kPollMs);
+    }
+    return true;
+}
+
+HWND FindChild(HWND parent, const std::string& text) {
+    for (HWND child : DirectChildren(parent)) {
+        if (WindowText(child) == text) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+HWND FocusOfThread(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) {
+        return nullptr;
+    }
+    return info.hwndFocus;
+}
+
+double ThreadCpuTimeMs(HWND window) {
+    return CpuTimeOfThreadMs(GetWindowThreadProcessId(window, nullptr));
+}
+
+// Wine answers GetProcessTimes for another process with zeros, but reads thread times.
+double ProcessCpuTimeMs(DWORD processId) {
+    OwnedKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (snapshot.Get() == INVALID_HANDLE_VALUE) {
+        snapshot.Release();
+        return -1;
+    }
+    double total = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot.Get(), &entry); more; more = Thread32Next(snapshot.Get(), &entry)) {
+        if (entry.th32OwnerProcessID == processId) {
+            const double ms = CpuTimeOfThreadMs(entry.th32ThreadID);
+            total += ms > 0 ? ms : 0;
+        }
+    }
+    return total;
 }

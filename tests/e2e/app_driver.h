@@ -61,3 +61,33 @@ std::vector<HWND> DirectChildren(HWND parent);
 
 // Clicks a button or check box and waits until the click has been handled; false on time-out.
 bool Click(HWND control);
+
+// Clicks without waiting: for a click whose handling shows a modal box.
+void PostClick(HWND control);
+
+// Sets a control's text (WM_SETTEXT), or an IP address control's address in host order.
+bool SetText(HWND control, const std::string& text);
+bool SetAddress(HWND control, DWORD hostOrderAddress);
+
+bool IsChecked(HWND checkBox);
+
+// Polls the control's text until `accept` takes it or `timeoutMs` is over; returns the last text.
+std::string WaitForText(HWND control, bool (*accept)(const std::string&), DWORD timeoutMs);
+
+// Polls until the process shows at least one box besides its main dialog; empty on time-out.
+std::vector<MessageBoxInfo> WaitForMessageBoxes(DWORD processId, HWND mainDialog, DWORD timeoutMs);
+
+// Presses the box's OK button and waits until the box is gone; false on time-out.
+bool DismissMessageBox(HWND box);
+
+// The first direct child of `parent` with this window text, or null.
+HWND FindChild(HWND parent, const std::string& text);
+
+// The window that has the keyboard focus in the thread of `window`.
+HWND FocusOfThread(HWND window);
+
+// The CPU time so far of the thread that runs `window`, in milliseconds; negative when unknown.
+double ThreadCpuTimeMs(HWND window);
+
+// The CPU time so far of the process's threads that run now, in milliseconds.
+double ProcessCpuTimeMs(DWORD processId);

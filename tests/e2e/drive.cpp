@@ -6,6 +6,8 @@
 //   text <id>         print the text of a control
 //   close <seconds>   close the dialog (WM_CLOSE) and wait until it is gone
 //   errors            print any error box the program shows; fail if there is one
+//   cpu <ms>          print the CPU share of the program's GUI thread and of all its threads
+//                     over the next <ms> milliseconds
 // Exit code 0 when every command succeeded, 1 otherwise, 2 on a usage error.
 
 #include <windows.h>
@@ -52,6 +54,22 @@ bool ReportErrors() {
     return none;
 }
 
+bool ReportCpu(DWORD intervalMs) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(dialog, &processId);
+    const double guiBefore = ThreadCpuTimeMs(dialog);
+    const double processBefore = ProcessCpuTimeMs(processId);
+    Sleep(intervalMs);
+    const double gui = ThreadCpuTimeMs(dialog) - guiBefore;
+    const double process = ProcessCpuTimeMs(processId) - processBefore;
+    if (guiBefore < 0 || intervalMs == 0) {
+        return false;
+    }
+    std::printf("CPU over %lu ms: GUI thread %.1f%%, all threads %.1f%%\n", intervalMs, 100.0 * gui / intervalMs,
+                100.0 * process / intervalMs);
+    return true;
+}
+
 bool Run(const std::string& command, const char* argument) {
     if (command == "errors") {
         return dialog != nullptr || FindDialog(0) ? ReportErrors() : false;
@@ -79,6 +97,9 @@ bool Run(const std::string& command, const char* argument) {
     }
     if (command == "close") {
         return Close(value * 1000);
+    }
+    if (command == "cpu") {
+        return ReportCpu(value);
     }
     return false;
 }

@@ -1,0 +1,25 @@
+#pragma once
+// TextMailbox: hands the newest text from a worker thread to a window's thread: the text waits
+// in one slot, and a posted message tells the window to take it.
+
+#include <windows.h>
+
+#include <mutex>
+#include <string_view>
+
+#include "base/format_string.h"
+
+class TextMailbox {
+  public:
+    // Any thread: replaces the waiting text and, unless a notice is still on its way, posts
+    // `message` to `window`.
+    void Put(HWND window, UINT message, std::string_view text);
+
+    // The window's thread, on `message`: the waiting text, null when there is none.
+    OwnedText Take();
+
+  private:
+    std::mutex mutex_;
+    OwnedText text_;
+    bool noticePosted_ = false;
+};
