@@ -237,6 +237,36 @@ TEST_F(VeltraneTest, SenderWithoutPauseLeavesTheDialogResponsive) {
     ExpectEnabled(dialog_, kSenderSettings, true);
 }
 
+// While the GUI thread waits for a worker to stop it answers messages that other programs
+// send, but a close or a click among them must not start anything: they are ignored, and the
+// clicked check box keeps telling what runs.
+TEST_F(VeltraneTest, CloseAndClicksSentDuringAStopAreIgnored) {
+    const uint16_t port = FreeUdpPort();
+    UseLoopback(port, port);
+    ASSERT_TRUE(Click(Control(IDC_ENABLE_RECEIVER)));
+    // Without traffic the stop waits a second before it closes the receiver's socket.
+    Sleep(300);
+    PostClick(Control(IDC_ENABLE_RECEIVER));
+    Sleep(300);
+    ASSERT_FALSE(IsWindowEnabled(Control(IDC_RECEIVER_PORT))) << "the stop did not wait";
+    DWORD_PTR result = 0;
+    EXPECT_TRUE(SendMessageTimeoutA(dialog_, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, 5000, &result));
+    ASSERT_TRUE(Click(Control(IDC_ENABLE_SENDER)));
+    EXPECT_FALSE(IsChecked(Control(IDC_ENABLE_SENDER)));
+
+    const DWORD start = GetTickCount();
+    while (!IsWindowEnabled(Control(IDC_RECEIVER_PORT)) && GetTickCount() - start < kReceiverStopBoundMs) {
+        Sleep(50);
+    }
+    ExpectEnabled(dialog_, kReceiverSettings, true);
+    ExpectEnabled(dialog_, kSenderSettings, true);
+    EXPECT_FALSE(IsChecked(Control(IDC_ENABLE_SENDER)));
+    EXPECT_FALSE(IsChecked(Control(IDC_ENABLE_RECEIVER)));
+    EXPECT_TRUE(Text(IDC_SENDER_STATISTICS).empty());
+    EXPECT_EQ(program_->ExitCode(), STILL_ACTIVE);
+    CloseAndExpectExitCodeZero(10000);
+}
+
 TEST_F(VeltraneTest, ClosingWithBothSidesRunningEndsTheProgram) {
     const uint16_t port = FreeUdpPort();
     UseLoopback(port, port);
