@@ -84,11 +84,7 @@ void Receiver::Stop(uint32_t graceMs) {
 }
 
 void Receiver::ResetStatistics() {
-    if (Running()) {
-        statistics_.RequestReset();
-    } else {
-        statistics_.Clear();
-    }
+    statistics_.Reset(Running());
 }
 
 void Receiver::ReceiverThreadProc(const ReceiverSettings& settings) {

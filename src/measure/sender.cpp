@@ -73,11 +73,7 @@ void Sender::Stop() {
 }
 
 void Sender::ResetStatistics() {
-    if (Running()) {
-        statistics_.RequestReset();
-    } else {
-        statistics_.Clear();
-    }
+    statistics_.Reset(Running());
 }
 
 void Sender::SenderThreadProc(const SenderSettings& settings) {

@@ -45,6 +45,16 @@ class SharedStatistics {
         state_.fetch_and(~kZeroing, std::memory_order_acq_rel);
     }
 
+    // GUI thread: a reset that the worker carries out while it runs, and that is done at once
+    // when no worker runs.
+    void Reset(bool workerRunning) {
+        if (workerRunning) {
+            RequestReset();
+        } else {
+            Clear();
+        }
+    }
+
     // While no worker runs: zeroes both records and drops a pending request.
     void Clear() {
         state_.store(0);
