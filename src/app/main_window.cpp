@@ -292,6 +292,10 @@ void MainWindow::SetUpGraph() {
     graph.AddArray(std::make_unique<ArrayViewer::ScaleDisplay1D>(&graphTransform, graphZoom, kGraphJitterMaxMs));
     graph.AddArray(
         std::make_unique<ArrayViewer::ContinousArray1D>(graphZoom, &graphTransform, &graphSeries, kGraphMinRange));
+    // The axis labels the vertical range that the trace fitted during the paint before; one
+    // paint now, while the dialog is still hidden, fits it to the empty histogram, so that
+    // the first picture on the screen is labelled like every later one.
+    RedrawGraph();
 }
 
 void MainWindow::OpenFeedbackPage() {

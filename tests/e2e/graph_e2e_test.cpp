@@ -128,6 +128,28 @@ TEST_F(GraphTest, CoversThePlaceholderAndStartsFlat) {
     }
 }
 
+// The left labels of the very first picture already belong to the empty histogram: a reset of
+// the empty statistics, which repaints, changes nothing left of the plot.
+TEST_F(GraphTest, StartsWithTheLeftLabelsOfTheEmptyHistogram) {
+    const WindowPixels first = Screen(graph_);
+    ASSERT_GT(first.width, 0) << "the screen cannot be read";
+    const Trace before = FindTrace(first);
+    ASSERT_TRUE(before.Found());
+
+    ASSERT_TRUE(Click(Control(IDC_RECEIVER_RESET)));
+    const WindowPixels second = Screen(graph_);
+    const Trace after = FindTrace(second);
+    ASSERT_TRUE(after.Found());
+    EXPECT_EQ(after.left, before.left);
+    int differing = 0;
+    for (int y = 0; y < first.height; ++y) {
+        for (int x = 0; x < std::min(before.left, after.left); ++x) {
+            differing += first.At(x, y) != second.At(x, y) ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(differing, 0);
+}
+
 // Packets that arrive in step with their sending pile up in the middle bin, at 0 ms; the
 // receiver's reset flattens the graph again.
 TEST_F(GraphTest, ShowsTheLoopbackJitterPeakAtZeroUntilTheReset) {
