@@ -132,6 +132,14 @@ TEST_F(Analysis, ForeignCountersDoNotOverflow) {
     EXPECT_TRUE(std::isfinite(stats.maxJitter));
 }
 
+TEST_F(Analysis, AnalysedCountWrapsInsteadOfOverflowing) {
+    // A long run or a flood of foreign first packets reaches the end of the 32-bit count.
+    Packet(0, 0, 0);
+    stats.analysedCount = INT32_MAX;
+    Packet(1, 10, 10);
+    EXPECT_EQ(stats.analysedCount, INT32_MIN);
+}
+
 // The receive loop's accounting, including resets that meet a datagram.
 class Accounting : public ::testing::Test {
   protected:
