@@ -95,6 +95,15 @@ CLI::Validator PositiveSeconds() {
         "");
 }
 
+// An empty host would otherwise read as "not given" and quietly run with the default.
+CLI::Validator HostText() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            return text.empty() ? "an empty text is not a host name or address" : std::string();
+        },
+        "");
+}
+
 void AddNumber(CLI::App& command,
                const char* name,
                std::string& target,
@@ -114,11 +123,14 @@ void AddPortAndSize(CLI::App& command, RawOptions& raw, const char* portDescript
 
 void AddReceiveOptions(CLI::App& command, RawOptions& raw) {
     command.add_option("--bind", raw.bind, "local address or host name to receive on (default: every interface)")
-        ->type_name("ADDR");
+        ->type_name("ADDR")
+        ->check(HostText());
 }
 
 void AddSendOptions(CLI::App& command, RawOptions& raw) {
-    command.add_option("--to", raw.to, "destination address or host name (default 127.0.0.1)")->type_name("HOST");
+    command.add_option("--to", raw.to, "destination address or host name (default 127.0.0.1)")
+        ->type_name("HOST")
+        ->check(HostText());
     AddNumber(command, "--source-port", raw.sourcePort, "PORT",
               "local port to send from (default 13013; 0 lets the system pick one)", 0, kMaxPort);
     AddNumber(command, "--period", raw.period, "MS", "pause after each group of packets in ms (default 10)", 0, kMaxMs);

@@ -83,6 +83,8 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingRuns) {
         {{"send", "--port", "0x32d6"}, "--port: '0x32d6' is not a whole number"},
         {{"send", "--port", "13014.5"}, "--port: '13014.5' is not a whole number"},
         {{"send", "--port", ""}, "--port"},
+        {{"send", "--to", ""}, "--to: an empty text is not a host"},
+        {{"loopback", "--bind", ""}, "--bind: an empty text is not a host"},
         {{"send", "--source-port", "65536"}, "--source-port: 65536 is out of range"},
         {{"send", "--period", "-10"}, "--period: -10 is negative"},
         {{"send", "--period", "4294967296"}, "--period: 4294967296 is out of range"},
