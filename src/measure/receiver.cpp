@@ -44,6 +44,9 @@ Receiver::~Receiver() {
     if (Running()) {
         try {
             Stop();
+        } catch (Exception* e) {
+            // The thread ended by itself after the test: its not-started error is owned here.
+            DestroyException(e);
         } catch (...) {
         }
     }
