@@ -31,18 +31,11 @@ void ServeSentMessagesUntil(const std::function<bool()>& done, HANDLE wakeUp) {
 void RunServingSentMessages(const std::function<void()>& call) {
     OwnedKernelHandle finished(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     std::atomic<bool> done{false};
-    Exception* error = nullptr;
-    bool unknownError = false;
+    CaughtError caught;
     std::thread helper;
     try {
         helper = std::thread([&] {
-            try {
-                call();
-            } catch (Exception* e) {
-                error = e;
-            } catch (...) {
-                unknownError = true;
-            }
+            caught = RunCatchingErrors(call);
             done.store(true);
             SetEvent(finished.Get());
         });
@@ -53,10 +46,10 @@ void RunServingSentMessages(const std::function<void()>& call) {
     }
     ServeSentMessagesUntil([&] { return done.load(); }, finished.Get());
     helper.join();
-    if (error != nullptr) {
-        throw error;
+    if (caught.exception) {
+        throw caught.exception.release();
     }
-    if (unknownError) {
+    if (caught.unknown) {
         ThrowFixed("unknown exception");
     }
 }

@@ -46,6 +46,18 @@ std::string ExceptionText(const Exception& e) {
     return FormatToString("%s\r\n%s", {e.message, static_cast<const char*>(e.details)});
 }
 
+CaughtError RunCatchingErrors(const std::function<void()>& call) {
+    CaughtError caught;
+    try {
+        call();
+    } catch (Exception* e) {
+        caught.exception.reset(e);
+    } catch (...) {
+        caught.unknown = true;
+    }
+    return caught;
+}
+
 void ThrowError(const char* format, int32_t line) {
     throw new Exception(FormatString(format, line), true, -1);
 }

@@ -3,6 +3,7 @@
 // thrown as Exception*, and whoever catches one shows it and calls DestroyException.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,7 +17,7 @@ struct Exception {
     char* details;
     int32_t code;
 
-private:
+  private:
     friend void DestroyException(Exception*);
     friend Exception* TakeOverException(Exception*);
     ~Exception() = default;
@@ -37,6 +38,15 @@ struct ExceptionDeleter {
     void operator()(Exception* e) const { DestroyException(e); }
 };
 using ExceptionOwner = std::unique_ptr<Exception, ExceptionDeleter>;
+
+// What a call let escape: an Exception (owned here), or an exception of another type.
+struct CaughtError {
+    ExceptionOwner exception;
+    bool unknown = false;
+};
+
+// Runs `call` and keeps what it throws instead of letting it go on; for the edges of threads.
+CaughtError RunCatchingErrors(const std::function<void()>& call);
 
 // Throws a new Exception in the program's standard error form: `format` holds one "%i"
 // for the line number, e.g. "error in A::B: what\r\nfile: winmain\r\nline: %i".

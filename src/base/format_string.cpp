@@ -105,6 +105,13 @@ std::string FormatToString(const char* format, std::initializer_list<FormatArg> 
         }
         return *next++;
     };
+    auto takeOfKind = [&](FormatArg::Kind kind) -> const FormatArg& {
+        const FormatArg& arg = take();
+        if (arg.kind() != kind) {
+            ThrowBadFormat(format);
+        }
+        return arg;
+    };
     auto takeNumber = [&]() -> const FormatArg& {
         const FormatArg& arg = take();
         if (!arg.IsNumber()) {
@@ -123,25 +130,15 @@ std::string FormatToString(const char* format, std::initializer_list<FormatArg> 
                 out.push_back('%');
                 break;
             case 's':
-            case 'a': {
-                const FormatArg& arg = take();
-                if (arg.kind() != FormatArg::Kind::Text) {
-                    ThrowBadFormat(format);
-                }
-                if (arg.text() != nullptr) {
-                    out += arg.text();
+            case 'a':
+                if (const char* text = takeOfKind(FormatArg::Kind::Text).text()) {
+                    out += text;
                 }
                 break;
-            }
             case 'S':
-            case 'w': {
-                const FormatArg& arg = take();
-                if (arg.kind() != FormatArg::Kind::WideText) {
-                    ThrowBadFormat(format);
-                }
-                AppendWide(out, arg.wide());
+            case 'w':
+                AppendWide(out, takeOfKind(FormatArg::Kind::WideText).wide());
                 break;
-            }
             case 'd':
                 out += FormatFiveDigits(takeNumber().AsReal());
                 break;

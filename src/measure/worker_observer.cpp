@@ -8,27 +8,17 @@ void RunWorkerBody(WorkerObserver& observer,
                    const std::function<void()>& afterBody) {
     // Nothing may leave a thread procedure: the error is handed to the observer instead,
     // after the body's own clean-up has run.
-    Exception* error = nullptr;
-    bool unknownError = false;
-    try {
-        body();
-    } catch (Exception* e) {
-        error = e;
-    } catch (...) {
-        unknownError = true;
-    }
+    CaughtError caught = RunCatchingErrors(body);
     try {
         if (afterBody) {
             afterBody();
         }
-        if (error != nullptr) {
-            Exception* reported = error;
-            error = nullptr;
-            observer.ReportError(reported);
-        } else if (unknownError) {
+        if (caught.exception) {
+            observer.ReportError(caught.exception.release());
+        } else if (caught.unknown) {
             observer.ReportUnknownError(unknownErrorText);
         }
     } catch (...) {
-        DestroyException(error);
+        // The clean-up or the report failed; what is still owned here is freed with `caught`.
     }
 }
