@@ -13,10 +13,10 @@
 #include <memory>
 #include <vector>
 
-#include "arrayviewer/array_viewer.h"
-#include "arrayviewer/continous_array_1d.h"
+#include "arrayviewer/array_viewer_win32.h"
+#include "arrayviewer/continous_array_1d_win32.h"
 #include "arrayviewer/horizontal_zoom_scale.h"
-#include "arrayviewer/scale_display_1d.h"
+#include "arrayviewer/scale_display_1d_win32.h"
 #include "arrayviewer/values.h"
 #include "base/errors.h"
 #include "windowing/gdi_objects.h"

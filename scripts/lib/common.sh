@@ -9,6 +9,7 @@ VELTRANE_PACKAGES=(
     wine wine64
     xvfb xauth x11-utils imagemagick
     libcli11-dev nlohmann-json3-dev
+    clang-format
 )
 
 log() { printf '== %s\n' "$*" >&2; }
@@ -96,4 +97,17 @@ build_preset() {
     local preset=$1
     log "building preset $preset"
     (cd "$VELTRANE_ROOT" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j "$(nproc)")
+}
+
+# Lists the committed C++ files that the committed .clang-format would change; fails if any.
+check_format() {
+    local file bad=0
+    while IFS= read -r file; do
+        [ -f "$file" ] || continue
+        if ! clang-format --dry-run -Werror "$file" >/dev/null 2>&1; then
+            log "not formatted: $file (clang-format -i $file)"
+            bad=1
+        fi
+    done < <(cd "$VELTRANE_ROOT" && git ls-files -- '*.cpp' '*.h')
+    return "$bad"
 }

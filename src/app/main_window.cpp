@@ -7,12 +7,12 @@
 #include <string>
 
 #include "app/escape_filter.h"
+#include "app/maker_links.h"
 #include "app/resource.h"
 #include "app/serving_wait.h"
-#include "arrayviewer/continous_array_1d.h"
-#include "arrayviewer/scale_display_1d.h"
+#include "arrayviewer/continous_array_1d_win32.h"
+#include "arrayviewer/scale_display_1d_win32.h"
 #include "base/errors.h"
-#include "base/maker_links.h"
 #include "windowing/gdi_objects.h"
 #include "windowing/show_exception.h"
 

@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "app/text_mailbox.h"
-#include "arrayviewer/array_viewer.h"
+#include "arrayviewer/array_viewer_win32.h"
 #include "arrayviewer/horizontal_zoom_scale.h"
 #include "arrayviewer/scalar_transform.h"
 #include "arrayviewer/values.h"

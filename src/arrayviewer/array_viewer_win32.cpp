@@ -1,4 +1,4 @@
-#include "arrayviewer/array_viewer.h"
+#include "arrayviewer/array_viewer_win32.h"
 
 #include <type_traits>
 

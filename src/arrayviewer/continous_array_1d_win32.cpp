@@ -1,4 +1,4 @@
-#include "arrayviewer/continous_array_1d.h"
+#include "arrayviewer/continous_array_1d_win32.h"
 
 #include "arrayviewer/input_messages.h"
 

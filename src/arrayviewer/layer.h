@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "arrayviewer/draw_context.h"
-#include "windowing/window_message.h"
+#include "base/window_message.h"
 
 namespace ArrayViewer {
 

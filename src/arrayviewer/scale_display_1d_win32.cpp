@@ -1,4 +1,4 @@
-#include "arrayviewer/scale_display_1d.h"
+#include "arrayviewer/scale_display_1d_win32.h"
 
 #include "arrayviewer/rect_win32.h"
 #include "base/errors.h"

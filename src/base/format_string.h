@@ -13,7 +13,7 @@
 #include <type_traits>
 
 class FormatArg {
-public:
+  public:
     enum class Kind { Real, Signed, Unsigned, Text, WideText };
 
     FormatArg(double v) : kind_(Kind::Real), real_(v) {}
@@ -27,14 +27,22 @@ public:
     FormatArg(const wchar_t* v) : kind_(Kind::WideText), wide_(reinterpret_cast<const char16_t*>(v)) {}
 #endif
 
-    Kind kind() const { return kind_; }
-    bool IsNumber() const { return kind_ == Kind::Real || kind_ == Kind::Signed || kind_ == Kind::Unsigned; }
+    Kind kind() const {
+        return kind_;
+    }
+    bool IsNumber() const {
+        return kind_ == Kind::Real || kind_ == Kind::Signed || kind_ == Kind::Unsigned;
+    }
     double AsReal() const;
     int64_t AsInteger() const;
-    const char* text() const { return text_; }
-    const char16_t* wide() const { return wide_; }
+    const char* text() const {
+        return text_;
+    }
+    const char16_t* wide() const {
+        return wide_;
+    }
 
-private:
+  private:
     Kind kind_;
     union {
         double real_;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "windowing/window_message.h"
+#include "base/window_message.h"
 
 static_assert(std::is_same_v<WPARAM, uintptr_t> && std::is_same_v<LPARAM, intptr_t>);
 

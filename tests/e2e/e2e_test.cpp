@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/maker_links.h"
 #include "app/resource.h"
 #include "app_driver.h"
-#include "base/maker_links.h"
 #include "veltrane_test.h"
 
 namespace {

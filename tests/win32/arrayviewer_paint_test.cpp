@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "arrayviewer/continous_array_1d.h"
-#include "arrayviewer/scale_display_1d.h"
+#include "arrayviewer/continous_array_1d_win32.h"
+#include "arrayviewer/scale_display_1d_win32.h"
 #include "arrayviewer/values.h"
 #include "windowing/gdi_objects.h"
 

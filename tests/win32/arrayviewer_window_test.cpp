@@ -1,7 +1,7 @@
 // The ArrayViewer window: creation, painting the whole stack into a memory bitmap, the
 // cursor blink, and the mouse and keys routed to its layers and zoom scale.
 
-#include "arrayviewer/array_viewer.h"
+#include "arrayviewer/array_viewer_win32.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "../unit/arrayviewer_test_support.h"
-#include "arrayviewer/continous_array_1d.h"
+#include "arrayviewer/continous_array_1d_win32.h"
 #include "arrayviewer/horizontal_zoom_scale.h"
-#include "arrayviewer/scale_display_1d.h"
+#include "arrayviewer/scale_display_1d_win32.h"
 #include "arrayviewer/values.h"
 #include "base/errors.h"
 #include "message_box_watcher.h"

@@ -1,4 +1,4 @@
-#include "base/maker_links.h"
+#include "app/maker_links.h"
 
 namespace {
 
