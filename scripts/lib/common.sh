@@ -9,7 +9,7 @@ VELTRANE_PACKAGES=(
     wine wine64
     xvfb xauth x11-utils imagemagick
     libcli11-dev nlohmann-json3-dev
-    dpkg-dev help2man lintian unzip
+    dpkg-dev file help2man lintian unzip
 )
 
 log() { printf '== %s\n' "$*" >&2; }
