@@ -10,6 +10,7 @@ VELTRANE_PACKAGES=(
     xvfb xauth x11-utils imagemagick
     libcli11-dev nlohmann-json3-dev
     clang-format
+    dpkg-dev file help2man lintian unzip
 )
 
 log() { printf '== %s\n' "$*" >&2; }

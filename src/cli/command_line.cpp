@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <functional>
 
+#include "veltrane_version.h"
+
 namespace {
 
 constexpr uint64_t kMaxPort = 65535;
@@ -195,6 +197,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
         "one end and 'send' on the other, or 'loopback' for a self-test in one process.",
         "veltrane-cli");
     app.require_subcommand(1);
+    app.set_version_flag("--version", "veltrane-cli " VELTRANE_VERSION, "print the version and exit");
     CLI::App* receive = app.add_subcommand("receive", "receive test packets and report jitter, delay and loss");
     CLI::App* send = app.add_subcommand("send", "send groups of test packets and report the sender's figures");
     CLI::App* loopback = app.add_subcommand("loopback", "send to and receive from this host in one process");
@@ -213,6 +216,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     ParsedCommandLine result;
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForVersion& e) {
+        result.output = e.what() + std::string("\n");
+        return result;
     } catch (const CLI::Success&) {
         result.output = app.help();
         return result;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli_test_support.h"
+#include "veltrane_version.h"
 
 namespace {
 
@@ -144,6 +145,15 @@ TEST(CommandLine, HelpGoesToStandardOutputWithExitCode0) {
         EXPECT_NE(parsed.output.find(arguments.size() == 1 ? "loopback" : "--source-port"), std::string::npos)
             << parsed.output;
     }
+}
+
+// The packages' man page and checks read this line; it needs no command.
+TEST(CommandLine, VersionPrintsNameAndVersionWithExitCode0) {
+    const ParsedCommandLine parsed = Parse({"--version"});
+    EXPECT_FALSE(parsed.options);
+    EXPECT_EQ(parsed.exitCode, kExitSuccess);
+    EXPECT_EQ(parsed.output, "veltrane-cli " VELTRANE_VERSION "\n");
+    EXPECT_TRUE(parsed.error.empty());
 }
 
 }  // namespace
