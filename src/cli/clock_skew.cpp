@@ -46,12 +46,12 @@ void ClockSkewEstimator::Add(double receiverSeconds, double delayMs) {
 // The memory bound. Under random queueing the lower hull of a run stays small (its vertex
 // count grows with the logarithm of the packets: a few dozen after a day at 100 packets/s),
 // so the hull alone bounds the memory. Only a delay that steadily curves upwards puts every
-// point on the hull; then the hull is decimated to vertices at least 2 / kMaxHullVertices of
-// its span apart, evenly over the run (halving every second vertex instead would leave the
-// run's older half, where the mean time lies, with ever fewer and longer edges). A subset of
-// a convex chain with the same ends is still a convex chain, so it stays valid for the points
-// to come; the dropped vertices lie just under it, and the fitted edge moves by no more than
-// the chain's sag over two spacings, where no straight line fits the delays anyway.
+// point on the hull; then it is decimated to vertices at least 2 / kMaxHullVertices of its
+// span apart (to at most about half the cap), so no edge it makes is much longer than that
+// spacing wherever the mean time lies. A subset of a convex chain with the same ends is still
+// a convex chain, so it stays valid for the points to come; the dropped vertices lie just
+// under it, and the fitted slope moves by no more than the delay's curvature over about one
+// spacing (within 1 % for a steady curve over a day), where no straight line fits anyway.
 void ClockSkewEstimator::Thin() {
     const double spacing = (hull_.back().seconds - hull_.front().seconds) * 2.0 / kMaxHullVertices;
     std::size_t kept = 1;
