@@ -1,0 +1,175 @@
+// Clock skew from the lower envelope of synthetic relative delays: accuracy under queueing,
+// the rule for a first estimate, and the memory bound over long runs.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "cli/clock_skew.h"
+
+namespace {
+
+// A run as the receiver's analysis sees it: packets sent every 1 / rate s by the sender's
+// clock, delayed by a fixed path and exponential queueing, and stamped by a receiver clock
+// running `skewPpm` fast; times and delays relative to the first packet.
+struct SyntheticRun {
+    double skewPpm = 0;
+    double seconds = 40;
+    double packetsPerSecond = 100;
+    double queueingMsAtStart = 1;  // the queueing's mean, changing linearly over the run
+    double queueingMsAtEnd = 1;
+    uint64_t seed = 1;
+};
+
+struct Packet {
+    double receiverSeconds;
+    double delayMs;
+    double queueingMs;
+};
+
+template <typename Visit>
+void Generate(const SyntheticRun& run, Visit visit) {
+    std::mt19937_64 random(run.seed);
+    std::exponential_distribution<double> queueing(1.0);
+    const double rate = 1.0 + run.skewPpm * 1e-6;
+    const int64_t count = static_cast<int64_t>(run.seconds * run.packetsPerSecond);
+    double firstReceiver = 0;
+    for (int64_t i = 0; i < count; ++i) {
+        const double sent = static_cast<double>(i) / run.packetsPerSecond;
+        const double progress = sent / run.seconds;
+        const double meanMs = run.queueingMsAtStart + (run.queueingMsAtEnd - run.queueingMsAtStart) * progress;
+        const double queueingMs = queueing(random) * meanMs;
+        const double receiver = 5000.0 + (sent + 0.020 + queueingMs / 1000.0) * rate;
+        if (i == 0) {
+            firstReceiver = receiver;
+        }
+        const double receiverSeconds = receiver - firstReceiver;
+        visit(Packet{receiverSeconds, (receiverSeconds - sent) * 1000.0, queueingMs});
+    }
+}
+
+ClockSkewEstimator Estimate(const SyntheticRun& run) {
+    ClockSkewEstimator estimator;
+    Generate(run, [&](const Packet& p) { estimator.Add(p.receiverSeconds, p.delayMs); });
+    return estimator;
+}
+
+double StandardDeviation(const std::vector<double>& values) {
+    double sum = 0;
+    double squares = 0;
+    for (double v : values) {
+        sum += v;
+        squares += v * v;
+    }
+    const double n = static_cast<double>(values.size());
+    return std::sqrt(squares / n - (sum / n) * (sum / n));
+}
+
+TEST(ClockSkew, FortySecondsOfQueueingGiveTheSkewWithinTwoPpmAndRemoveItsDrift) {
+    for (double skew : {50.0, 0.0, -30.0}) {
+        SCOPED_TRACE(skew);
+        SyntheticRun run;
+        run.skewPpm = skew;
+        const ClockSkewEstimator estimator = Estimate(run);
+        ASSERT_TRUE(estimator.SkewPpm().has_value());
+        EXPECT_NEAR(*estimator.SkewPpm(), skew, 2.0);
+
+        std::vector<double> skewRemoved;
+        std::vector<double> queueing;
+        Generate(run, [&](const Packet& p) {
+            skewRemoved.push_back(estimator.SkewRemovedDelayMs(p.receiverSeconds, p.delayMs));
+            queueing.push_back(p.queueingMs);
+        });
+        // With the true slope the remainder is the queueing itself; the 2 ppm allowed above
+        // can add a few parts in 10^4 to its spread, while an uncorrected 50 ppm adds 15 %.
+        EXPECT_LE(StandardDeviation(skewRemoved), StandardDeviation(queueing) * 1.001);
+        EXPECT_DOUBLE_EQ(skewRemoved.front(), 0.0);  // the reference packet keeps its origin
+    }
+}
+
+TEST(ClockSkew, AQueueBuildingUpDuringTheRunIsNotTakenForSkew) {
+    // The mean queueing grows from 0.5 to 5 ms: a regression line would read over 100 ppm.
+    SyntheticRun run;
+    run.queueingMsAtStart = 0.5;
+    run.queueingMsAtEnd = 5.0;
+    run.skewPpm = 20;
+    EXPECT_NEAR(Estimate(run).SkewPpm().value_or(NAN), 20.0, 2.0);
+}
+
+TEST(ClockSkew, AnEstimateNeedsTwentyPointsOverTwoSeconds) {
+    ClockSkewEstimator estimator;
+    EXPECT_FALSE(estimator.SkewPpm().has_value());
+    EXPECT_EQ(estimator.SkewRemovedDelayMs(10.0, 3.0), 3.0);  // no estimate: the delay unchanged
+    for (int i = 0; i < 19; ++i) {
+        estimator.Add(i * 0.2, i * 0.002);  // 10 ppm
+    }
+    EXPECT_FALSE(estimator.SkewPpm().has_value()) << "19 points over 3.6 s";
+    estimator.Add(3.8, 0.038);
+    EXPECT_TRUE(estimator.SkewPpm().has_value()) << "20 points over 3.8 s";
+
+    ClockSkewEstimator shortSpan;
+    for (int i = 0; i < 40; ++i) {
+        shortSpan.Add(i * 0.05, i * 0.0005);
+    }
+    EXPECT_FALSE(shortSpan.SkewPpm().has_value()) << "40 points over 1.95 s";
+    shortSpan.Add(2.0, 0.02);
+    ASSERT_TRUE(shortSpan.SkewPpm().has_value());
+    EXPECT_NEAR(*shortSpan.SkewPpm(), 10.0, 1e-6);
+    EXPECT_NEAR(shortSpan.SkewRemovedDelayMs(100.0, 1.0), 0.0, 1e-9);
+}
+
+TEST(ClockSkew, AtOneTimeTheLeastDelayCountsAndPointsOutOfOrderAreIgnored) {
+    ClockSkewEstimator estimator;
+    for (int i = 0; i <= 40; ++i) {
+        // 40 ppm, between points at the same time delayed by 100 and 200 ppm more
+        estimator.Add(i * 0.1, i * 0.014);
+        estimator.Add(i * 0.1, i * 0.004);
+        estimator.Add(i * 0.1, i * 0.024);
+    }
+    estimator.Add(1.0, -100.0);  // back in time
+    estimator.Add(NAN, -100.0);
+    estimator.Add(4.5, INFINITY);
+    estimator.Add(4.5, -NAN);
+    ASSERT_TRUE(estimator.SkewPpm().has_value());
+    EXPECT_NEAR(*estimator.SkewPpm(), 40.0, 1e-6);
+}
+
+TEST(ClockSkew, SixHoursAtOneHundredPacketsASecondKeepTheHullSmall) {
+    // The hull grows with the logarithm of the points: a day adds only a few vertices more.
+    SyntheticRun run;
+    run.skewPpm = 50;
+    run.seconds = 6 * 3600;
+    run.seed = 7;
+    ClockSkewEstimator estimator;
+    std::size_t largestHull = 0;
+    Generate(run, [&](const Packet& p) {
+        estimator.Add(p.receiverSeconds, p.delayMs);
+        largestHull = std::max(largestHull, estimator.HullSize());
+    });
+    EXPECT_LT(largestHull, 100u);
+    ASSERT_TRUE(estimator.SkewPpm().has_value());
+    EXPECT_NEAR(*estimator.SkewPpm(), 50.0, 0.1);
+}
+
+TEST(ClockSkew, ADelayCurvingUpwardsStaysWithinTheCapAndNearItsMeanSlope) {
+    // Every point of a convex delay is on the hull: the cap must hold and the decimated hull
+    // must still give the slope at the mean time (1 s of time holds 100 points).
+    ClockSkewEstimator estimator;
+    std::size_t largestHull = 0;
+    const double curvature = 1e-5;  // ms per s²
+    const double lastSecond = 3600.0;
+    for (int i = 0; i <= 360000; ++i) {
+        const double t = i * 0.01;
+        estimator.Add(t, curvature * t * t);
+        largestHull = std::max(largestHull, estimator.HullSize());
+    }
+    EXPECT_LE(largestHull, ClockSkewEstimator::kMaxHullVertices);
+    const double slopeAtMeanPpm = 2 * curvature * (lastSecond / 2) * 1000.0;
+    ASSERT_TRUE(estimator.SkewPpm().has_value());
+    EXPECT_NEAR(*estimator.SkewPpm(), slopeAtMeanPpm, slopeAtMeanPpm * 0.01);
+}
+
+}  // namespace
