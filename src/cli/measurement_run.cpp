@@ -33,7 +33,7 @@ constexpr uint32_t kReceiverStopGraceMs = 10;
 // Collects the first error of either worker; the reports are taken by the run loop itself.
 class RunObserver : public SenderObserver {
   public:
-    void DisplaySenderStatistics(const SenderStatistics&, uint32_t) override {}
+    void DisplaySenderStatistics(const SenderStatistics&, uint32_t, uint64_t) override {}
 
     void ReportError(Exception* e) override {
         ExceptionOwner owner(e);

@@ -74,7 +74,9 @@ void Sender::Stop() {
 }
 
 void Sender::ResetStatistics() {
+    // Counted after the request: a thread that reads the new count also finds the request.
     statistics_.Reset(Running());
+    ++resetGeneration_;
 }
 
 void Sender::SenderThreadProc(const SenderSettings& settings) {
@@ -153,9 +155,12 @@ void Sender::RunPacingLoop(SendContext& context, int32_t packetsPerPeriod, uint3
         // Unsigned difference: correct across one wrap of the tick count.
         statistics.duration = static_cast<double>(TickCountMs() - startTick) / 1000.0;
         statistics_.Publish();
+        // Read before the reset is looked for: a reset counted after this read may come
+        // after the record was taken, and its own text must then win.
+        const uint64_t generation = resetGeneration_.load();
         statistics_.ConsumeReset();
         if (!senderStopFlag_.load()) {
-            observer_.DisplaySenderStatistics(statistics, context.packetSize);
+            observer_.DisplaySenderStatistics(statistics, context.packetSize, generation);
         }
         ++groupNumber;
     }

@@ -56,9 +56,17 @@ class Sender {
 
     bool Running() const { return thread_.Running(); }
 
+    // True from construction and from each Stop until the next Start; a run that ended by an
+    // error has not been asked to stop.
+    bool StopRequested() const { return senderStopFlag_.load(); }
+
     // While running: the thread clears its statistics before its next packet, and
-    // Statistics() reads zeros at once. While stopped: clears them now.
+    // Statistics() reads zeros at once. While stopped: clears them now. Either way the reset
+    // generation goes up by one.
     void ResetStatistics();
+
+    // The number of resets so far.
+    uint64_t ResetGeneration() const { return resetGeneration_.load(); }
 
     // The statistics as last published (once per period and at the end of the run).
     SenderStatistics Statistics() const { return statistics_.Snapshot(); }
@@ -78,6 +86,7 @@ class Sender {
     Clock& clock_;
     std::atomic<bool> senderStopFlag_{true};
     std::atomic<uint32_t> packetSize_{0};
+    std::atomic<uint64_t> resetGeneration_{0};
     SharedStatistics<SenderStatistics> statistics_;
     WorkerThread thread_;  // last: joined before the members above go away
 };

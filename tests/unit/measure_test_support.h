@@ -88,7 +88,7 @@ class RecordingObserver : public SenderObserver {
         std::lock_guard<std::mutex> lock(mutex_);
         errors_.push_back(text);
     }
-    void DisplaySenderStatistics(const SenderStatistics& statistics, uint32_t packetSize) override {
+    void DisplaySenderStatistics(const SenderStatistics& statistics, uint32_t packetSize, uint64_t) override {
         std::lock_guard<std::mutex> lock(mutex_);
         ++displays_;
         lastDisplayed_ = statistics;
