@@ -346,4 +346,44 @@ TEST(Loopback, AStopGivesUpOnAWorkerThatDoesNotEndWhichKeepsRunningUntilItDoes) 
     EXPECT_TRUE(observer.Errors().empty());
 }
 
+TEST(Loopback, AStopCutsAGroupShortAndTheRecordCountsItsPackets) {
+    // The dialog accepts 2147483647 packets per period: a group of days under Wine.
+    RecordingObserver observer;
+    Sender sender(observer);
+    Listener listener;
+    SenderSettings settings;
+    settings.destination = listener.endpoint;
+    settings.packetsPerPeriod = 2147483647;
+    settings.periodMs = 0;
+    sender.Start(settings);
+    ASSERT_FALSE(listener.Next().empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(ThrownText([&] { sender.Stop(); }), "");
+    const SenderStatistics record = sender.Statistics();
+    EXPECT_GT(record.sentPackets, 0);
+    EXPECT_GE(record.duration, 0.02);
+    EXPECT_EQ(record.maxSendGroupDelay, 0.0);  // the cut group is no group's time
+    EXPECT_EQ(observer.Displays(), 0);
+}
+
+TEST(Loopback, AResetDuringThePauseShowsThePeriodsDurationWithNoPackets) {
+    RecordingObserver observer;
+    Sender sender(observer);
+    Listener listener;
+    SenderSettings settings;
+    settings.destination = listener.endpoint;
+    settings.packetsPerPeriod = 1;
+    settings.periodMs = 300;
+    sender.Start(settings);
+    ASSERT_FALSE(listener.Next().empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));  // well into the pause
+    sender.ResetStatistics();
+    ASSERT_TRUE(WaitUntil([&] { return observer.Displays() > 0; }));
+    sender.Stop();
+    const SenderStatistics shown = observer.LastDisplayed();
+    EXPECT_EQ(shown.sentPackets, 0);
+    EXPECT_GE(shown.duration, 0.3);
+    EXPECT_NE(SenderStatisticsText(shown, 192).find("bandwidth=0. KB/sec"), std::string::npos);
+}
+
 }  // namespace
