@@ -70,7 +70,7 @@ class QuietObserver : public SenderObserver {
         std::fprintf(stderr, "%s\n", text);
         std::exit(1);
     }
-    void DisplaySenderStatistics(const SenderStatistics&, uint32_t) override {}
+    void DisplaySenderStatistics(const SenderStatistics&, uint32_t, uint64_t) override {}
 };
 
 // Send attempts per second of the sender engine, groups of 1000 back to back, measured

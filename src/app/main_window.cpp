@@ -3,8 +3,10 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app/escape_filter.h"
 #include "app/maker_links.h"
@@ -68,12 +70,47 @@ void EnableControl(HWND dialog, int id, bool enable) {
     EnableWindow(GetDlgItem(dialog, id), enable ? TRUE : FALSE);
 }
 
+void SetChecked(HWND dialog, int id, bool checked) {
+    CheckDlgButton(dialog, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+// Runs a worker's `stop`, then `freeSettings`. A stop that finds no thread leaves the settings
+// disabled until the next check and uncheck; one that gave up on a stuck worker (which
+// therefore still runs) frees them all the same: the box is clear, and the next start tells
+// that the thread is still there.
+void StopThenFreeSettings(const std::function<void()>& stop,
+                          const std::function<bool()>& running,
+                          const std::function<void()>& freeSettings) {
+    try {
+        stop();
+    } catch (Exception* e) {
+        if (running()) {
+            freeSettings();
+        }
+        throw TakeOverException(e);
+    }
+    freeSettings();
+}
+
+// Counts a worker's error box for as long as it is open.
+class OpenBoxCount {
+  public:
+    explicit OpenBoxCount(std::atomic<int>& count) : count_(count) { ++count_; }
+    OpenBoxCount(const OpenBoxCount&) = delete;
+    OpenBoxCount& operator=(const OpenBoxCount&) = delete;
+    ~OpenBoxCount() { --count_; }
+
+  private:
+    std::atomic<int>& count_;
+};
+
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance)
+MainWindow::MainWindow(HINSTANCE instance, MainWindowSeams seams)
     : instance_(instance),
-      senderThread(*this, logSink),
-      receiverThread(*this, logSink),
+      seams_(std::move(seams)),
+      senderThread(*this, logSink, seams_.clock != nullptr ? *seams_.clock : SystemClock()),
+      receiverThread(*this, logSink, seams_.clock != nullptr ? *seams_.clock : SystemClock()),
       graphSeries(receiverThread.PublishedHistogram(), kHistogramBins, 0) {}
 
 // Every message ends with result 0, so the dialog manager's default handling applies to
@@ -122,10 +159,13 @@ void MainWindow::OnInitDialog() {
 // them IDOK and IDCANCEL from Enter and Escape, are ignored, so the dialog stays open.
 void MainWindow::OnCommand(int id, int notification) {
     if (waitingForWorker_) {
-        // Only a message sent by another program gets here during a wait. A check box has
-        // already flipped its mark: put it back, so that it still tells what runs.
-        if (id == IDC_ENABLE_SENDER || id == IDC_ENABLE_RECEIVER) {
-            CheckDlgButton(hwnd, id, IsChecked(hwnd, id) ? BST_UNCHECKED : BST_CHECKED);
+        // Only a message sent by another program gets here during a wait. A click has flipped
+        // a check box's mark, a bare command has not: either way the mark goes back to what
+        // the wait found, so that it still tells what runs.
+        if (id == IDC_ENABLE_SENDER) {
+            SetChecked(hwnd, id, senderCheckedAtWait_);
+        } else if (id == IDC_ENABLE_RECEIVER) {
+            SetChecked(hwnd, id, receiverCheckedAtWait_);
         }
         return;
     }
@@ -157,11 +197,12 @@ void MainWindow::OnCommand(int id, int notification) {
 }
 
 // Called just before the Dialog base ends the dialog (close button, system menu, Alt+F4).
-// The dialog stays until both workers have ended, also one that still shows its error box:
-// the box is owned by the dialog, and the MainWindow must not go while a worker uses it.
+// The dialog stays while a worker shows its error box: the box is owned by the dialog. A
+// worker that does not end within its stop's bound is left running: the program's entry
+// then keeps the MainWindow, which the worker still uses, until the process ends.
 void MainWindow::OnClose() {
     // A worker that ends by itself between the test and its stop makes the stop report "not
-    // started": at closing there is nothing to tell.
+    // started", and one that never ends "did not stop": at closing there is nothing to tell.
     const auto stopIfRunning = [](bool running, auto stop) {
         try {
             if (running) {
@@ -192,18 +233,17 @@ void MainWindow::OnEnableSender(int notification) {
         }
         EnableSenderControls(false);
     } else {
-        // A failed stop leaves the settings disabled until the next check and uncheck.
-        StopSenderThread();
-        EnableSenderControls(true);
+        StopThenFreeSettings([this] { StopSenderThread(); }, [this] { return senderThread.Running(); },
+                             [this] { EnableSenderControls(true); });
     }
 }
 
-// The box shows the zero record at once while the sender runs; a stopped sender's box keeps
-// its last text.
+// The box shows the zero record at once unless the user stopped the sender (also when it
+// ended by an error); a stopped sender's box keeps its last text.
 void MainWindow::OnResetSenderStatistics() {
     senderThread.ResetStatistics();
-    if (senderThread.Running()) {
-        DisplaySenderStatistics(senderThread.Statistics(), senderThread.PacketSize());
+    if (!senderThread.StopRequested()) {
+        DisplaySenderStatistics(senderThread.Statistics(), senderThread.PacketSize(), senderThread.ResetGeneration());
     }
 }
 
@@ -221,13 +261,11 @@ void MainWindow::OnEnableReceiver(int notification) {
             throw TakeOverException(e);
         }
         SetTimer(hwnd, kDisplayTimer, kDisplayPeriodMs, nullptr);
-        EnableControl(hwnd, IDC_RECEIVER_ADDRESS, false);
-        EnableControl(hwnd, IDC_RECEIVER_PORT, false);
+        EnableReceiverControls(false);
     } else {
         KillTimer(hwnd, kDisplayTimer);
-        StopReceiverThread();
-        EnableControl(hwnd, IDC_RECEIVER_ADDRESS, true);
-        EnableControl(hwnd, IDC_RECEIVER_PORT, true);
+        StopThenFreeSettings([this] { StopReceiverThread(); }, [this] { return receiverThread.Running(); },
+                             [this] { EnableReceiverControls(true); });
     }
 }
 
@@ -331,6 +369,11 @@ void MainWindow::EnableSenderControls(bool enable) {
     }
 }
 
+void MainWindow::EnableReceiverControls(bool enable) {
+    EnableControl(hwnd, IDC_RECEIVER_ADDRESS, enable);
+    EnableControl(hwnd, IDC_RECEIVER_PORT, enable);
+}
+
 void MainWindow::StartReceiverThread() {
     ReceiverSettings settings;
     settings.local = Endpoint::Ipv4(ReadAddress(hwnd, IDC_RECEIVER_ADDRESS), ReadPort(hwnd, IDC_RECEIVER_PORT));
@@ -344,7 +387,31 @@ void MainWindow::StopReceiverThread() {
     WaitForWorker([this] { RunServingSentMessages([this] { receiverThread.Stop(); }); });
 }
 
+// An error is shown here, with the display timer stopped while its box is open: the box's
+// message loop would otherwise deliver the next ticks, each failing into another box. The
+// timer runs again once the box is dismissed, if the receiver still runs.
 void MainWindow::DisplayReceiverStatistics() {
+    std::exception_ptr error;
+    try {
+        ShowReceiverStatistics();
+        return;
+    } catch (...) {
+        error = std::current_exception();
+    }
+    const bool timerWasRunning = KillTimer(hwnd, kDisplayTimer) != 0;
+    ShowErrorsOf(hwnd, 0, [&] {
+        std::rethrow_exception(error);
+        return 0;
+    });
+    if (timerWasRunning && receiverThread.Running()) {
+        SetTimer(hwnd, kDisplayTimer, kDisplayPeriodMs, nullptr);
+    }
+}
+
+void MainWindow::ShowReceiverStatistics() {
+    if (seams_.beforeReceiverDisplay) {
+        seams_.beforeReceiverDisplay();
+    }
     const std::string text = ReceiverStatisticsText(receiverThread.Statistics());
     SetDlgItemTextA(hwnd, IDC_RECEIVER_STATISTICS, text.c_str());
     RedrawGraph();
@@ -361,13 +428,15 @@ void MainWindow::RedrawGraph() {
 }
 
 // A worker may outlive its stop while it shows its error box; the dialog then stays until the
-// user has dismissed the box.
+// user has dismissed the box. A worker without a box has already had its stop's wait.
 void MainWindow::WaitForWorkersToEnd() {
     WaitForWorker(
-        [this] { WaitServingSentMessages([this] { return !senderThread.Running() && !receiverThread.Running(); }); });
+        [this] { WaitServingSentMessages([this] { return WorkersEnded() || openWorkerBoxes_.load() == 0; }); });
 }
 
 void MainWindow::WaitForWorker(const std::function<void()>& wait) {
+    senderCheckedAtWait_ = IsChecked(hwnd, IDC_ENABLE_SENDER);
+    receiverCheckedAtWait_ = IsChecked(hwnd, IDC_ENABLE_RECEIVER);
     waitingForWorker_ = true;
     struct EndWait {
         bool& flag;
@@ -378,15 +447,23 @@ void MainWindow::WaitForWorker(const std::function<void()>& wait) {
 
 // Sender thread (or the GUI thread after a reset): the text is posted, never sent, since the
 // GUI thread may be waiting for this very thread to stop.
-void MainWindow::DisplaySenderStatistics(const SenderStatistics& statistics, uint32_t packetSize) {
-    senderText_.Put(workerTarget_.load(), kSenderTextMessage, SenderStatisticsText(statistics, packetSize));
+void MainWindow::DisplaySenderStatistics(const SenderStatistics& statistics,
+                                         uint32_t packetSize,
+                                         uint64_t resetGeneration) {
+    const std::string text = SenderStatisticsText(statistics, packetSize);
+    if (seams_.beforeSenderText) {
+        seams_.beforeSenderText();
+    }
+    senderText_.Put(workerTarget_.load(), kSenderTextMessage, text, resetGeneration);
 }
 
 void MainWindow::ReportError(Exception* e) {
     ExceptionOwner owner(e);
+    const OpenBoxCount open(openWorkerBoxes_);
     ShowException(e, workerTarget_.load());
 }
 
 void MainWindow::ReportUnknownError(const char* text) {
+    const OpenBoxCount open(openWorkerBoxes_);
     ShowErrorText(text, workerTarget_.load());
 }

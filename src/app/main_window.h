@@ -20,10 +20,24 @@
 
 class LogSink;
 
+// What tests put in place of the system's parts; the program keeps the defaults.
+struct MainWindowSeams {
+    // The workers' clock; null: the system's.
+    Clock* clock = nullptr;
+    // Called on the GUI thread before each display of the receiver's statistics; may throw.
+    std::function<void()> beforeReceiverDisplay;
+    // Called before a sender text goes into the mailbox (on the thread that made it).
+    std::function<void()> beforeSenderText;
+};
+
 class MainWindow : public Dialog, private SenderObserver {
   public:
     // `instance` is the module that holds the dialog's resources.
-    explicit MainWindow(HINSTANCE instance);
+    explicit MainWindow(HINSTANCE instance, MainWindowSeams seams = {});
+
+    // False while a worker whose stop gave up still runs: it uses this object's members, so
+    // the object must then outlive the dialog.
+    bool WorkersEnded() const { return !senderThread.Running() && !receiverThread.Running(); }
 
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     bool CanClose() override;
@@ -48,16 +62,20 @@ class MainWindow : public Dialog, private SenderObserver {
     void StartSenderThread();
     void StopSenderThread();
     void EnableSenderControls(bool enable);
+    void EnableReceiverControls(bool enable);
     void StartReceiverThread();
     void StopReceiverThread();
     void DisplayReceiverStatistics();
+    void ShowReceiverStatistics();
     void RedrawGraph();
     void WaitForWorkersToEnd();
     // Runs `wait` with waitingForWorker_ set.
     void WaitForWorker(const std::function<void()>& wait);
 
     // Called on the sender and receiver threads.
-    void DisplaySenderStatistics(const SenderStatistics& statistics, uint32_t packetSize) override;
+    void DisplaySenderStatistics(const SenderStatistics& statistics,
+                                 uint32_t packetSize,
+                                 uint64_t resetGeneration) override;
     void ReportError(Exception* e) override;
     void ReportUnknownError(const char* text) override;
 
@@ -69,8 +87,14 @@ class MainWindow : public Dialog, private SenderObserver {
     // workers, so it is kept apart from the base's hwnd.
     std::atomic<HWND> workerTarget_{nullptr};
     TextMailbox senderText_;
-    // Set while the GUI thread waits for a worker to stop.
+    // Set while the GUI thread waits for a worker to stop, with the marks of the check boxes
+    // as the wait found them.
     bool waitingForWorker_ = false;
+    bool senderCheckedAtWait_ = false;
+    bool receiverCheckedAtWait_ = false;
+    // The error boxes the workers show now: closing waits for them, not for a stuck worker.
+    std::atomic<int> openWorkerBoxes_{0};
+    MainWindowSeams seams_;
 
     LogSink* logSink = nullptr;
     // The workers use only the members above; they are joined before any of them goes.

@@ -12,6 +12,8 @@
 namespace {
 
 constexpr DWORD kPollMs = 10;
+// How long a helper thread is tried for before the call runs on the GUI thread after all.
+constexpr DWORD kHelperTriesMs = 3000;
 
 // A worker that shows a box owned by the dialog sends the dialog messages (its owner is
 // disabled and enabled again, activation moves) and waits for the answers. Only sent
@@ -26,21 +28,36 @@ void ServeSentMessagesUntil(const std::function<bool()>& done, HANDLE wakeUp) {
     }
 }
 
+// Threads that cannot be created now may be creatable once a worker has ended (its stack goes
+// with it): the GUI thread meanwhile goes on serving, so that a worker's box can close.
+std::thread StartHelper(const HelperStarter& startThread, std::function<void()> body) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        try {
+            return startThread ? startThread(body) : std::thread(body);
+        } catch (const std::system_error&) {
+            if (GetTickCount() - start >= kHelperTriesMs) {
+                return std::thread();
+            }
+        }
+        const DWORD pause = GetTickCount();
+        ServeSentMessagesUntil([pause] { return GetTickCount() - pause >= kPollMs; }, nullptr);
+    }
+}
+
 }  // namespace
 
-void RunServingSentMessages(const std::function<void()>& call) {
+void RunServingSentMessages(const std::function<void()>& call, const HelperStarter& startThread) {
     OwnedKernelHandle finished(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     std::atomic<bool> done{false};
     CaughtError caught;
-    std::thread helper;
-    try {
-        helper = std::thread([&] {
-            caught = RunCatchingErrors(call);
-            done.store(true);
-            SetEvent(finished.Get());
-        });
-    } catch (const std::system_error&) {
-        // No thread to spare: wait the plain way.
+    std::thread helper = StartHelper(startThread, [&] {
+        caught = RunCatchingErrors(call);
+        done.store(true);
+        SetEvent(finished.Get());
+    });
+    if (!helper.joinable()) {
+        // No thread to spare at all: wait the plain way.
         call();
         return;
     }

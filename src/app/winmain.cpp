@@ -5,6 +5,8 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <memory>
+
 #include "app/main_window.h"
 #include "app/resource.h"
 #include "base/errors.h"
@@ -37,9 +39,16 @@ class ComApartment {
 };
 
 void RunMainWindow(HINSTANCE instance) {
-    MainWindow mainWindow(instance);
+    auto mainWindow = std::make_unique<MainWindow>(instance);
+    const INT_PTR result = mainWindow->RunModal(instance, IDD_MAIN, nullptr);
+    if (!mainWindow->WorkersEnded()) {
+        // A worker whose stop gave up still uses the window's members: they are left to it,
+        // and the end of the process ends the worker.
+        static_cast<void>(mainWindow.release());
+        return;
+    }
     // A dialog that cannot even be created would otherwise end the program without a word.
-    if (mainWindow.RunModal(instance, IDD_MAIN, nullptr) == -1) {
+    if (result == -1) {
         ThrowFixed("cannot create window");
     }
 }
@@ -49,11 +58,10 @@ void RunMainWindow(HINSTANCE instance) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     ComApartment apartment;
     RegisterCommonControls();
-    try {
+    // Whatever escapes, std::bad_alloc among it, is told before the program ends.
+    ShowErrorsOf(nullptr, 0, [instance] {
         RunMainWindow(instance);
-    } catch (Exception* e) {
-        ExceptionOwner owner(e);
-        ShowException(e, nullptr);
-    }
+        return 0;
+    });
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "arrayviewer/horizontal_zoom_scale.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "arrayviewer/input_messages.h"
@@ -84,7 +85,9 @@ void HorizontalZoomScale::OnKeyDown(int8_t key) {
 // Dragging pans so that the content follows the mouse: moving right shows earlier values.
 void HorizontalZoomScale::OnMouseMove(int32_t x, int32_t y) {
     int32_t width = plotArea_.Width();
-    if (!dragging_ || width <= 0) {
+    // A move straight up or down (a wobble of the hand) leaves the range, and so the cursor,
+    // where they are.
+    if (!dragging_ || width <= 0 || x == lastMouseX_) {
         return;
     }
     Pan(static_cast<double>(lastMouseX_ - x) / width);
@@ -149,19 +152,25 @@ void HorizontalZoomScale::MoveCursor(double position) {
     InvertCursor(dc.get(), plotArea_);
 }
 
-// Zooms about the cursor. Near an edge the range is cut, not shifted; zooming out moves the
-// cursor to the middle of the new range, zooming in keeps it.
+// Zooms about the cursor, or about the nearer end of the visible range when the cursor lies
+// outside it (a click in the label strip puts it there): a range twice as wide about a point
+// of the old one holds all of it, so zooming out never shows less, and zooming in stays on
+// what was shown. A width beyond the series shows all of it; otherwise the range is cut at an
+// edge, not shifted. Zooming out moves the cursor to the middle of the new range, zooming in
+// keeps it.
 void HorizontalZoomScale::Zoom(double factor) {
     if (!(factor > 0.0) || !std::isfinite(factor)) {
         return;
     }
-    double width = (visibleEnd_ - visibleStart_) * factor;
-    if (width > 1.0) {
-        width = 1.0;
+    const double centre = std::clamp(cursorPosition_, visibleStart_, visibleEnd_);
+    const double width = (visibleEnd_ - visibleStart_) * factor;
+    if (width >= 1.0) {
+        visibleStart_ = 0.0;
+        visibleEnd_ = 1.0;
+    } else {
+        visibleStart_ = centre - width * 0.5;
+        visibleEnd_ = centre + width * 0.5;
     }
-    double half = width * 0.5;
-    visibleEnd_ = cursorPosition_ + half;
-    visibleStart_ = cursorPosition_ - half;
     ClampRange();
     if (factor > 1.0) {
         cursorPosition_ = (visibleStart_ + visibleEnd_) * 0.5;

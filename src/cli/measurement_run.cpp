@@ -33,7 +33,7 @@ constexpr uint32_t kReceiverStopGraceMs = 10;
 // Collects the first error of either worker; the reports are taken by the run loop itself.
 class RunObserver : public SenderObserver {
   public:
-    void DisplaySenderStatistics(const SenderStatistics&, uint32_t) override {}
+    void DisplaySenderStatistics(const SenderStatistics&, uint32_t, uint64_t) override {}
 
     void ReportError(Exception* e) override {
         ExceptionOwner owner(e);
@@ -123,14 +123,18 @@ class Run {
         return (options_.Receives() && !receiver_.Running()) || (options_.Sends() && !sender_.Running());
     }
 
-    // The sender first, as the dialog does; in a loop-back run the receiver then takes in
-    // what is still under way, so that the final report accounts for every packet sent.
-    void Stop() {
+    // The sender first, as the dialog does (it ends within one send).
+    void StopSender() {
         StopWorker([this] {
             if (sender_.Running()) {
                 sender_.Stop();
             }
         });
+    }
+
+    // In a loop-back run the receiver first takes in what is still under way, so that the
+    // final report accounts for every packet sent.
+    void StopReceiver() {
         if (options_.mode == RunMode::Loopback) {
             WaitWhileReceiving();
         }
@@ -252,8 +256,10 @@ int RunMeasurement(const CliOptions& options,
     }
     const SteadyClock::time_point start = SteadyClock::now();
     const bool workersKept = ReportUntilEnd(options, run, start, stopRequested, out);
+    run.StopSender();
+    // Up to the end of sending: a loop-back run's wait for the last packets is not measuring.
     const double elapsed = SecondsSince(start);
-    run.Stop();
+    run.StopReceiver();
     if (run.Observer().Failed()) {
         err << ConsoleText(run.Observer().ErrorText()) << "\n";
         return kExitError;

@@ -61,20 +61,29 @@ void Sender::Start(const SenderSettings& settings) {
     senderStopFlag_.store(false);
     statistics_.Clear();
     // The settings travel with the thread: it never has to ask the GUI thread for them.
-    thread_.Start([this, settings] { SenderThreadProc(settings); });
+    if (!thread_.Start([this, settings] { SenderThreadProc(settings); })) {
+        senderStopFlag_.store(true);
+        ThrowError("error in MainWindow::StartSenderThread: CreateThread failed\r\nfile: winmain\r\nline: %i", 238);
+    }
 }
 
 void Sender::Stop() {
     if (!Running()) {
         ThrowError("error in MainWindow::StopSenderThread: thread was not started\r\nfile: winmain\r\nline: %i", 245);
     }
-    // The loop sees the flag once per period, so this waits up to one period and one group.
+    // The loop sees the flag between packets and within a sleep slice. A worker that does
+    // not end in time is left to end by itself: it keeps this object's members until then
+    // (the destructor joins), and Running() stays true.
     senderStopFlag_.store(true);
-    thread_.Join();
+    if (!thread_.WaitForStop()) {
+        ThrowError("error in MainWindow::StopSenderThread: thread did not stop\r\nfile: winmain\r\nline: %i", 246);
+    }
 }
 
 void Sender::ResetStatistics() {
+    // Counted after the request: a thread that reads the new count also finds the request.
     statistics_.Reset(Running());
+    ++resetGeneration_;
 }
 
 void Sender::SenderThreadProc(const SenderSettings& settings) {
@@ -133,32 +142,46 @@ void Sender::RunPacingLoop(SendContext& context, int32_t packetsPerPeriod, uint3
     SenderStatistics& statistics = statistics_.Working();
     const uint32_t startTick = TickCountMs();
     int64_t groupNumber = 0;
-    // A reset requested by the GUI thread is carried out here, between packets, so that it
-    // never meets a half-made update.
     while (!senderStopFlag_.load()) {
         const int64_t groupStart = clock_.Counter();
-        for (int32_t index = 0; index < packetsPerPeriod; ++index) {
+        if (SendGroup(context, packetsPerPeriod, groupNumber)) {
+            const int64_t groupEnd = clock_.Counter();
+            const double groupDelay = ElapsedMs(groupStart, groupEnd, clock_.Frequency());
+            CheckSlowCall(logSink_, kSenderGroupSite, groupDelay);
             statistics_.ConsumeReset();
-            SendPacket(context, index, groupNumber);
+            if (groupDelay > statistics.maxSendGroupDelay) {
+                statistics.maxSendGroupDelay = groupDelay;
+            }
+            // A pause after each group, not a fixed rate: a late group is never made up for.
+            SleepPeriod(periodMs);
         }
-        const int64_t groupEnd = clock_.Counter();
-        const double groupDelay = ElapsedMs(groupStart, groupEnd, clock_.Frequency());
-        CheckSlowCall(logSink_, kSenderGroupSite, groupDelay);
+        // Read before the reset is looked for: a reset counted after this read may come
+        // after the record was taken, and its own text must then win.
+        const uint64_t generation = resetGeneration_.load();
+        // A reset that came during the pause is carried out before the duration is set, so
+        // that the period's record never shows a duration of 0.
         statistics_.ConsumeReset();
-        if (groupDelay > statistics.maxSendGroupDelay) {
-            statistics.maxSendGroupDelay = groupDelay;
-        }
-        // A pause after each group, not a fixed rate: a late group is never made up for.
-        SleepPeriod(periodMs);
         // Unsigned difference: correct across one wrap of the tick count.
         statistics.duration = static_cast<double>(TickCountMs() - startTick) / 1000.0;
         statistics_.Publish();
-        statistics_.ConsumeReset();
         if (!senderStopFlag_.load()) {
-            observer_.DisplaySenderStatistics(statistics, context.packetSize);
+            observer_.DisplaySenderStatistics(statistics, context.packetSize, generation);
         }
         ++groupNumber;
     }
+}
+
+bool Sender::SendGroup(SendContext& context, int32_t packetsPerPeriod, int64_t groupNumber) {
+    // A reset requested by the GUI thread is carried out here, between packets, so that it
+    // never meets a half-made update. A stop is seen here too: a group may take days.
+    for (int32_t index = 0; index < packetsPerPeriod; ++index) {
+        if (senderStopFlag_.load()) {
+            return false;
+        }
+        statistics_.ConsumeReset();
+        SendPacket(context, index, groupNumber);
+    }
+    return true;
 }
 
 void Sender::SleepPeriod(uint32_t periodMs) {

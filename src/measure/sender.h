@@ -47,20 +47,31 @@ class Sender {
     Sender(const Sender&) = delete;
     Sender& operator=(const Sender&) = delete;
 
-    // Clears the statistics and starts the thread; throws "thread already started" while one runs.
+    // Clears the statistics and starts the thread; throws "thread already started" while one
+    // runs and "CreateThread failed" when the thread cannot be created (nothing runs then).
     void Start(const SenderSettings& settings);
 
-    // Asks the thread to stop and waits for it without a time-out; throws "thread was not
-    // started" when none runs (also after it ended by an error).
+    // Asks the thread to stop and waits up to WorkerThread::StopBoundMs() for it; throws
+    // "thread did not stop" when it has not ended by then (it still runs, see Running), and
+    // "thread was not started" when none runs (also after it ended by an error).
     void Stop();
 
     bool Running() const { return thread_.Running(); }
 
+    // True from construction and from each Stop until the next Start; a run that ended by an
+    // error has not been asked to stop.
+    bool StopRequested() const { return senderStopFlag_.load(); }
+
     // While running: the thread clears its statistics before its next packet, and
-    // Statistics() reads zeros at once. While stopped: clears them now.
+    // Statistics() reads zeros at once. While stopped: clears them now. Either way the reset
+    // generation goes up by one.
     void ResetStatistics();
 
-    // The statistics as last published (once per period and at the end of the run).
+    // The number of resets so far.
+    uint64_t ResetGeneration() const { return resetGeneration_.load(); }
+
+    // The statistics as last published (once per period, when a stop cuts a group short, and
+    // at the end of the run).
     SenderStatistics Statistics() const { return statistics_.Snapshot(); }
 
     // The packet size of the current or last run (at least 32), 0 before the first run.
@@ -70,6 +81,8 @@ class Sender {
     void SenderThreadProc(const SenderSettings& settings);
     void SenderThreadEntry(const SenderSettings& settings);
     void RunPacingLoop(SendContext& context, int32_t packetsPerPeriod, uint32_t periodMs);
+    // Sends one group; false when a stop cut it short (the packets sent so far count).
+    bool SendGroup(SendContext& context, int32_t packetsPerPeriod, int64_t groupNumber);
     void SleepPeriod(uint32_t periodMs);
     void PublishFinalStatistics();
 
@@ -78,6 +91,7 @@ class Sender {
     Clock& clock_;
     std::atomic<bool> senderStopFlag_{true};
     std::atomic<uint32_t> packetSize_{0};
+    std::atomic<uint64_t> resetGeneration_{0};
     SharedStatistics<SenderStatistics> statistics_;
     WorkerThread thread_;  // last: joined before the members above go away
 };

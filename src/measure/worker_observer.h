@@ -25,8 +25,12 @@ class WorkerObserver {
 class SenderObserver : public WorkerObserver {
   public:
     // Once per period while no stop has been requested. Must not wait for the GUI thread
-    // (which may be waiting for the sender to stop): post the text instead.
-    virtual void DisplaySenderStatistics(const SenderStatistics& statistics, uint32_t packetSize) = 0;
+    // (which may be waiting for the sender to stop): post the text instead. `resetGeneration`
+    // is the sender's ResetGeneration() as the record saw it: a text of an older generation
+    // than a shown one was made before that reset.
+    virtual void DisplaySenderStatistics(const SenderStatistics& statistics,
+                                         uint32_t packetSize,
+                                         uint64_t resetGeneration) = 0;
 };
 
 // Runs a worker thread's body, then `afterBody` (if any); an error that ended the body is

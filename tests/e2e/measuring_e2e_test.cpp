@@ -237,6 +237,22 @@ TEST_F(VeltraneTest, SenderWithoutPauseLeavesTheDialogResponsive) {
     ExpectEnabled(dialog_, kSenderSettings, true);
 }
 
+// A stop ends the group under way, however large: with 2147483647 packets per period the
+// uncheck returns within half a second.
+TEST_F(VeltraneTest, StopEndsTheLargestGroupAtOnce) {
+    UdpProbe sink;
+    ASSERT_TRUE(sink.Valid());
+    UseLoopback(FreeUdpPort(), sink.Port());
+    ASSERT_TRUE(SetText(Control(IDC_PACKETS_PER_PERIOD), "2147483647"));
+    ASSERT_TRUE(Click(Control(IDC_ENABLE_SENDER)));
+    Sleep(300);
+    const DWORD start = GetTickCount();
+    ASSERT_TRUE(Click(Control(IDC_ENABLE_SENDER)));
+    EXPECT_LT(GetTickCount() - start, 500u);
+    EXPECT_FALSE(IsChecked(Control(IDC_ENABLE_SENDER)));
+    ExpectEnabled(dialog_, kSenderSettings, true);
+}
+
 // While the GUI thread waits for a worker to stop it answers messages that other programs
 // send, but a close or a click among them must not start anything: they are ignored, and the
 // clicked check box keeps telling what runs.

@@ -228,6 +228,30 @@ TEST_F(ZoomScaleTest, NeverCollapsesToAnEmptyRange) {
     EXPECT_GT(zoom.GetEnd(), zoom.GetStart());
 }
 
+// A click in the left label strip leaves the cursor before the visible range: the zoom then
+// centres on the range's start, so zooming out still widens and zooming in keeps a part of
+// what was shown. A purely vertical move during the drag must not pan.
+TEST_F(ZoomScaleTest, ACursorOutsideTheRangeZoomsAboutItsNearerEnd) {
+    zoom.SetVisibleRange(0.2, 0.6);
+    Send(Input::kLeftButtonDown, 0, MousePosition(10, 10));
+    EXPECT_FALSE(Send(Input::kMouseMove, 0, MousePosition(10, 11)));
+    Send(Input::kLeftButtonUp, 0, MousePosition(10, 11));
+    ExpectRange(0.2, 0.6);
+    EXPECT_NEAR(zoom.cursorPosition(), 0.14, 1e-12);
+    Wheel(120);
+    ExpectRange(0.06, 0.34);
+    EXPECT_NEAR(zoom.cursorPosition(), 0.14, 1e-12);
+
+    zoom.SetVisibleRange(0, 1);
+    zoom.MoveCursor(-0.05);
+    Wheel(-120);
+    ExpectRange(0, 1);
+    zoom.SetVisibleRange(0.2, 1);
+    zoom.MoveCursor(0.9);
+    Wheel(-120);
+    ExpectRange(0, 1);
+}
+
 class RecordingListener final : public ICursorListener {
   public:
     void OnCursorMoved(IViewer* viewer, double position) override {
