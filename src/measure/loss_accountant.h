@@ -1,6 +1,7 @@
 #pragma once
 // Counts received, lost, duplicated and reordered packets over every packet of every group
-// of one run, with memory bounded by a window of the latest groups.
+// of one run, with memory bounded by a window of the latest groups: one bit per index, at most
+// 65 groups of 8 KiB however long the run.
 
 #include <array>
 #include <cstdint>
