@@ -25,10 +25,11 @@ void* operator new(std::size_t size) {
     }
     throw std::bad_alloc();
 }
-void operator delete(void* memory) noexcept {
+// Not inlined: GCC would take the free of memory from this operator new for a mismatch.
+[[gnu::noinline]] void operator delete(void* memory) noexcept {
     std::free(memory);
 }
-void operator delete(void* memory, std::size_t) noexcept {
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept {
     std::free(memory);
 }
 
