@@ -18,14 +18,14 @@ namespace {
 std::atomic<int64_t> allocationCount{0};
 }  // namespace
 
-void* operator new(std::size_t size) {
+// Not inlined: GCC would take the pairing of malloc and free through them for a mismatch.
+[[gnu::noinline]] void* operator new(std::size_t size) {
     ++allocationCount;
     if (void* memory = std::malloc(size == 0 ? 1 : size)) {
         return memory;
     }
     throw std::bad_alloc();
 }
-// Not inlined: GCC would take the free of memory from this operator new for a mismatch.
 [[gnu::noinline]] void operator delete(void* memory) noexcept {
     std::free(memory);
 }
