@@ -7,6 +7,10 @@
 namespace {
 
 constexpr int kIndexOffset = 0;
+constexpr int kGroupSizeOffset = 4;
+constexpr int kGroupSizeCheckOffset = 6;
+constexpr uint16_t kGroupSizeCheckMask = 0xA55A;
+constexpr int64_t kLargestWrittenGroupSize = 65535;
 constexpr int kGroupNumberOffset = 8;
 constexpr int kSendCounterOffset = 16;
 constexpr int kFrequencyOffset = 24;
@@ -47,6 +51,23 @@ void WritePacketHeader(uint8_t* packet, const TestPacketHeader& header) {
     StoreIndexAndGroup(packet, header.indexInGroup, header.groupNumber);
     StoreLittleEndian(packet + kSendCounterOffset, static_cast<uint64_t>(header.sendCounter), 8);
     StoreLittleEndian(packet + kFrequencyOffset, static_cast<uint64_t>(header.counterFrequency), 8);
+}
+
+void WriteGroupSize(uint8_t* packet, int64_t groupSize) {
+    const bool fits = groupSize >= 1 && groupSize <= kLargestWrittenGroupSize;
+    const auto size = static_cast<uint16_t>(fits ? groupSize : 0);
+    const auto check = static_cast<uint16_t>(fits ? size ^ kGroupSizeCheckMask : 0);
+    StoreLittleEndian(packet + kGroupSizeOffset, size, 2);
+    StoreLittleEndian(packet + kGroupSizeCheckOffset, check, 2);
+}
+
+std::optional<uint16_t> ReadGroupSize(const uint8_t* packet) {
+    const auto size = static_cast<uint16_t>(LoadLittleEndian(packet + kGroupSizeOffset, 2));
+    const auto check = static_cast<uint16_t>(LoadLittleEndian(packet + kGroupSizeCheckOffset, 2));
+    if (size == 0 || (size ^ kGroupSizeCheckMask) != check) {
+        return std::nullopt;
+    }
+    return size;
 }
 
 TestPacketHeader ReadPacketHeader(const uint8_t* packet) {

@@ -3,6 +3,7 @@
 // packet size.
 
 #include <cstdint>
+#include <optional>
 
 struct Clock;
 
@@ -25,6 +26,15 @@ void WritePacketHeader(uint8_t* packet, int32_t indexInGroup, int64_t groupNumbe
 
 // Writes all four header fields as given (for tests and tools).
 void WritePacketHeader(uint8_t* packet, const TestPacketHeader& header);
+
+// Writes the group size into the four padding bytes at offset 4: the size (1 to 65,535) and
+// the size XOR 0xA55A, both 16-bit little-endian; any other size as four zero bytes. The
+// sender writes it once per run: the headers written later leave the padding untouched.
+void WriteGroupSize(uint8_t* packet, int64_t groupSize);
+
+// The group size from the padding of a 32-byte header, only when its check holds and it is at
+// least 1: zero padding, and undefined padding such as 0xCDCDCDCD, give none.
+std::optional<uint16_t> ReadGroupSize(const uint8_t* packet);
 
 // Reads the header from the first 32 bytes of `packet`.
 TestPacketHeader ReadPacketHeader(const uint8_t* packet);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "measure_test_support.h"
@@ -36,6 +38,43 @@ TEST(TestPacket, HeaderRoundTripsIncludingExtremeValues) {
     EXPECT_EQ(read.counterFrequency, -7);
     EXPECT_EQ(packet[0], 0xFF);
     EXPECT_EQ(packet[15], 0x7F);
+}
+
+TEST(TestPacket, GroupSizeInThePaddingByteForByte) {
+    struct Case {
+        int64_t groupSize;
+        std::vector<uint8_t> padding;
+        std::optional<uint16_t> read;
+    };
+    const Case cases[] = {
+        {1, {0x01, 0x00, 0x5B, 0xA5}, 1},
+        {100, {0x64, 0x00, 0x3E, 0xA5}, 100},
+        {65535, {0xFF, 0xFF, 0xA5, 0x5A}, 65535},
+        {65536, {0x00, 0x00, 0x00, 0x00}, std::nullopt},  // too large to write: no size
+        {0, {0x00, 0x00, 0x00, 0x00}, std::nullopt},
+        {-1, {0x00, 0x00, 0x00, 0x00}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> packet(40, 0xEE);
+        WriteGroupSize(packet.data(), c.groupSize);
+        EXPECT_EQ(std::vector<uint8_t>(packet.begin() + 4, packet.begin() + 8), c.padding) << c.groupSize;
+        EXPECT_EQ(ReadGroupSize(packet.data()), c.read) << c.groupSize;
+        packet.erase(packet.begin() + 4, packet.begin() + 8);
+        EXPECT_EQ(packet, std::vector<uint8_t>(36, 0xEE)) << "only the padding changes";
+    }
+}
+
+TEST(TestPacket, PaddingThatFailsItsCheckGivesNoGroupSize) {
+    const std::vector<std::vector<uint8_t>> paddings = {
+        {0xCD, 0xCD, 0xCD, 0xCD},  // undefined memory of a debug heap
+        {0x64, 0x00, 0x3F, 0xA5},  // one bit of the check flipped
+        {0x00, 0x00, 0x5A, 0xA5},  // size 0 with a matching check
+    };
+    for (const auto& padding : paddings) {
+        std::vector<uint8_t> packet(32);
+        std::copy(padding.begin(), padding.end(), packet.begin() + 4);
+        EXPECT_EQ(ReadGroupSize(packet.data()), std::nullopt) << int{padding[0]};
+    }
 }
 
 TEST(TestPacket, PacketSizeIsRaisedToTheHeader) {

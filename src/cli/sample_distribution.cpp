@@ -1,0 +1,97 @@
+#include "cli/sample_distribution.h"
+
+#include <algorithm>
+#include <boost/histogram.hpp>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// Bins of equal width in asinh(x / 0.001 ms): about 2 % wide far from 0, 0.00002 ms wide at
+// 0, and symmetric, since jitter and relative delay take both signs. A bin's middle lies
+// within e^0.01 - 1 = 1.005 % of |x| plus 0.001 ms * sinh(0.01) of any value x in the bin.
+struct SignedLogTransform {
+    static constexpr double kScaleMs = 0.001;
+    static double forward(double x) { return std::asinh(x / kScaleMs); }
+    static double inverse(double t) { return kScaleMs * std::sinh(t); }
+};
+
+constexpr double kLimitMs = 1e7;  // 10,000 s
+// 2 * asinh(1e10) / 0.02 bins: 0.02 wide in the transformed axis.
+constexpr unsigned kBinCount = 2372;
+
+using Axis = boost::histogram::axis::regular<double, SignedLogTransform>;
+using Histogram = boost::histogram::histogram<std::tuple<Axis>, boost::histogram::dense_storage<uint64_t>>;
+
+}  // namespace
+
+struct SampleDistribution::Bins {
+    Histogram histogram{Axis(kBinCount, -kLimitMs, kLimitMs)};
+};
+
+SampleDistribution::SampleDistribution() : bins_(std::make_unique<Bins>()) {}
+SampleDistribution::~SampleDistribution() = default;
+SampleDistribution::SampleDistribution(SampleDistribution&&) noexcept = default;
+SampleDistribution& SampleDistribution::operator=(SampleDistribution&&) noexcept = default;
+
+void SampleDistribution::Add(double ms) {
+    if (!std::isfinite(ms)) {
+        return;
+    }
+    bins_->histogram(ms);
+    ++count_;
+    if (count_ == 1) {
+        min_ = ms;
+        max_ = ms;
+    }
+    min_ = std::min(min_, ms);
+    max_ = std::max(max_, ms);
+    const double deviation = ms - mean_;
+    mean_ += deviation / static_cast<double>(count_);
+    sumOfSquaredDeviations_ += deviation * (ms - mean_);
+}
+
+void SampleDistribution::Reset() {
+    bins_->histogram.reset();
+    count_ = 0;
+    min_ = max_ = mean_ = sumOfSquaredDeviations_ = 0.0;
+}
+
+std::optional<DistributionSummary> SampleDistribution::Summary() const {
+    if (count_ == 0) {
+        return std::nullopt;
+    }
+    DistributionSummary summary;
+    summary.count = count_;
+    summary.min = min_;
+    summary.mean = mean_;
+    summary.max = max_;
+    summary.stddev = std::sqrt(std::max(0.0, sumOfSquaredDeviations_ / static_cast<double>(count_)));
+    summary.p50 = Percentile(50);
+    summary.p95 = Percentile(95);
+    summary.p99 = Percentile(99);
+    return summary;
+}
+
+// The middle of the bin that holds the sample of the percentile's rank, kept within the exact
+// minimum and maximum: a single sample, or samples all alike, give their exact value.
+double SampleDistribution::Percentile(int percent) const {
+    // The rank in integers: ceil(0.95 * 100) in floating point would be 96.
+    const int64_t rank = std::max<int64_t>(1, (count_ * percent + 99) / 100);
+    const Axis& axis = bins_->histogram.axis();
+    int64_t seen = 0;
+    for (auto&& bin : boost::histogram::indexed(bins_->histogram, boost::histogram::coverage::all)) {
+        seen += static_cast<int64_t>(*bin);
+        if (seen >= rank) {
+            const int index = bin.index();
+            if (index < 0) {
+                return min_;
+            }
+            if (index >= axis.size()) {
+                return max_;
+            }
+            return std::clamp(axis.value(index + 0.5), min_, max_);
+        }
+    }
+    return max_;
+}

@@ -1,0 +1,51 @@
+#pragma once
+// The distribution of a whole run's samples (jitter or delay, in ms) in bounded memory:
+// exact count, minimum, mean, maximum and standard deviation, and percentiles from a
+// histogram whose bins are about 2 % wide.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+// A percentile lies within this share of its value, plus kPercentileAbsoluteErrorMs, of the
+// exact sample of its rank, for samples between -10,000 s and 10,000 s; beyond, the minimum or
+// maximum stands for it.
+inline constexpr double kPercentileRelativeError = 0.01006;
+inline constexpr double kPercentileAbsoluteErrorMs = 0.00001;
+
+struct DistributionSummary {
+    int64_t count = 0;
+    double min = 0.0;
+    double mean = 0.0;
+    double max = 0.0;
+    double stddev = 0.0;  // of the samples themselves (divided by the count)
+    double p50 = 0.0;     // percentiles by nearest rank: the sample of rank ceil(p/100 * count)
+    double p95 = 0.0;
+    double p99 = 0.0;
+};
+
+class SampleDistribution {
+  public:
+    SampleDistribution();
+    ~SampleDistribution();
+    SampleDistribution(SampleDistribution&&) noexcept;
+    SampleDistribution& operator=(SampleDistribution&&) noexcept;
+
+    // Takes one sample; a sample that is not finite is left out. Never allocates.
+    void Add(double ms);
+    // Forgets every sample (for the next interval), keeping the memory.
+    void Reset();
+    // None before the first sample.
+    std::optional<DistributionSummary> Summary() const;
+
+  private:
+    double Percentile(int percent) const;
+
+    struct Bins;
+    std::unique_ptr<Bins> bins_;
+    int64_t count_ = 0;
+    double min_ = 0.0;
+    double max_ = 0.0;
+    double mean_ = 0.0;
+    double sumOfSquaredDeviations_ = 0.0;  // Welford's, stable over days of samples
+};

@@ -1,0 +1,62 @@
+#pragma once
+// Counts received, lost, duplicated and reordered packets over every packet of every group
+// of one run, with memory bounded by a window of the latest groups: one bit per index, at most
+// 65 groups of 8 KiB however long the run.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// Groups this far behind the latest may still receive packets: the window holds one more.
+inline constexpr int64_t kLossWindowGroups = 65;
+// Indexes from here on are not tracked: the largest group size the padding can carry.
+inline constexpr int32_t kLargestTrackedGroupSize = 65536;
+
+struct LossFigures {
+    int64_t received = 0;    // distinct packets
+    int64_t lost = 0;        // missing from groups that left the window
+    int64_t expected = 0;    // the packets of the groups that left the window
+    int64_t duplicates = 0;  // copies of a packet already received
+    int64_t reordered = 0;   // arrived after a packet sent later
+    int64_t longestLossRun = 0;
+    int64_t ignored = 0;  // too late for the window, or an index beyond the tracked ones
+    int64_t groupSize = 0;
+    bool groupSizeInferred = true;
+
+    // lost / expected in %, none before the first group has left the window.
+    std::optional<double> LossPercent() const;
+};
+
+class LossAccountant {
+  public:
+    // Takes one accepted test packet of the run; `paddingGroupSize` is ReadGroupSize's answer.
+    void Add(int64_t groupNumber, int32_t indexInGroup, std::optional<uint16_t> paddingGroupSize);
+    // Ends the run: every packet still missing from the window counts as lost.
+    void Finish();
+    const LossFigures& Figures() const { return figures_; }
+
+  private:
+    struct Group {
+        int64_t number = -1;         // -1: the slot is free
+        std::vector<uint64_t> bits;  // one bit per index received; kept between groups
+    };
+
+    void TrackGroupSize(int32_t indexInGroup, std::optional<uint16_t> paddingGroupSize);
+    Group& SlotOf(int64_t groupNumber);
+    void CloseGroupsBefore(int64_t groupNumber);
+    void CloseGroup(Group& group);
+    void CountMissing(int64_t packets);
+    static bool TestAndSet(Group& group, int32_t index);
+
+    LossFigures figures_;
+    std::array<Group, kLossWindowGroups> window_;
+    bool started_ = false;
+    int64_t oldestOpen_ = 0;  // the lowest group number not yet closed
+    int64_t latestGroup_ = 0;
+    int32_t latestIndex_ = 0;  // of the packet sent last so far (the latest group's)
+    int32_t largestIndex_ = -1;
+    std::optional<uint16_t> paddingSize_;
+    bool paddingAgrees_ = true;  // every packet so far carried the same checked size
+    int64_t currentLossRun_ = 0;
+};

@@ -1,0 +1,144 @@
+#include "cli/sample_distribution.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <new>
+#include <random>
+#include <string>
+#include <vector>
+
+// Every allocation of this test program is counted, so that a test can show that adding
+// samples allocates nothing: memory stays flat however long the run.
+namespace {
+std::atomic<int64_t> allocationCount{0};
+}  // namespace
+
+// Not inlined: GCC would take the pairing of malloc and free through them for a mismatch.
+[[gnu::noinline]] void* operator new(std::size_t size) {
+    ++allocationCount;
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// The sample of rank ceil(p/100 * n) among the finite samples.
+double ExactPercentile(std::vector<double> sorted, int percent) {
+    const size_t rank = std::max<size_t>(1, (sorted.size() * percent + 99) / 100);
+    return sorted[rank - 1];
+}
+
+struct RecordedRun {
+    std::string name;
+    std::vector<double> samples;
+};
+
+// Jitter of a quiet path with bursts both ways, a delay that drifts and queues, and edges.
+std::vector<RecordedRun> SyntheticRuns() {
+    std::mt19937 random(3550);
+    std::normal_distribution<double> quiet(0.0, 0.3);
+    std::exponential_distribution<double> burst(1.0 / 20.0);
+    std::bernoulli_distribution isBurst(0.02);
+    RecordedRun jitter{"jitter", {}};
+    RecordedRun delay{"delay", {}};
+    for (int i = 0; i < 100'000; ++i) {
+        const double spike = isBurst(random) ? burst(random) : 0.0;
+        jitter.samples.push_back(quiet(random) + (i % 2 == 0 ? spike : -spike));
+        delay.samples.push_back(5.0 + i * 0.00002 + std::fabs(quiet(random)) + spike);
+    }
+    jitter.samples.insert(jitter.samples.end(), {kNaN, kInfinity, -kInfinity});
+    return {jitter,
+            delay,
+            {"one sample", {-7.25}},
+            {"all alike, beyond the bins", {2e7, 2e7, 2e7}},
+            {"near zero", {0.0, 1e-7, -1e-6, 2e-5, -3e-4, 0.0, 1e-9}},
+            {"decades", {1e-3, 1e-2, 0.1, 1.0, 10.0, 100.0, 1e3, 1e4, 1e5, 1e6}}};
+}
+
+TEST(SampleDistribution, AgreesWithAnExactComputationWithinItsStatedError) {
+    for (const RecordedRun& run : SyntheticRuns()) {
+        SampleDistribution distribution;
+        std::vector<double> finite;
+        for (double sample : run.samples) {
+            distribution.Add(sample);
+            if (std::isfinite(sample)) {
+                finite.push_back(sample);
+            }
+        }
+        std::sort(finite.begin(), finite.end());
+        double sum = 0.0;
+        for (double sample : finite) {
+            sum += sample;
+        }
+        const double mean = sum / static_cast<double>(finite.size());
+        double squares = 0.0;
+        for (double sample : finite) {
+            squares += (sample - mean) * (sample - mean);
+        }
+        const DistributionSummary summary = distribution.Summary().value();
+        EXPECT_EQ(summary.count, static_cast<int64_t>(finite.size())) << run.name;
+        EXPECT_EQ(summary.min, finite.front()) << run.name;
+        EXPECT_EQ(summary.max, finite.back()) << run.name;
+        EXPECT_NEAR(summary.mean, mean, 1e-9 * std::max(1.0, std::fabs(mean))) << run.name;
+        EXPECT_NEAR(summary.stddev, std::sqrt(squares / static_cast<double>(finite.size())),
+                    1e-9 * (1.0 + std::fabs(mean)))
+            << run.name;
+        for (const auto& [percent, estimate] : {std::pair{50, summary.p50}, {95, summary.p95}, {99, summary.p99}}) {
+            const double exact = ExactPercentile(finite, percent);
+            const double bound = kPercentileRelativeError * std::fabs(exact) + kPercentileAbsoluteErrorMs;
+            EXPECT_NEAR(estimate, exact, bound) << run.name << ", p" << percent;
+        }
+    }
+}
+
+TEST(SampleDistribution, EmptyUntilTheFirstSampleAndAfterReset) {
+    SampleDistribution distribution;
+    EXPECT_FALSE(distribution.Summary());
+    distribution.Add(kNaN);
+    EXPECT_FALSE(distribution.Summary());
+    distribution.Add(-100.0);
+    distribution.Reset();
+    EXPECT_FALSE(distribution.Summary());
+    distribution.Add(-2.0);
+    distribution.Add(4.0);
+    const DistributionSummary summary = distribution.Summary().value();
+    EXPECT_EQ(summary.count, 2);
+    EXPECT_EQ(summary.min, -2.0);
+    EXPECT_EQ(summary.mean, 1.0);
+    EXPECT_EQ(summary.stddev, 3.0);
+    EXPECT_NEAR(summary.p50, -2.0, 0.03);
+    EXPECT_NEAR(summary.p99, 4.0, 0.05);
+}
+
+TEST(SampleDistribution, MemoryStaysFlatOverALongRun) {
+    SampleDistribution distribution;
+    std::mt19937 random(1);
+    std::lognormal_distribution<double> spread(0.0, 4.0);
+    const int64_t before = allocationCount.load();
+    for (int i = 0; i < 1'000'000; ++i) {
+        distribution.Add(i % 2 == 0 ? spread(random) : -spread(random));
+        if (i % 100'000 == 0) {
+            EXPECT_TRUE(distribution.Summary());
+            distribution.Reset();
+        }
+    }
+    EXPECT_EQ(allocationCount.load() - before, 0);
+}
+
+}  // namespace
