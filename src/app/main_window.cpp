@@ -15,13 +15,10 @@
 #include "arrayviewer/continous_array_1d_win32.h"
 #include "arrayviewer/scale_display_1d_win32.h"
 #include "base/errors.h"
-#include "windowing/gdi_objects.h"
+#include "measure/default_settings.h"
 #include "windowing/show_exception.h"
 
 namespace {
-
-// The address 127.0.0.1 in host order, the sender's default destination.
-constexpr LPARAM kLoopbackAddress = 0x7F000001;
 
 // The receiver's display timer on the dialog.
 constexpr UINT_PTR kDisplayTimer = 0;
@@ -300,16 +297,17 @@ void MainWindow::SetIcons() {
 }
 
 void MainWindow::SetDefaultSettings() {
-    SetDlgItemTextA(hwnd, IDC_RECEIVER_PORT, "13014");
-    SetDlgItemTextA(hwnd, IDC_DESTINATION_PORT, "13014");
-    SetDlgItemTextA(hwnd, IDC_SOURCE_PORT, "13013");
-    SetDlgItemTextA(hwnd, IDC_SENDER_PERIOD, "10");
-    SetDlgItemTextA(hwnd, IDC_PACKETS_PER_PERIOD, "100");
-    SetDlgItemTextA(hwnd, IDC_PACKET_SIZE, "192");
+    using namespace DefaultSettings;
+    SetDlgItemInt(hwnd, IDC_RECEIVER_PORT, kReceiverPort, FALSE);
+    SetDlgItemInt(hwnd, IDC_DESTINATION_PORT, kDestinationPort, FALSE);
+    SetDlgItemInt(hwnd, IDC_SOURCE_PORT, kSourcePort, FALSE);
+    SetDlgItemInt(hwnd, IDC_SENDER_PERIOD, kPeriodMs, FALSE);
+    SetDlgItemInt(hwnd, IDC_PACKETS_PER_PERIOD, kPacketsPerPeriod, FALSE);
+    SetDlgItemInt(hwnd, IDC_PACKET_SIZE, kPacketSize, FALSE);
     // The sender buffer size stays empty: the system's own size.
-    SendDlgItemMessageA(hwnd, IDC_DESTINATION_ADDRESS, IPM_SETADDRESS, 0, kLoopbackAddress);
-    // 0.0.0.0: the receiver listens on every local interface.
-    SendDlgItemMessageA(hwnd, IDC_RECEIVER_ADDRESS, IPM_SETADDRESS, 0, 0);
+    static_assert(kSenderBufferSizeKB == 0, "a buffer size other than the system's needs its field set");
+    SendDlgItemMessageA(hwnd, IDC_DESTINATION_ADDRESS, IPM_SETADDRESS, 0, kDestinationAddress);
+    SendDlgItemMessageA(hwnd, IDC_RECEIVER_ADDRESS, IPM_SETADDRESS, 0, kReceiverAddress);
 }
 
 // The graph takes the place of the hidden static 1008: an axis from -40 ms to 40 ms and the
@@ -333,7 +331,7 @@ void MainWindow::SetUpGraph() {
     // The axis labels the vertical range that the trace fitted during the paint before; one
     // paint now, while the dialog is still hidden, fits it to the empty histogram, so that
     // the first picture on the screen is labelled like every later one.
-    RedrawGraph();
+    graph.Repaint();
 }
 
 void MainWindow::OpenFeedbackPage() {
@@ -414,17 +412,9 @@ void MainWindow::ShowReceiverStatistics() {
     }
     const std::string text = ReceiverStatisticsText(receiverThread.Statistics());
     SetDlgItemTextA(hwnd, IDC_RECEIVER_STATISTICS, text.c_str());
-    RedrawGraph();
-}
-
-// Painted at once into the window, not through invalidation: the trace reads the published
-// histogram as it is now.
-void MainWindow::RedrawGraph() {
-    if (graph.hwnd == nullptr) {
-        return;
-    }
-    WindowDC dc(graph.hwnd);
-    graph.Paint(dc.get(), nullptr);
+    // Painted at once into the window, not through invalidation: the trace reads the
+    // published histogram as it is now.
+    graph.Repaint();
 }
 
 // A worker may outlive its stop while it shows its error box; the dialog then stays until the

@@ -67,7 +67,6 @@ class MainWindow : public Dialog, private SenderObserver {
     void StopReceiverThread();
     void DisplayReceiverStatistics();
     void ShowReceiverStatistics();
-    void RedrawGraph();
     void WaitForWorkersToEnd();
     // Runs `wait` with waitingForWorker_ set.
     void WaitForWorker(const std::function<void()>& wait);
