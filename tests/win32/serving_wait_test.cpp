@@ -14,17 +14,17 @@
 namespace {
 
 // A worker that sends the waiting thread's window a message (as an error box owned by the
-// dialog does) and ends only once it is answered; the call waits up to 2 s for that end.
-TEST(ServingWait, ServesSentMessagesWhileNoHelperCanBeCreated) {
+// dialog does) and ends only once it is answered, while the waited-for call waits up to 2 s
+// for that end: without serving, the two would wait for each other.
+bool WorkerEndsWithinTheCall(const HelperStarter& startHelper) {
     const HWND window = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(window, nullptr);
+    EXPECT_NE(window, nullptr);
     std::atomic<bool> workerEnded{false};
     std::thread worker([&] {
         Sleep(50);
         SendMessageA(window, WM_NULL, 0, 0);
         workerEnded.store(true);
     });
-    int failures = 0;
     bool endedWithinTheCall = false;
     RunServingSentMessages(
         [&] {
@@ -34,15 +34,27 @@ TEST(ServingWait, ServesSentMessagesWhileNoHelperCanBeCreated) {
             }
             endedWithinTheCall = workerEnded.load();
         },
-        [&](std::function<void()> body) {
-            if (++failures <= 20) {
-                throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-            }
-            return std::thread(std::move(body));
-        });
-    EXPECT_TRUE(endedWithinTheCall);
+        startHelper);
+    // Answers a message still waiting, so that a failing wait fails instead of hanging here.
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
     worker.join();
     DestroyWindow(window);
+    return endedWithinTheCall;
+}
+
+TEST(ServingWait, ServesSentMessagesWhileTheCallRuns) {
+    EXPECT_TRUE(WorkerEndsWithinTheCall(nullptr));
+}
+
+TEST(ServingWait, ServesSentMessagesWhileNoHelperCanBeCreated) {
+    int failures = 0;
+    EXPECT_TRUE(WorkerEndsWithinTheCall([&](std::function<void()> body) {
+        if (++failures <= 20) {
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        }
+        return std::thread(std::move(body));
+    }));
 }
 
 }  // namespace
