@@ -94,13 +94,13 @@ int Run(int count) {
     GetClientRect(graph.hwnd, &client);
     std::printf("graph client area %ld x %ld, 400 values, %d repaints each\n", client.right, client.bottom, count);
     PixelSurface surface(client.right, client.bottom);
-    if (!surface.valid()) {
+    if (!surface.Valid()) {
         std::printf("no memory bitmap\n");
         return 1;
     }
     Report("full repaint into a memory bitmap", Time(count, [&](int i) {
                Update(histogram, i);
-               graph.Paint(surface.dc(), nullptr);
+               graph.Paint(surface.Get(), nullptr);
            }));
     Report("full repaint into the window (GetDC)", Time(count, [&](int i) {
                Update(histogram, i);
@@ -109,7 +109,7 @@ int Run(int count) {
     zoomScale->SetVisibleRange(0.25, 0.75);
     Report("zoomed to half, into a memory bitmap", Time(count, [&](int i) {
                Update(histogram, i);
-               graph.Paint(surface.dc(), nullptr);
+               graph.Paint(surface.Get(), nullptr);
            }));
     DestroyWindow(parent);
     return 0;

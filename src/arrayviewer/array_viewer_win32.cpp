@@ -77,7 +77,7 @@ void ArrayViewer::Paint(HDC hdc, const Rect* updateRect) {
     }
     if (!context.backgroundPainted) {
         RECT rest = ToRECT(area);
-        FillRect(hdc, &rest, StockObject<HBRUSH>(WHITE_BRUSH).get());
+        FillRect(hdc, &rest, StockObject<HBRUSH>(WHITE_BRUSH).Get());
     }
     zoomScale_->Paint(context);
     zoomScale_->ForgetCursor();
@@ -114,7 +114,7 @@ LRESULT ArrayViewer::HandleMessage(WindowMessage& message) {
                 RECT client;
                 GetClientRect(hwnd, &client);
                 WindowDC dc(hwnd);
-                zoomScale_->InvertCursor(dc.get(), FromRECT(client));
+                zoomScale_->InvertCursor(dc.Get(), FromRECT(client));
             }
             break;
         // Keys and the wheel go to the focused window: a click makes that the graph.

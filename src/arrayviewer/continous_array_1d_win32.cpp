@@ -28,14 +28,14 @@ void ContinousArray1D::Paint(DrawContext& context) {
     }
     HDC hdc = context.hdc;
     {
-        SelectedObject pen(hdc, highlighted_ ? highlightPen_.get() : pen_.get());
+        SelectedObject pen(hdc, highlighted_ ? highlightPen_.Get() : pen_.Get());
         DrawSegments(hdc, segments_.trace());
     }
     if (stripHeight_ == 0 && context.backgroundPainted) {
         return;
     }
     StockObject<HPEN> white(WHITE_PEN);
-    SelectedObject pen(hdc, white.get());
+    SelectedObject pen(hdc, white.Get());
     DrawSegments(hdc, segments_.above());
     DrawSegments(hdc, segments_.below());
     if (stripHeight_ == 0) {

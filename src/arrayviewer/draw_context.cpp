@@ -4,8 +4,8 @@ namespace ArrayViewer {
 
 void RepaintViewer(IViewer& viewer) {
     ViewerDC dc(viewer);
-    if (dc.get() != nullptr) {
-        viewer.Paint(dc.get(), nullptr);
+    if (dc.Get() != nullptr) {
+        viewer.Paint(dc.Get(), nullptr);
     }
 }
 

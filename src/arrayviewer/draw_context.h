@@ -68,7 +68,7 @@ class ViewerDC {
         }
     }
 
-    DeviceContext get() const { return hdc_; }
+    DeviceContext Get() const { return hdc_; }
 
   private:
     IViewer& viewer_;

@@ -147,9 +147,9 @@ void HorizontalZoomScale::MoveCursor(double position) {
         return;
     }
     ViewerDC dc(*viewer());
-    HideCursor(dc.get(), plotArea_);
+    HideCursor(dc.Get(), plotArea_);
     cursorPosition_ = position;
-    InvertCursor(dc.get(), plotArea_);
+    InvertCursor(dc.Get(), plotArea_);
 }
 
 // Zooms about the cursor, or about the nearer end of the visible range when the cursor lies

@@ -97,15 +97,15 @@ void ScaleDisplay1D::Paint(DrawContext& context) {
     const Rect area = *context.area;
     SetBkColor(hdc, RGB(255, 255, 255));
     SetTextColor(hdc, textColour_);
-    SelectedObject font(hdc, font_.get());
-    SelectedObject pen(hdc, gridPen_.get());
+    SelectedObject font(hdc, font_.Get());
+    SelectedObject pen(hdc, gridPen_.Get());
     Layout(hdc, area);
     if (!layout_.Fits(area)) {
         return;
     }
     context.backgroundPainted = true;
     RECT whole = ToRECT(area);
-    FillRect(hdc, &whole, background_.get());
+    FillRect(hdc, &whole, background_.Get());
     if (layout_.xLabelCount > 0) {
         DrawBottomLabels(hdc, area);
     }

@@ -5,37 +5,17 @@
 
 #include <utility>
 
+#include "base/unique_handle.h"
+
 // An owned pen, font, brush or bitmap, deleted with DeleteObject.
-template <typename Handle>
-class GdiObject {
-  public:
-    GdiObject() = default;
-    explicit GdiObject(Handle handle) : handle_(handle) {}
-    GdiObject(GdiObject&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    GdiObject& operator=(GdiObject&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            handle_ = std::exchange(other.handle_, nullptr);
-        }
-        return *this;
-    }
-    GdiObject(const GdiObject&) = delete;
-    GdiObject& operator=(const GdiObject&) = delete;
-    ~GdiObject() { Reset(); }
-
-    Handle get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-  private:
-    void Reset() {
-        if (handle_ != nullptr) {
-            DeleteObject(handle_);
-            handle_ = nullptr;
-        }
-    }
-
-    Handle handle_ = nullptr;
+template <typename GdiHandle>
+struct GdiObjectTraits {
+    using Handle = GdiHandle;
+    static Handle None() { return nullptr; }
+    static void Close(Handle h) { DeleteObject(h); }
 };
+template <typename Handle>
+using GdiObject = UniqueHandle<GdiObjectTraits<Handle>>;
 
 using OwnedPen = GdiObject<HPEN>;
 using OwnedFont = GdiObject<HFONT>;
@@ -47,7 +27,7 @@ template <typename Handle>
 class StockObject {
   public:
     explicit StockObject(int index) : handle_(static_cast<Handle>(GetStockObject(index))) {}
-    Handle get() const { return handle_; }
+    Handle Get() const { return handle_; }
 
   private:
     Handle handle_;
@@ -85,7 +65,7 @@ class WindowDC {
         }
     }
 
-    HDC get() const { return hdc_; }
+    HDC Get() const { return hdc_; }
 
   private:
     HWND hwnd_;
@@ -106,7 +86,7 @@ class MemoryDC {
         }
     }
 
-    HDC get() const { return hdc_; }
+    HDC Get() const { return hdc_; }
 
   private:
     HDC hdc_;
@@ -141,16 +121,16 @@ class PixelSurface {
         info.bmiHeader.biBitCount = 32;
         info.bmiHeader.biCompression = BI_RGB;
         void* bits = nullptr;
-        bitmap_ = OwnedBitmap(CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+        bitmap_ = OwnedBitmap(CreateDIBSection(dc_.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
         pixels_ = static_cast<const DWORD*>(bits);
-        previous_ = SelectObject(dc_.get(), bitmap_.get());
+        previous_ = SelectObject(dc_.Get(), bitmap_.Get());
     }
     PixelSurface(const PixelSurface&) = delete;
     PixelSurface& operator=(const PixelSurface&) = delete;
-    ~PixelSurface() { SelectObject(dc_.get(), previous_); }
+    ~PixelSurface() { SelectObject(dc_.Get(), previous_); }
 
-    HDC dc() const { return dc_.get(); }
-    bool valid() const { return pixels_ != nullptr; }
+    HDC Get() const { return dc_.Get(); }
+    bool Valid() const { return pixels_ != nullptr; }
     // The colour at (x, y) as a COLORREF; GDI must have finished drawing (GdiFlush).
     COLORREF Pixel(int x, int y) const {
         DWORD p = pixels_[static_cast<size_t>(y) * width_ + x];

@@ -3,40 +3,7 @@
 
 #include <windows.h>
 
-#include <utility>
-
-// Owns one handle of the kind `Traits` describes; closes it exactly once.
-template <typename Traits>
-class OwnedHandle {
-  public:
-    using Handle = typename Traits::Handle;
-
-    OwnedHandle() = default;
-    explicit OwnedHandle(Handle handle) : handle_(handle) {}
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    OwnedHandle(OwnedHandle&& other) noexcept : handle_(other.Release()) {}
-    OwnedHandle& operator=(OwnedHandle&& other) noexcept {
-        if (this != &other) {
-            Reset(other.Release());
-        }
-        return *this;
-    }
-    ~OwnedHandle() { Reset(); }
-
-    Handle Get() const { return handle_; }
-    bool IsSet() const { return handle_ != Traits::None(); }
-    Handle Release() { return std::exchange(handle_, Traits::None()); }
-    void Reset(Handle handle = Traits::None()) {
-        Handle old = std::exchange(handle_, handle);
-        if (old != Traits::None()) {
-            Traits::Close(old);
-        }
-    }
-
-  private:
-    Handle handle_ = Traits::None();
-};
+#include "base/unique_handle.h"
 
 struct KernelHandleTraits {
     using Handle = HANDLE;
@@ -50,6 +17,6 @@ struct IconTraits {
 };
 
 // A process, thread, event or job handle (CloseHandle).
-using OwnedKernelHandle = OwnedHandle<KernelHandleTraits>;
+using OwnedKernelHandle = UniqueHandle<KernelHandleTraits>;
 // An icon loaded without LR_SHARED (DestroyIcon).
-using OwnedIcon = OwnedHandle<IconTraits>;
+using OwnedIcon = UniqueHandle<IconTraits>;

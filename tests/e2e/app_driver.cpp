@@ -14,7 +14,7 @@ constexpr DWORD kPollMs = 50;
 // A job that kills its processes when the driver lets go of it, even if the driver dies.
 OwnedKernelHandle NewKillOnCloseJob() {
     OwnedKernelHandle job(CreateJobObjectA(nullptr, nullptr));
-    if (job.IsSet()) {
+    if (job.Valid()) {
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
         SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
@@ -76,7 +76,7 @@ double FileTimeMs(const FILETIME& time) {
 double CpuTimeOfThreadMs(DWORD threadId) {
     OwnedKernelHandle thread(OpenThread(THREAD_QUERY_INFORMATION, FALSE, threadId));
     FILETIME creation, exit, kernel, user;
-    if (!thread.IsSet() || !GetThreadTimes(thread.Get(), &creation, &exit, &kernel, &user)) {
+    if (!thread.Valid() || !GetThreadTimes(thread.Get(), &creation, &exit, &kernel, &user)) {
         return -1;
     }
     return FileTimeMs(kernel) + FileTimeMs(user);
@@ -96,7 +96,7 @@ ChildProcess::ChildProcess(const std::string& program) : job_(NewKillOnCloseJob(
     process_.Reset(info.hProcess);
     OwnedKernelHandle thread(info.hThread);
     id_ = info.dwProcessId;
-    if (job_.IsSet()) {
+    if (job_.Valid()) {
         AssignProcessToJobObject(job_.Get(), process_.Get());
     }
     ResumeThread(thread.Get());
@@ -119,7 +119,7 @@ DWORD ChildProcess::ExitCode() const {
 }
 
 void ChildProcess::Kill() {
-    if (process_.IsSet() && ExitCode() == STILL_ACTIVE) {
+    if (process_.Valid() && ExitCode() == STILL_ACTIVE) {
         TerminateProcess(process_.Get(), 1);
         WaitForExit(5000);
     }

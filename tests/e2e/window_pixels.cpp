@@ -13,8 +13,8 @@ WindowPixels CaptureClientArea(HWND window) {
     ClientToScreen(window, &origin);
     PixelSurface surface(client.right, client.bottom);
     WindowDC screen(nullptr);
-    if (!surface.valid() || screen.get() == nullptr ||
-        !BitBlt(surface.dc(), 0, 0, client.right, client.bottom, screen.get(), origin.x, origin.y, SRCCOPY)) {
+    if (!surface.Valid() || screen.Get() == nullptr ||
+        !BitBlt(surface.Get(), 0, 0, client.right, client.bottom, screen.Get(), origin.x, origin.y, SRCCOPY)) {
         return {};
     }
     GdiFlush();

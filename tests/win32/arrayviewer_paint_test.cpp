@@ -32,7 +32,7 @@ class Canvas {
     Canvas(int width, int height) : surface(width, height), width(width), height(height) {
         RECT all{0, 0, width, height};
         OwnedBrush marker(CreateSolidBrush(kMarker));
-        FillRect(surface.dc(), &all, marker.get());
+        FillRect(surface.Get(), &all, marker.Get());
     }
     COLORREF At(int x, int y) {
         GdiFlush();
@@ -55,12 +55,12 @@ class Canvas {
 
 TEST(ScaleDisplay1DPaint, PaintsWhiteBackgroundLabelsAndLightGreyGrid) {
     Canvas canvas(500, 200);
-    ASSERT_TRUE(canvas.surface.valid());
+    ASSERT_TRUE(canvas.surface.Valid());
     FullRange zoom;
     LinearScalarTransformScale transform(0, 1);
     ScaleDisplay1D axis(&transform, &zoom, 40);
     Rect area{0, 0, 500, 200};
-    DrawContext context{canvas.surface.dc(), false, nullptr, &area};
+    DrawContext context{canvas.surface.Get(), false, nullptr, &area};
     axis.Paint(context);
     EXPECT_TRUE(context.backgroundPainted);
 
@@ -108,7 +108,7 @@ TEST(ScaleDisplay1DPaint, DrawsNothingInAnAreaNarrowerThanItsLeftMargin) {
     LinearScalarTransformScale transform(0, 1);
     ScaleDisplay1D axis(&transform, &zoom, 40);
     for (Rect area : {Rect{0, 0, 10, 200}, Rect{0, 0, 200, 5}}) {
-        DrawContext context{canvas.surface.dc(), false, nullptr, &area};
+        DrawContext context{canvas.surface.Get(), false, nullptr, &area};
         axis.Paint(context);
         EXPECT_FALSE(context.backgroundPainted);
         EXPECT_EQ(canvas.Count(Rect{0, 0, 200, 200}, kMarker), 200 * 200);
@@ -120,7 +120,7 @@ TEST(ScaleDisplay1DPaint, WithoutATransformThereAreNoLeftLabels) {
     FullRange zoom;
     ScaleDisplay1D axis(nullptr, &zoom, 40);
     Rect area{0, 0, 300, 120};
-    DrawContext context{canvas.surface.dc(), false, nullptr, &area};
+    DrawContext context{canvas.surface.Get(), false, nullptr, &area};
     axis.Paint(context);
     const AxisLayout& layout = axis.layout();
     EXPECT_EQ(layout.leftMargin, 2);
@@ -158,7 +158,7 @@ class TracePaintTest : public ::testing::Test {
 
     // Paints the trace into `area` of the canvas; returns the context's backgroundPainted.
     bool PaintInto(Canvas& canvas, Rect area, bool backgroundPainted) {
-        DrawContext context{canvas.surface.dc(), backgroundPainted, nullptr, &area};
+        DrawContext context{canvas.surface.Get(), backgroundPainted, nullptr, &area};
         trace.Paint(context);
         return context.backgroundPainted;
     }
@@ -235,7 +235,7 @@ TEST_F(TracePaintTest, AMouseMoveOverTheTraceIsConsumedOnlyWithAListener) {
 // Painting must hand back every object it selected.
 TEST_F(TracePaintTest, LayersRestoreTheDeviceContextsObjects) {
     Canvas canvas(200, 100);
-    HDC dc = canvas.surface.dc();
+    HDC dc = canvas.surface.Get();
     HGDIOBJ pen = GetCurrentObject(dc, OBJ_PEN);
     HGDIOBJ font = GetCurrentObject(dc, OBJ_FONT);
     Rect area{0, 0, 200, 100};

@@ -150,8 +150,8 @@ TEST_F(GraphTest, SitsOverItsRectangleAsABorderedChild) {
 TEST_F(GraphTest, PaintsAxisTraceAndCursorIntoAMemoryBitmap) {
     Rect client = Client();
     PixelSurface surface(client.Width(), client.Height());
-    ASSERT_TRUE(surface.valid());
-    viewer.Paint(surface.dc(), nullptr);
+    ASSERT_TRUE(surface.Valid());
+    viewer.Paint(surface.Get(), nullptr);
     GdiFlush();
 
     Rect plot = zoom->plotArea();
@@ -182,21 +182,21 @@ TEST_F(GraphTest, PaintsAxisTraceAndCursorIntoAMemoryBitmap) {
     for (int32_t y = plot.top; y < plot.bottom; ++y) {
         shown.push_back(surface.Pixel(cursor, y));
     }
-    zoom->InvertCursor(surface.dc(), client);
+    zoom->InvertCursor(surface.Get(), client);
     GdiFlush();
     EXPECT_FALSE(zoom->cursorShown());
     for (int32_t y = plot.top; y < plot.bottom; ++y) {
         ASSERT_EQ(surface.Pixel(cursor, y), Inverted(shown[y - plot.top])) << y;
     }
     EXPECT_EQ(surface.Pixel(cursor, s.trace()[cursor - plot.left].from.y), kTrace);
-    zoom->InvertCursor(surface.dc(), client);
+    zoom->InvertCursor(surface.Get(), client);
     GdiFlush();
     EXPECT_EQ(surface.Pixel(cursor, plot.bottom - 1), shown.back());
 }
 
 TEST_F(GraphTest, TheWheelAndKeysZoomAndPanAfterAClickGaveItTheFocus) {
     PixelSurface surface(Client().Width(), Client().Height());
-    viewer.Paint(surface.dc(), nullptr);
+    viewer.Paint(surface.Get(), nullptr);
     Rect plot = zoom->plotArea();
 
     Send(WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA));
@@ -268,7 +268,7 @@ TEST(ArrayViewerWindow, TakesTheArrowKeysInADialog) {
 
 TEST_F(GraphTest, TheCursorBlinksOnTheTimer) {
     PixelSurface surface(Client().Width(), Client().Height());
-    viewer.Paint(surface.dc(), nullptr);
+    viewer.Paint(surface.Get(), nullptr);
     EXPECT_TRUE(zoom->cursorShown());
     Send(WM_TIMER, 0);
     EXPECT_FALSE(zoom->cursorShown());
@@ -353,7 +353,7 @@ TEST(ArrayViewerWindow, FillsAnUnpaintedBackgroundBeforeTheCursor) {
     HorizontalZoomScale* zoom = owned.get();
     viewer.Create(&rect, parent.hwnd, std::move(owned));
     PixelSurface surface(100, 50);
-    viewer.Paint(surface.dc(), nullptr);
+    viewer.Paint(surface.Get(), nullptr);
     GdiFlush();
     EXPECT_EQ(surface.Pixel(10, 10), kWhite);
     EXPECT_EQ(surface.Pixel(zoom->CursorColumn(), 10), RGB(0, 0, 0));

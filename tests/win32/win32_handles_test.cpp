@@ -19,7 +19,7 @@ TEST(OwnedHandle, MovesOwnershipAndClosesOnce) {
     {
         OwnedKernelHandle first(event);
         OwnedKernelHandle second(std::move(first));
-        EXPECT_FALSE(first.IsSet());
+        EXPECT_FALSE(first.Valid());
         EXPECT_EQ(second.Get(), event);
 
         OwnedKernelHandle third;
@@ -37,7 +37,7 @@ TEST(OwnedHandle, ResetClosesTheOldHandleAndReleaseGivesItUp) {
     owner.Reset(b);
     EXPECT_FALSE(IsOpen(a));
     HANDLE released = owner.Release();
-    EXPECT_FALSE(owner.IsSet());
+    EXPECT_FALSE(owner.Valid());
     EXPECT_TRUE(IsOpen(released));
     CloseHandle(released);
 }
