@@ -42,7 +42,8 @@ void SendPacket(SendContext& context, int32_t indexInGroup, int64_t groupNumber)
             statistics.wouldBlockCount = static_cast<int32_t>(static_cast<uint32_t>(statistics.wouldBlockCount) + 1u);
             break;
         case SendResult::Failed:
-            ThrowError("error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: %i", 390);
+            ThrowErrorWithReason("error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: %i", 390,
+                                 SendFailure(context.destination, context.socket.LastError()));
     }
 }
 
@@ -98,23 +99,34 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
     }
     UdpSocket socket = UdpSocket::Open(settings.destination);
     if (!socket.Valid()) {
-        ThrowError("error in MainWindow::SenderThreadEntry: WSASocket failed\r\nfile: winmain\r\nline: %i", 279);
+        ThrowErrorWithReason("error in MainWindow::SenderThreadEntry: WSASocket failed\r\nfile: winmain\r\nline: %i",
+                             279, OpenFailure(settings.destination, LastSocketError()));
     }
     const uint32_t sendBufferBytes = settings.bufferSizeKB * 1024u;
     if (sendBufferBytes != 0) {
         if (!socket.SetSendBufferSize(sendBufferBytes)) {
-            ThrowError(
+            ThrowErrorWithReason(
                 "error in MainWindow::SenderThreadEntry: setsockopt(SO_SNDBUF)  failed\r\nfile: winmain\r\nline: %i",
-                303);
+                303,
+                "SO_SNDBUF of " + std::to_string(sendBufferBytes) + " bytes: " + SocketErrorText(socket.LastError()));
         }
         LogEvent(logSink_, "senderBufferSize = %i bytes", static_cast<int32_t>(sendBufferBytes));
     }
     // Bound before the first send, which would otherwise let the system pick the port.
-    if (settings.sourcePort != 0 && !socket.Bind(Endpoint::AnyOfFamily(settings.destination, settings.sourcePort))) {
-        ThrowError("error in MainWindow::SenderThreadEntry: bind failed\r\nfile: winmain\r\nline: %i", 320);
+    const Endpoint local =
+        settings.sourceAddress.value_or(Endpoint::AnyOfFamily(settings.destination, settings.sourcePort));
+    if ((settings.sourceAddress || settings.sourcePort != 0) && !socket.Bind(local)) {
+        ThrowErrorWithReason("error in MainWindow::SenderThreadEntry: bind failed\r\nfile: winmain\r\nline: %i", 320,
+                             BindFailure(local, socket.LastError()));
+    }
+    if (settings.trafficClass >= 0 && !socket.SetTrafficClass(settings.destination, settings.trafficClass)) {
+        ThrowFixed(
+            "the system refused to mark the packets with a DSCP value",
+            "IP_TOS/IPV6_TCLASS " + std::to_string(settings.trafficClass) + ": " + SocketErrorText(socket.LastError()));
     }
     if (!socket.SetNonBlocking()) {
-        ThrowError("error in MainWindow::SenderThreadEntry: ioctlsocket failed\r\nfile: winmain\r\nline: %i", 314);
+        ThrowErrorWithReason("error in MainWindow::SenderThreadEntry: ioctlsocket failed\r\nfile: winmain\r\nline: %i",
+                             314, "non-blocking mode: " + SocketErrorText(socket.LastError()));
     }
     const uint32_t packetSize = EffectivePacketSize(settings.packetSize);
     packetSize_.store(packetSize);

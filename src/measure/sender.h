@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 #include "base/clock.h"
 #include "base/udp_socket.h"
@@ -22,6 +23,9 @@ struct SenderSettings {
     uint32_t periodMs = 10;     // pause after each group
     int32_t packetsPerPeriod = 100;
     uint16_t sourcePort = 0;  // local port to send from; 0 lets the system choose
+    // The local address (with sourcePort) to send from on a host of several; none: any.
+    std::optional<Endpoint> sourceAddress;
+    int trafficClass = -1;  // TOS / traffic class byte to mark packets with; -1: unmarked
 };
 
 // What SendPacket works on during one run.

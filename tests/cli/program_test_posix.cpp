@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -46,7 +50,16 @@ TEST(Program, ExitCodesTellUsageErrorsFromRunErrors) {
         {{"receive", "--size", "big"}, 2, "veltrane-cli: --size: 'big' is not a whole number"},
         {{"receive", "--port", heldPort, "--duration", "5"},
          1,
-         "error in MainWindow::ReceiverThreadEntry: bind failed\nfile: winmain\nline: 530\n"},
+         "error in MainWindow::ReceiverThreadEntry: bind failed\nfile: winmain\nline: 530\nbind [::]:"},
+        {{"send", "--to", "no-such-host.invalid"},
+         1,
+         "veltrane-cli: cannot resolve the destination 'no-such-host.invalid'\ncannot resolve "
+         "'no-such-host.invalid': "},
+        {{"loopback", "--output", "/nonexistent-folder/report.json"},
+         1,
+         "veltrane-cli: cannot open the output file\nopen '/nonexistent-folder/report.json' for appending: No such "
+         "file"},
+        {{"measure"}, 2, "veltrane-cli: unknown command 'measure'\nusage: "},
         {{"--help"}, 0, ""},
     };
     for (const Case& c : cases) {
@@ -70,6 +83,53 @@ TEST(Program, LoopbackForThreeSecondsLosesNothing) {
     EXPECT_EQ(last["receiver"]["lossPercent"], 0.0);
     EXPECT_GT(last["receiver"]["bytesReceived"].get<int64_t>(), 0);
     EXPECT_GE(last["elapsed"].get<double>(), 3.0);
+}
+
+// Reports go to the file, appended run after run; stdout stays empty.
+TEST(Program, OutputFileCollectsTheReportsOfSeveralRuns) {
+    const std::string path = ::testing::TempDir() + "veltrane-output-" + std::to_string(getpid()) + ".jsonl";
+    std::remove(path.c_str());
+    for (int run = 0; run < 2; ++run) {
+        ChildProcess program(Program({"loopback", "--duration", "0.3", "--json", "--output", path, "--port",
+                                      std::to_string(FreeUdpPort()), "--source-port", "0"}));
+        ASSERT_TRUE(program.Started());
+        ASSERT_EQ(program.WaitForExit(kGenerous), 0) << program.err;
+        EXPECT_EQ(program.out, "");
+    }
+    std::ifstream file(path);
+    int finals = 0;
+    for (std::string line; std::getline(file, line);) {
+        finals += nlohmann::json::parse(line)["final"].get<bool>() ? 1 : 0;
+    }
+    EXPECT_EQ(finals, 2);
+    std::remove(path.c_str());
+}
+
+// An independent receiver reads the TOS byte off the wire: EF is DSCP 46, 184 as a byte.
+TEST(Program, DscpEfIsOnTheWire) {
+    const std::string script =
+        "import socket\n"
+        "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+        "s.setsockopt(socket.IPPROTO_IP, getattr(socket, 'IP_RECVTOS', 13), 1)\n"
+        "s.bind(('127.0.0.1', 0))\n"
+        "s.settimeout(10)\n"
+        "print('port', s.getsockname()[1], 'ready', flush=True)\n"
+        "seen = set()\n"
+        "for _ in range(5):\n"
+        "    data, ancillary, flags, source = s.recvmsg(2048, socket.CMSG_SPACE(4))\n"
+        "    seen.update(d[0] for level, kind, d in ancillary if level == socket.IPPROTO_IP and kind == 1)\n"
+        "print('tos', sorted(seen), flush=True)\n";
+    ChildProcess receiver({"/usr/bin/python3", "-c", script});
+    ASSERT_TRUE(receiver.Started());
+    ASSERT_TRUE(receiver.WaitForOutput("ready", kGenerous)) << receiver.err;
+    const std::string port = receiver.out.substr(5, receiver.out.find(" ready") - 5);
+
+    ChildProcess sender(
+        Program({"send", "--dscp", "EF", "--port", port, "--count", "1", "--duration", "0.3", "--source-port", "0"}));
+    ASSERT_TRUE(sender.Started());
+    EXPECT_EQ(sender.WaitForExit(kGenerous), 0) << sender.err;
+    EXPECT_EQ(receiver.WaitForExit(kGenerous), 0) << receiver.err;
+    EXPECT_NE(receiver.out.find("tos [184]"), std::string::npos) << receiver.out;
 }
 
 // The signal comes while packets flow (loopback) and while nothing arrives (receive): either
