@@ -9,12 +9,6 @@
 #include "measure/test_packet.h"
 #include "measure/watchdog.h"
 
-namespace {
-
-constexpr uint32_t kStopWaitMs = 1000;
-
-}  // namespace
-
 void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
                              const uint8_t* datagram,
                              int64_t length,
@@ -73,6 +67,7 @@ Receiver::~Receiver() {
         }
     }
     thread_.Join();
+    CloseReceiverSocket();  // left to a worker that outlived its stop
 }
 
 void Receiver::Start(const ReceiverSettings& settings) {
@@ -80,10 +75,13 @@ void Receiver::Start(const ReceiverSettings& settings) {
         ThrowError("error in MainWindow::StartReceiverThread: thread already started\r\nfile: winmain\r\nline: %i",
                    436);
     }
+    CloseReceiverSocket();  // left to a worker that outlived its stop, and has ended since
     receiverStopFlag_.store(false);
     localPort_.store(0);
     // The settings travel with the thread: it never has to ask the GUI thread for them.
-    thread_.Start([this, settings] { ReceiverThreadProc(settings); });
+    if (!thread_.Start([this, settings] { ReceiverThreadProc(settings); })) {
+        ThrowError("error in MainWindow::StartReceiverThread: CreateThread failed\r\nfile: winmain\r\nline: %i", 437);
+    }
 }
 
 void Receiver::Stop(uint32_t graceMs) {
@@ -97,14 +95,21 @@ void Receiver::Stop(uint32_t graceMs) {
     // No datagram came to end the blocked receive: closing the socket ends it.
     SocketLibrary library;  // keeps the library alive for the close, whatever the thread does
     // Whoever takes the socket from the member closes it: here, or the thread on its way out.
+    // No socket yet: the thread is still setting up and sees the flag before its first receive.
     const SocketHandle socket = receiverSocket_.exchange(kNoSocket);
-    if (socket == kNoSocket) {
-        return;
-    }
-    const bool closed = UdpSocket::InterruptReceive(socket);
-    thread_.WaitFor(kStopWaitMs);
+    const bool closed = socket == kNoSocket || UdpSocket::InterruptReceive(socket);
+    const bool ended = thread_.WaitForStop();
     if (!closed) {
-        UdpSocket::CloseHandle(socket);
+        if (ended) {
+            UdpSocket::CloseHandle(socket);
+        } else {
+            // The thread may still be inside the receive: it closes the socket on its way out
+            // (or the next Start or the destructor does, once it has ended).
+            receiverSocket_.store(socket);
+        }
+    }
+    if (!ended) {
+        ThrowError("error in MainWindow::StopReceiverThread: thread did not stop\r\nfile: winmain\r\nline: %i", 446);
     }
 }
 

@@ -45,12 +45,14 @@ class Receiver {
     Receiver(const Receiver&) = delete;
     Receiver& operator=(const Receiver&) = delete;
 
-    // Starts the thread (the statistics carry over); throws "thread already started" while one runs.
+    // Starts the thread (the statistics carry over); throws "thread already started" while one
+    // runs and "CreateThread failed" when the thread cannot be created (nothing runs then).
     void Start(const ReceiverSettings& settings);
 
     // Asks the thread to stop, waits up to `graceMs` (a datagram may end the receive), then
-    // closes its socket to release the blocked receive and waits up to 1000 ms more. Throws
-    // "thread was not started" when none runs.
+    // closes its socket to release the blocked receive and waits up to
+    // WorkerThread::StopBoundMs() more. Throws "thread did not stop" when it has not ended
+    // by then (it still runs, see Running), and "thread was not started" when none runs.
     void Stop(uint32_t graceMs = 1000);
 
     bool Running() const { return thread_.Running(); }
@@ -58,7 +60,7 @@ class Receiver {
     // Zeroes the statistics: at once for readers, and in the thread before its next datagram.
     void ResetStatistics();
 
-    // An untorn copy of the published statistics (any thread).
+    // A copy of one publish of the statistics (any thread).
     ReceiverStatistics Statistics() const { return statistics_.Snapshot(); }
 
     // The published histogram, kHistogramBins values that the receiver thread updates in

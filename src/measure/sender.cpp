@@ -62,16 +62,23 @@ void Sender::Start(const SenderSettings& settings) {
     senderStopFlag_.store(false);
     statistics_.Clear();
     // The settings travel with the thread: it never has to ask the GUI thread for them.
-    thread_.Start([this, settings] { SenderThreadProc(settings); });
+    if (!thread_.Start([this, settings] { SenderThreadProc(settings); })) {
+        senderStopFlag_.store(true);
+        ThrowError("error in MainWindow::StartSenderThread: CreateThread failed\r\nfile: winmain\r\nline: %i", 238);
+    }
 }
 
 void Sender::Stop() {
     if (!Running()) {
         ThrowError("error in MainWindow::StopSenderThread: thread was not started\r\nfile: winmain\r\nline: %i", 245);
     }
-    // The loop sees the flag once per period, so this waits up to one period and one group.
+    // The loop sees the flag between packets and within a sleep slice. A worker that does
+    // not end in time is left to end by itself: it keeps this object's members until then
+    // (the destructor joins), and Running() stays true.
     senderStopFlag_.store(true);
-    thread_.Join();
+    if (!thread_.WaitForStop()) {
+        ThrowError("error in MainWindow::StopSenderThread: thread did not stop\r\nfile: winmain\r\nline: %i", 246);
+    }
 }
 
 void Sender::ResetStatistics() {

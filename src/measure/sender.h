@@ -51,11 +51,13 @@ class Sender {
     Sender(const Sender&) = delete;
     Sender& operator=(const Sender&) = delete;
 
-    // Clears the statistics and starts the thread; throws "thread already started" while one runs.
+    // Clears the statistics and starts the thread; throws "thread already started" while one
+    // runs and "CreateThread failed" when the thread cannot be created (nothing runs then).
     void Start(const SenderSettings& settings);
 
-    // Asks the thread to stop and waits for it without a time-out; throws "thread was not
-    // started" when none runs (also after it ended by an error).
+    // Asks the thread to stop and waits up to WorkerThread::StopBoundMs() for it; throws
+    // "thread did not stop" when it has not ended by then (it still runs, see Running), and
+    // "thread was not started" when none runs (also after it ended by an error).
     void Stop();
 
     bool Running() const { return thread_.Running(); }

@@ -3,6 +3,29 @@
 #include <chrono>
 #include <system_error>
 
+namespace {
+
+std::thread StandardThread(std::function<void()> body) {
+    return std::thread(std::move(body));
+}
+
+std::atomic<WorkerThread::ThreadStarter> threadStarter{&StandardThread};
+std::atomic<uint32_t> stopBoundMs{WorkerThread::kStopBoundMs};
+
+}  // namespace
+
+WorkerThread::ThreadStarter WorkerThread::SetThreadStarter(ThreadStarter starter) {
+    return threadStarter.exchange(starter != nullptr ? starter : &StandardThread);
+}
+
+uint32_t WorkerThread::SetStopBoundMs(uint32_t ms) {
+    return stopBoundMs.exchange(ms);
+}
+
+uint32_t WorkerThread::StopBoundMs() {
+    return stopBoundMs.load();
+}
+
 WorkerThread::~WorkerThread() {
     Join();
 }
@@ -14,7 +37,7 @@ bool WorkerThread::Start(std::function<void()> body) {
     Join();  // an earlier body has returned; collect its thread
     running_.store(true);
     try {
-        thread_ = std::thread([this, body = std::move(body)] {
+        thread_ = threadStarter.load()([this, body = std::move(body)] {
             try {
                 body();
             } catch (...) {

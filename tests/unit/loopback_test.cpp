@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <numeric>
+#include <system_error>
 
 #include "base/socket_library.h"
 #include "base/udp_socket.h"
@@ -279,6 +280,69 @@ TEST(Loopback, StopsThatNeedNotWaitForAPeriodOrAGrace) {
     EXPECT_FALSE(receiver.Running());
     EXPECT_EQ(observer.Displays(), 0);  // the period's display is skipped when stopping
     EXPECT_EQ(sender.Statistics().sentPackets, 2);
+    EXPECT_TRUE(observer.Errors().empty());
+}
+
+TEST(Loopback, AThreadThatCannotBeCreatedIsAnErrorAndTheNextStartWorks) {
+    RecordingObserver observer;
+    Sender sender(observer);
+    Receiver receiver(observer);
+    Listener listener;
+    SenderSettings settings;
+    settings.destination = listener.endpoint;
+    const WorkerThread::ThreadStarter standard =
+        WorkerThread::SetThreadStarter([](std::function<void()>) -> std::thread {
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        });
+    EXPECT_EQ(ThrownText([&] { sender.Start(settings); }),
+              "error in MainWindow::StartSenderThread: CreateThread failed\r\nfile: winmain\r\nline: 238");
+    EXPECT_EQ(ThrownText([&] { receiver.Start(ReceiverSettings()); }),
+              "error in MainWindow::StartReceiverThread: CreateThread failed\r\nfile: winmain\r\nline: 437");
+    WorkerThread::SetThreadStarter(standard);
+    EXPECT_FALSE(sender.Running());
+    EXPECT_FALSE(receiver.Running());
+
+    sender.Start(settings);
+    EXPECT_FALSE(listener.Next().empty());
+    sender.Stop();
+    StartReceiver(receiver);
+    receiver.Stop(0);
+    EXPECT_TRUE(observer.Errors().empty());
+}
+
+TEST(Loopback, AStopGivesUpOnAWorkerThatDoesNotEndWhichKeepsRunningUntilItDoes) {
+    const ScopedStopBound bound(200);  // 3 s in the product
+    RecordingObserver observer;
+    StuckClock senderClock;
+    StuckClock receiverClock;
+    Sender sender(observer, nullptr, senderClock);
+    Receiver receiver(observer, nullptr, receiverClock);
+    Listener listener;
+    SenderSettings settings;
+    settings.destination = listener.endpoint;
+    sender.Start(settings);
+    StartReceiver(receiver);
+    ASSERT_TRUE(senderClock.WaitUntilHeld());
+    ASSERT_TRUE(receiverClock.WaitUntilHeld());
+
+    EXPECT_EQ(ThrownText([&] { sender.Stop(); }),
+              "error in MainWindow::StopSenderThread: thread did not stop\r\nfile: winmain\r\nline: 246");
+    EXPECT_EQ(ThrownText([&] { receiver.Stop(0); }),
+              "error in MainWindow::StopReceiverThread: thread did not stop\r\nfile: winmain\r\nline: 446");
+    EXPECT_TRUE(sender.Running());
+    EXPECT_TRUE(receiver.Running());
+    EXPECT_NE(ThrownText([&] { sender.Start(settings); }).find("thread already started"), std::string::npos);
+    EXPECT_NE(ThrownText([&] { receiver.Start(ReceiverSettings()); }).find("thread already started"),
+              std::string::npos);
+
+    // Released, the workers see their stop and end; then both start again as usual.
+    senderClock.Release();
+    receiverClock.Release();
+    ASSERT_TRUE(WaitUntil([&] { return !sender.Running() && !receiver.Running(); }));
+    sender.Start(settings);
+    sender.Stop();
+    StartReceiver(receiver);
+    receiver.Stop(0);
     EXPECT_TRUE(observer.Errors().empty());
 }
 

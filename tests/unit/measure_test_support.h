@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -20,6 +21,7 @@
 #include "measure/sender_statistics.h"
 #include "measure/test_packet.h"
 #include "measure/worker_observer.h"
+#include "measure/worker_thread.h"
 
 // Returns `now` on every counter reading unless a script of readings is queued;
 // `onCounter` runs at each reading (with its 1-based number).
@@ -48,6 +50,47 @@ class ManualClock : public Clock {
 
   private:
     int64_t frequency_;
+};
+
+// Holds each thread that reads it inside Counter() until Release(): a worker that does not
+// end when it is told to. Afterwards it reads 0.
+class StuckClock : public Clock {
+  public:
+    int64_t Counter() override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        held_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return released_; });
+        return 0;
+    }
+    int64_t Frequency() override { return 1'000'000'000; }
+    bool WaitUntilHeld() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(5), [this] { return held_; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool held_ = false;
+    bool released_ = false;
+};
+
+// Replaces WorkerThread's stop bound for the life of the object.
+class ScopedStopBound {
+  public:
+    explicit ScopedStopBound(uint32_t ms) : previous_(WorkerThread::SetStopBoundMs(ms)) {}
+    ~ScopedStopBound() { WorkerThread::SetStopBoundMs(previous_); }
+    ScopedStopBound(const ScopedStopBound&) = delete;
+    ScopedStopBound& operator=(const ScopedStopBound&) = delete;
+
+  private:
+    uint32_t previous_;
 };
 
 class RecordingSink : public LogSink {
