@@ -130,6 +130,7 @@ LoadReport LoadOf(const CliOptions& options, bool ipv6) {
     report.load = SendLoad{options.packetsPerPeriod, EffectivePacketSize(options.packetSize), options.periodMs, ipv6};
     report.codec = options.codecName;
     report.payloadBytes = options.codecName ? options.codecPayloadBytes : options.packetSize;
+    report.fixedPace = options.pace == Pace::Fixed;
     return report;
 }
 
@@ -158,6 +159,7 @@ class Run {
             settings.packetsPerPeriod = options_.packetsPerPeriod;
             settings.sourcePort = options_.sourcePort;
             settings.sourceAddress = endpoints_.sendSource;
+            settings.fixedPace = options_.pace == Pace::Fixed;
             // The DSCP sits in the upper six bits of the byte; the ECN bits stay 0.
             settings.trafficClass = options_.dscp < 0 ? -1 : options_.dscp << 2;
             sender_.Start(settings);

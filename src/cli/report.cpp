@@ -24,11 +24,15 @@ Json SenderJson(const SenderStatistics& s, uint32_t packetSize) {
         {"maxSendGroupDelay", s.maxSendGroupDelay},
         {"meanSendDelay", s.meanSendDelay},
         {"wouldBlockPercent", static_cast<double>(s.wouldBlockCount) / static_cast<double>(s.sentPackets) * 100.0},
+        {"lateGroups", s.lateGroups},
+        {"maxLatenessMs", s.maxLatenessMs},
+        {"groupsPerSecond", static_cast<double>(s.groupsSent) / s.duration},
     };
 }
 
 Json LoadJson(const LoadReport& report) {
     return Json{
+        {"pace", report.fixedPace ? "fixed" : "pause"},
         {"codec", report.codec ? Json(*report.codec) : Json(nullptr)},
         {"calls", report.load.calls},
         {"periodMs", report.load.periodMs},
@@ -62,6 +66,14 @@ std::string ValueCountsText(const int64_t (&counts)[N]) {
         }
     }
     return text.empty() ? "none yet" : text;
+}
+
+std::string PaceText(const SenderStatistics& s, bool fixedPace) {
+    char text[160];
+    std::snprintf(text, sizeof(text), "pace: %s, %.6g groups/s, %lld late groups (the latest by %.3g ms)\n",
+                  fixedPace ? "fixed" : "pause", static_cast<double>(s.groupsSent) / s.duration,
+                  static_cast<long long>(s.lateGroups), s.maxLatenessMs);
+    return text;
 }
 
 std::string LoadText(const LoadReport& report) {
@@ -142,6 +154,9 @@ std::string ReportText(const Report& report) {
     }
     if (report.load) {
         text += LoadText(*report.load);
+        if (report.sender) {
+            text += PaceText(*report.sender, report.load->fixedPace);
+        }
     }
     if (report.receiver) {
         const ReceiverStatistics& receiver = *report.receiver;

@@ -16,6 +16,7 @@ struct LoadReport {
     SendLoad load;
     std::optional<std::string> codec;  // the --codec that set it
     uint32_t payloadBytes = 0;         // the payload asked for, before the raise to the header size
+    bool fixedPace = true;
 };
 
 // The figures of one report; a side that does not run is left out.

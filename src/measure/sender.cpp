@@ -1,5 +1,6 @@
 #include "measure/sender.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -141,20 +142,33 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
     std::vector<uint8_t> packet(packetSize);
     SendContext context{socket,  settings.destination, packet.data(), packetSize, statistics_.Working(), clock_,
                         logSink_};
-    RunPacingLoop(context, settings.packetsPerPeriod, settings.periodMs);
+    RunPacingLoop(context, settings);
 
     packet = std::vector<uint8_t>();
     socket.Close();
     LogEvent(logSink_, "sender thread stopped");
 }
 
-void Sender::RunPacingLoop(SendContext& context, int32_t packetsPerPeriod, uint32_t periodMs) {
+void Sender::RunPacingLoop(SendContext& context, const SenderSettings& settings) {
+    const int32_t packetsPerPeriod = settings.packetsPerPeriod;
+    const uint32_t periodMs = settings.periodMs;
+    // A schedule with a step of 0 would make every group late: it sends back to back instead.
+    const bool fixedPace = settings.fixedPace && periodMs != 0;
+    const int64_t scheduleStart = QueryCounter();
+    const int64_t step = periodMs * QueryCounterFrequency() / 1000;
     SenderStatistics& statistics = statistics_.Working();
     const uint32_t startTick = TickCountMs();
     int64_t groupNumber = 0;
     // A reset requested by the GUI thread is carried out here, between packets, so that it
     // never meets a half-made update.
     while (!senderStopFlag_.load()) {
+        // The first group sets the schedule's start: it is never late.
+        if (fixedPace && groupNumber != 0) {
+            WaitForGroupTime(scheduleStart + groupNumber * step, statistics);
+            if (senderStopFlag_.load()) {
+                break;
+            }
+        }
         const int64_t groupStart = clock_.Counter();
         for (int32_t index = 0; index < packetsPerPeriod; ++index) {
             statistics_.ConsumeReset();
@@ -167,8 +181,11 @@ void Sender::RunPacingLoop(SendContext& context, int32_t packetsPerPeriod, uint3
         if (groupDelay > statistics.maxSendGroupDelay) {
             statistics.maxSendGroupDelay = groupDelay;
         }
-        // A pause after each group, not a fixed rate: a late group is never made up for.
-        SleepPeriod(periodMs);
+        ++statistics.groupsSent;
+        if (!fixedPace) {
+            // A pause after each group, not a fixed rate: a late group is never made up for.
+            SleepPeriod(periodMs);
+        }
         // Unsigned difference: correct across one wrap of the tick count.
         statistics.duration = static_cast<double>(TickCountMs() - startTick) / 1000.0;
         statistics_.Publish();
@@ -177,6 +194,29 @@ void Sender::RunPacingLoop(SendContext& context, int32_t packetsPerPeriod, uint3
             observer_.DisplaySenderStatistics(statistics, context.packetSize);
         }
         ++groupNumber;
+    }
+}
+
+void Sender::WaitForGroupTime(int64_t due, SenderStatistics& statistics) {
+    const int64_t now = QueryCounter();
+    if (now > due) {
+        // Due before the sender was ready for it: it leaves at once, and the groups after it
+        // keep their times.
+        statistics_.ConsumeReset();
+        ++statistics.lateGroups;
+        const double lateness = ElapsedMs(due, now, QueryCounterFrequency());
+        if (lateness > statistics.maxLatenessMs) {
+            statistics.maxLatenessMs = lateness;
+        }
+        return;
+    }
+    // In slices, so that a stop is seen within one.
+    const int64_t slice = kSleepSliceMs * QueryCounterFrequency() / 1000;
+    for (int64_t wake = std::min(due, now + slice); !senderStopFlag_.load(); wake = std::min(due, wake + slice)) {
+        SleepUntilCounter(wake);
+        if (wake == due) {
+            return;
+        }
     }
 }
 

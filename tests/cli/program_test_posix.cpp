@@ -7,11 +7,14 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "child_process_posix.h"
 #include "cli_test_support.h"
+#include "measure/test_packet.h"
 
 namespace {
 
@@ -131,6 +134,38 @@ TEST(Program, DscpEfIsOnTheWire) {
     EXPECT_EQ(receiver.WaitForExit(kGenerous), 0) << receiver.err;
     EXPECT_NE(receiver.out.find("tos [184]"), std::string::npos) << receiver.out;
 }
+
+#ifndef VELTRANE_SANITIZED
+// A voice stream's clock: one packet every 20 ms for 10 s on an absolute schedule, so that
+// the last group arrives 499 periods after the first, give or take the loop-back's jitter.
+TEST(Program, AFixedPaceKeepsTheScheduleOverTenSeconds) {
+    SocketLibrary library;
+    UdpSocket listener = UdpSocket::Open(Endpoint());
+    ASSERT_TRUE(listener.Bind(Endpoint::Ipv4(0x7F000001, 0)));
+    const Endpoint address = *listener.LocalEndpoint();
+    std::map<int64_t, std::chrono::steady_clock::time_point> arrivals;  // by group number
+    std::thread receive([&] {
+        std::vector<uint8_t> packet(192);
+        Endpoint source;
+        // A datagram shorter than the header, sent by the test itself, ends the loop.
+        while (listener.ReceiveFrom(packet.data(), 192, source) >= 32) {
+            arrivals.emplace(ReadPacketHeader(packet.data()).groupNumber, std::chrono::steady_clock::now());
+        }
+    });
+    ChildProcess sender(Program({"send", "--pace", "fixed", "--period", "20", "--count", "1", "--duration", "10",
+                                 "--port", std::to_string(address.Port()), "--source-port", "0"}));
+    const int exitCode = sender.WaitForExit(kGenerous);
+    std::this_thread::sleep_for(milliseconds(100));
+    UdpSocket::Open(Endpoint()).SendTo("x", 1, address);
+    receive.join();
+
+    ASSERT_EQ(exitCode, 0) << sender.err;
+    EXPECT_NEAR(static_cast<double>(arrivals.size()), 500.0, 1.0);
+    ASSERT_TRUE(arrivals.count(0) && arrivals.count(499));
+    const auto late = arrivals[499] - (arrivals[0] + milliseconds(499 * 20));
+    EXPECT_LE(std::abs(std::chrono::duration<double, std::milli>(late).count()), 2.0);
+}
+#endif
 
 // The signal comes while packets flow (loopback) and while nothing arrives (receive): either
 // way the final report is printed and the program ends with 0 within a second.

@@ -18,6 +18,9 @@ SenderStatistics HandSetSender() {
     s.wouldBlockCount = 10;
     s.sentPackets = 1000;
     s.duration = 2.0;
+    s.groupsSent = 500;
+    s.lateGroups = 3;
+    s.maxLatenessMs = 1.5;
     return s;
 }
 
@@ -58,7 +61,7 @@ TEST(ReportJson, OneLineOfRawFiguresForAHandSetRecord) {
               "{\"elapsed\":2.5,\"final\":true,"
               "\"sender\":{\"packetSize\":192,\"sentPackets\":1000,\"wouldBlockCount\":10,\"duration\":2.0,"
               "\"bandwidth\":93.75,\"maxSendDelay\":0.5,\"maxSendGroupDelay\":2.25,\"meanSendDelay\":0.125,"
-              "\"wouldBlockPercent\":1.0},"
+              "\"wouldBlockPercent\":1.0,\"lateGroups\":3,\"maxLatenessMs\":1.5,\"groupsPerSecond\":250.0},"
               "\"receiver\":{\"bytesReceived\":1048577,\"analysedCount\":6,\"expectedCount\":8,\"minJitter\":-1.5,"
               "\"maxJitter\":2.5,\"jitterRms\":2.0,\"maxAbsDelay\":3.0,\"meanAbsDelay\":0.75,\"absDelayRms\":1.5,"
               "\"lossPercent\":25.0,\"outOfOrderCount\":2,\"duplicateCount\":1,\"truncatedCount\":0,"

@@ -274,6 +274,22 @@ TEST(Run, TheSenderSendsFromItsSourcePortOrEndsWithTheBindError) {
     EXPECT_EQ(refused.out, "");
 }
 
+// Groups of 2000 packets cannot leave every millisecond: each is late, is sent at once and
+// counted, and the schedule is not shifted, so the lateness keeps growing.
+TEST(Run, AFixedPaceCountsTheGroupsThatLeaveLate) {
+    const HeldPort held;
+    const std::string port = held.PortText();
+    const RunResult result = RunFor(Options(
+        RunMode::Send, {"--port", port.c_str(), "--period", "1", "--count", "2000", "--duration", "0.3", "--json"}));
+    ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
+    const nlohmann::json sender = JsonLines(result.out).back()["sender"];
+    const int64_t groups = sender["sentPackets"].get<int64_t>() / 2000;
+    ASSERT_GE(groups, 3);
+    EXPECT_GE(sender["lateGroups"].get<int64_t>(), groups - 1);
+    EXPECT_GT(sender["maxLatenessMs"].get<double>(), 2.0);
+    EXPECT_LT(sender["groupsPerSecond"].get<double>(), 1000.0);
+}
+
 TEST(Run, AHostThatCannotBeResolvedIsAnError) {
     const RunResult result = RunFor(Options(RunMode::Send, {"--to", "no-such-host.invalid", "--duration", "5"}));
     EXPECT_EQ(result.exitCode, kExitError);
