@@ -38,8 +38,7 @@ void SendPacket(SendContext& context, int32_t indexInGroup, int64_t groupNumber)
         case SendResult::WouldBlock:
             // The socket's buffer is full: the packet is dropped, not retried, so the
             // group's timing is not stretched by the network stack.
-            // The 32-bit count wraps at its end instead of overflowing.
-            statistics.wouldBlockCount = static_cast<int32_t>(static_cast<uint32_t>(statistics.wouldBlockCount) + 1u);
+            ++statistics.wouldBlockCount;
             break;
         case SendResult::Failed:
             ThrowError("error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: %i", 390);
