@@ -171,14 +171,18 @@ class Run {
         return (options_.Receives() && !receiver_.Running()) || (options_.Sends() && !sender_.Running());
     }
 
-    // The sender first, as the dialog does; in a loop-back run the receiver then takes in
-    // what is still under way, so that the final report accounts for every packet sent.
-    void Stop() {
+    // The sender first, as the dialog does (it ends within one send).
+    void StopSender() {
         StopWorker([this] {
             if (sender_.Running()) {
                 sender_.Stop();
             }
         });
+    }
+
+    // In a loop-back run the receiver first takes in what is still under way, so that the
+    // final report accounts for every packet sent.
+    void StopReceiver() {
         if (options_.mode == RunMode::Loopback) {
             WaitWhileReceiving();
         }
@@ -323,8 +327,10 @@ int RunMeasurement(const CliOptions& options,
     const SteadyClock::time_point start = SteadyClock::now();
     ReportWriter writer(options, out, err);
     const bool workersKept = ReportUntilEnd(options, run, start, stopRequested, writer);
+    run.StopSender();
+    // Up to the end of sending: a loop-back run's wait for the last packets is not measuring.
     const double elapsed = SecondsSince(start);
-    run.Stop();
+    run.StopReceiver();
     if (run.Observer().Failed()) {
         err << ConsoleText(run.Observer().ErrorText()) << "\n";
         return kExitError;

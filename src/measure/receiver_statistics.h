@@ -13,7 +13,7 @@ struct ReceiverStatistics {
     int64_t bytesReceived = 0;                    // every datagram received, analysed or not
     int64_t firstGroupNumber = 0;                 // group number of the reference packet
     int64_t lastGroupNumber = 0;                  // group number of the latest analysed packet
-    int32_t analysedCount = 0;                    // analysed packets, the reference included
+    int64_t analysedCount = 0;                    // analysed packets, the reference included
     double jitterHistogram[kHistogramBins] = {};  // decaying jitter distribution, -40..40 ms
     bool referenceSet = false;
     double minJitter = 0;           // ms

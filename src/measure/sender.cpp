@@ -39,8 +39,7 @@ void SendPacket(SendContext& context, int32_t indexInGroup, int64_t groupNumber)
         case SendResult::WouldBlock:
             // The socket's buffer is full: the packet is dropped, not retried, so the
             // group's timing is not stretched by the network stack.
-            // The 32-bit count wraps at its end instead of overflowing.
-            statistics.wouldBlockCount = static_cast<int32_t>(static_cast<uint32_t>(statistics.wouldBlockCount) + 1u);
+            ++statistics.wouldBlockCount;
             break;
         case SendResult::Failed:
             ThrowErrorWithReason("error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: %i", 390,
@@ -159,8 +158,6 @@ void Sender::RunPacingLoop(SendContext& context, const SenderSettings& settings)
     SenderStatistics& statistics = statistics_.Working();
     const uint32_t startTick = TickCountMs();
     int64_t groupNumber = 0;
-    // A reset requested by the GUI thread is carried out here, between packets, so that it
-    // never meets a half-made update.
     while (!senderStopFlag_.load()) {
         // The first group sets the schedule's start: it is never late.
         if (fixedPace && groupNumber != 0) {
@@ -170,26 +167,26 @@ void Sender::RunPacingLoop(SendContext& context, const SenderSettings& settings)
             }
         }
         const int64_t groupStart = clock_.Counter();
-        for (int32_t index = 0; index < packetsPerPeriod; ++index) {
+        if (SendGroup(context, packetsPerPeriod, groupNumber)) {
+            const int64_t groupEnd = clock_.Counter();
+            const double groupDelay = ElapsedMs(groupStart, groupEnd, clock_.Frequency());
+            CheckSlowCall(logSink_, kSenderGroupSite, groupDelay);
             statistics_.ConsumeReset();
-            SendPacket(context, index, groupNumber);
+            if (groupDelay > statistics.maxSendGroupDelay) {
+                statistics.maxSendGroupDelay = groupDelay;
+            }
+            ++statistics.groupsSent;
+            if (!fixedPace) {
+                // A pause after each group, not a fixed rate: a late group is never made up for.
+                SleepPeriod(periodMs);
+            }
         }
-        const int64_t groupEnd = clock_.Counter();
-        const double groupDelay = ElapsedMs(groupStart, groupEnd, clock_.Frequency());
-        CheckSlowCall(logSink_, kSenderGroupSite, groupDelay);
+        // A reset that came during the pause is carried out before the duration is set, so
+        // that the period's record never shows a duration of 0.
         statistics_.ConsumeReset();
-        if (groupDelay > statistics.maxSendGroupDelay) {
-            statistics.maxSendGroupDelay = groupDelay;
-        }
-        ++statistics.groupsSent;
-        if (!fixedPace) {
-            // A pause after each group, not a fixed rate: a late group is never made up for.
-            SleepPeriod(periodMs);
-        }
         // Unsigned difference: correct across one wrap of the tick count.
         statistics.duration = static_cast<double>(TickCountMs() - startTick) / 1000.0;
         statistics_.Publish();
-        statistics_.ConsumeReset();
         if (!senderStopFlag_.load()) {
             observer_.DisplaySenderStatistics(statistics, context.packetSize);
         }
@@ -218,6 +215,19 @@ void Sender::WaitForGroupTime(int64_t due, SenderStatistics& statistics) {
             return;
         }
     }
+}
+
+bool Sender::SendGroup(SendContext& context, int32_t packetsPerPeriod, int64_t groupNumber) {
+    // A reset requested by the GUI thread is carried out here, between packets, so that it
+    // never meets a half-made update. A stop is seen here too: a group may take days.
+    for (int32_t index = 0; index < packetsPerPeriod; ++index) {
+        if (senderStopFlag_.load()) {
+            return false;
+        }
+        statistics_.ConsumeReset();
+        SendPacket(context, index, groupNumber);
+    }
+    return true;
 }
 
 void Sender::SleepPeriod(uint32_t periodMs) {

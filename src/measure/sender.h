@@ -69,7 +69,8 @@ class Sender {
     // Statistics() reads zeros at once. While stopped: clears them now.
     void ResetStatistics();
 
-    // The statistics as last published (once per period and at the end of the run).
+    // The statistics as last published (once per period, when a stop cuts a group short, and
+    // at the end of the run).
     SenderStatistics Statistics() const { return statistics_.Snapshot(); }
 
     // The packet size of the current or last run (at least 32), 0 before the first run.
@@ -79,6 +80,8 @@ class Sender {
     void SenderThreadProc(const SenderSettings& settings);
     void SenderThreadEntry(const SenderSettings& settings);
     void RunPacingLoop(SendContext& context, const SenderSettings& settings);
+    // Sends one group; false when a stop cut it short (the packets sent so far count).
+    bool SendGroup(SendContext& context, int32_t packetsPerPeriod, int64_t groupNumber);
     void SleepPeriod(uint32_t periodMs);
     void WaitForGroupTime(int64_t due, SenderStatistics& statistics);
     void PublishFinalStatistics();

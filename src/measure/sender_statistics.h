@@ -9,7 +9,7 @@ struct SenderStatistics {
     double maxSendDelay = 0;       // ms, longest single send call
     double maxSendGroupDelay = 0;  // ms, longest time to send one whole group
     double meanSendDelay = 0;      // ms, smoothed send-call time
-    int32_t wouldBlockCount = 0;   // sends refused because the socket buffer was full
+    int64_t wouldBlockCount = 0;   // sends refused because the socket buffer was full
     int64_t sentPackets = 0;       // sends that succeeded
     double duration = 0;           // s, since the current run's pacing loop began
     // Not shown by the dialog: the pace, for the command line tool.

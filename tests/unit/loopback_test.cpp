@@ -346,4 +346,43 @@ TEST(Loopback, AStopGivesUpOnAWorkerThatDoesNotEndWhichKeepsRunningUntilItDoes) 
     EXPECT_TRUE(observer.Errors().empty());
 }
 
+// A sender to a listener of its own, started, its first packet arrived.
+struct SendingSender {
+    SendingSender(int32_t packetsPerPeriod, uint32_t periodMs) {
+        SenderSettings settings;
+        settings.destination = listener.endpoint;
+        settings.packetsPerPeriod = packetsPerPeriod;
+        settings.periodMs = periodMs;
+        sender.Start(settings);
+        EXPECT_FALSE(listener.Next().empty());
+    }
+    RecordingObserver observer;
+    Sender sender{observer};
+    Listener listener;
+};
+
+TEST(Loopback, AStopCutsAGroupShortAndTheRecordCountsItsPackets) {
+    // The dialog accepts 2147483647 packets per period: a group of days under Wine.
+    SendingSender run(2147483647, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(ThrownText([&] { run.sender.Stop(); }), "");
+    const SenderStatistics record = run.sender.Statistics();
+    EXPECT_GT(record.sentPackets, 0);
+    EXPECT_GE(record.duration, 0.02);
+    EXPECT_EQ(record.maxSendGroupDelay, 0.0);  // the cut group is no group's time
+    EXPECT_EQ(run.observer.Displays(), 0);
+}
+
+TEST(Loopback, AResetDuringThePauseShowsThePeriodsDurationWithNoPackets) {
+    SendingSender run(1, 300);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));  // well into the pause
+    run.sender.ResetStatistics();
+    ASSERT_TRUE(WaitUntil([&] { return run.observer.Displays() > 0; }));
+    run.sender.Stop();
+    const SenderStatistics shown = run.observer.LastDisplayed();
+    EXPECT_EQ(shown.sentPackets, 0);
+    EXPECT_GE(shown.duration, 0.3);
+    EXPECT_NE(SenderStatisticsText(shown, 192).find("bandwidth=0. KB/sec"), std::string::npos);
+}
+
 }  // namespace

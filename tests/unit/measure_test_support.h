@@ -145,6 +145,10 @@ class RecordingObserver : public SenderObserver {
         std::lock_guard<std::mutex> lock(mutex_);
         return displays_;
     }
+    SenderStatistics LastDisplayed() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lastDisplayed_;
+    }
     uint32_t LastPacketSize() {
         std::lock_guard<std::mutex> lock(mutex_);
         return lastPacketSize_;
