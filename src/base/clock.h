@@ -16,6 +16,10 @@ uint32_t TickCountMs();
 // Sleeps for `ms` milliseconds; 0 only yields the rest of the time slice.
 void SleepMs(uint32_t ms);
 
+// Sleeps until QueryCounter reaches `counter` (at once if it has): to the microsecond on
+// POSIX, to the next millisecond on Windows.
+void SleepUntilCounter(int64_t counter);
+
 // end - start as a signed 64-bit difference (wrapping, never overflowing), for any two
 // counter values, including foreign ones.
 int64_t CounterDifference(int64_t end, int64_t start);

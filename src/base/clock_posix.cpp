@@ -38,3 +38,10 @@ void SleepMs(uint32_t ms) {
     while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
     }
 }
+
+void SleepUntilCounter(int64_t counter) {
+    // An absolute deadline: the wake-up does not drift by the time spent getting here.
+    const timespec deadline{static_cast<time_t>(counter / 1'000'000'000), static_cast<long>(counter % 1'000'000'000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}

@@ -21,3 +21,11 @@ uint32_t TickCountMs() {
 void SleepMs(uint32_t ms) {
     Sleep(ms);
 }
+
+void SleepUntilCounter(int64_t counter) {
+    const int64_t remaining = counter - QueryCounter();
+    if (remaining > 0) {
+        const int64_t frequency = QueryCounterFrequency();
+        Sleep(static_cast<DWORD>((remaining * 1000 + frequency - 1) / frequency));
+    }
+}

@@ -25,6 +25,7 @@ void DestroyException(Exception* e) {
         delete[] e->message;
     }
     delete[] e->details;
+    delete[] e->reason;
     delete e;
 }
 
@@ -33,8 +34,10 @@ Exception* TakeOverException(Exception* e) {
     // The new object's constructor made its own empty details; take the old ones instead.
     delete[] taken->details;
     taken->details = e->details;
+    taken->reason = e->reason;
     e->ownsMessage = false;
     e->details = nullptr;
+    e->reason = nullptr;
     DestroyException(e);
     return taken;
 }
@@ -62,6 +65,26 @@ void ThrowError(const char* format, int32_t line) {
     throw new Exception(FormatString(format, line), true, -1);
 }
 
-void ThrowFixed(const char* text) {
-    throw new Exception(text, false, -1);
+namespace {
+
+[[noreturn]] void ThrowWithReason(Exception* e, const std::string& reason) {
+    if (!reason.empty()) {
+        e->reason = new char[reason.size() + 1];
+        std::memcpy(e->reason, reason.c_str(), reason.size() + 1);
+    }
+    throw e;
+}
+
+}  // namespace
+
+void ThrowErrorWithReason(const char* format, int32_t line, const std::string& reason) {
+    ThrowWithReason(new Exception(FormatString(format, line), true, -1), reason);
+}
+
+std::string ExceptionReason(const Exception& e) {
+    return e.reason == nullptr ? std::string() : std::string(e.reason);
+}
+
+void ThrowFixed(const char* text, const std::string& reason) {
+    ThrowWithReason(new Exception(text, false, -1), reason);
 }

@@ -16,6 +16,10 @@ struct Exception {
     const char* message;
     char* details;
     int32_t code;
+    // The system's reason and the address it concerns ("bind 0.0.0.0:13014/udp: Address
+    // already in use"), or null. The command line prints it under the message; the dialog's
+    // box keeps its own text and never shows it.
+    char* reason = nullptr;
 
   private:
     friend void DestroyException(Exception*);
@@ -52,5 +56,11 @@ CaughtError RunCatchingErrors(const std::function<void()>& call);
 // for the line number, e.g. "error in A::B: what\r\nfile: winmain\r\nline: %i".
 [[noreturn]] void ThrowError(const char* format, int32_t line);
 
-// Throws a new Exception carrying a fixed text that it does not own.
-[[noreturn]] void ThrowFixed(const char* text);
+// As ThrowError, with the system's reason attached (see Exception::reason).
+[[noreturn]] void ThrowErrorWithReason(const char* format, int32_t line, const std::string& reason);
+
+// The reason attached to `e`, empty when there is none.
+std::string ExceptionReason(const Exception& e);
+
+// Throws a new Exception carrying a fixed text that it does not own, and a reason if one is given.
+[[noreturn]] void ThrowFixed(const char* text, const std::string& reason = {});

@@ -1,9 +1,11 @@
 #include "base/format_string.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "base/errors.h"
 
@@ -37,6 +39,17 @@ int64_t FormatArg::AsInteger() const {
 }
 
 namespace {
+
+// The argument as the directive's 32-bit type: an integer converts as printf's would, while a
+// real saturates at the type's ends instead of wrapping (3e9 gives 2147483647 for "%i").
+template <typename T>
+T DirectiveInteger(const FormatArg& arg) {
+    const int64_t value = arg.AsInteger();
+    if (arg.kind() != FormatArg::Kind::Real) {
+        return static_cast<T>(value);
+    }
+    return static_cast<T>(std::clamp<int64_t>(value, std::numeric_limits<T>::min(), std::numeric_limits<T>::max()));
+}
 
 [[noreturn]] void ThrowBadFormat(const char* format) {
     throw new Exception(FormatString("bad format '%s'", format), true, -1);
@@ -143,15 +156,15 @@ std::string FormatToString(const char* format, std::initializer_list<FormatArg> 
                 out += FormatFiveDigits(takeNumber().AsReal());
                 break;
             case 'i':
-                std::snprintf(buffer, sizeof buffer, "%d", static_cast<int32_t>(takeNumber().AsInteger()));
+                std::snprintf(buffer, sizeof buffer, "%d", DirectiveInteger<int32_t>(takeNumber()));
                 out += buffer;
                 break;
             case 'u':
-                std::snprintf(buffer, sizeof buffer, "%u", static_cast<uint32_t>(takeNumber().AsInteger()));
+                std::snprintf(buffer, sizeof buffer, "%u", DirectiveInteger<uint32_t>(takeNumber()));
                 out += buffer;
                 break;
             case 'x':
-                std::snprintf(buffer, sizeof buffer, "%08X", static_cast<uint32_t>(takeNumber().AsInteger()));
+                std::snprintf(buffer, sizeof buffer, "%08X", DirectiveInteger<uint32_t>(takeNumber()));
                 out += buffer;
                 break;
             default:  // an unknown directive, or a lone '%' at the end

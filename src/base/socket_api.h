@@ -12,3 +12,8 @@ using SocketLength = int;
 #include <sys/socket.h>
 using SocketLength = socklen_t;
 #endif
+
+#include <string>
+
+// The text of a getaddrinfo status other than 0.
+std::string ResolverErrorText(int status);

@@ -38,16 +38,23 @@ Endpoint Endpoint::AnyOfFamily(const Endpoint& familyOf, uint16_t port) {
     return endpoint;
 }
 
-std::optional<Endpoint> Endpoint::Resolve(const char* host, uint16_t port) {
+std::optional<Endpoint> Endpoint::Resolve(const char* host, uint16_t port, std::string* reason) {
     if (host == nullptr || *host == '\0') {
         return std::nullopt;
     }
     SocketLibrary library;  // the resolver needs it on Windows
+    if (!library.Started()) {
+        return std::nullopt;
+    }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* found = nullptr;
-    if (!library.Started() || getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
+    const int status = getaddrinfo(host, nullptr, &hints, &found);
+    if (status != 0 || found == nullptr) {
+        if (reason != nullptr) {
+            *reason = ResolverErrorText(status);
+        }
         return std::nullopt;
     }
     std::optional<Endpoint> result;
@@ -97,6 +104,18 @@ std::string Endpoint::ToString() const {
     return std::string(text) + ":" + std::to_string(Port());
 }
 
+std::string OpenFailure(const Endpoint& familyOf, int code) {
+    return std::string("socket ") + (familyOf.IsIpv6() ? "IPv6" : "IPv4") + "/udp: " + SocketErrorText(code);
+}
+
+std::string BindFailure(const Endpoint& local, int code) {
+    return "bind " + local.ToString() + "/udp: " + SocketErrorText(code);
+}
+
+std::string SendFailure(const Endpoint& destination, int code) {
+    return "send to " + destination.ToString() + ": " + SocketErrorText(code);
+}
+
 UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
     if (this != &other) {
         Close();
@@ -117,13 +136,27 @@ void UdpSocket::Close() {
     }
 }
 
+bool UdpSocket::Succeeded(bool succeeded) {
+    if (!succeeded) {
+        lastError_ = LastSocketError();
+    }
+    return succeeded;
+}
+
 bool UdpSocket::SetSendBufferSize(uint32_t bytes) {
     const int size = static_cast<int>(bytes);
-    return setsockopt(handle_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof(size)) == 0;
+    return Succeeded(setsockopt(handle_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof(size)) ==
+                     0);
 }
 
 bool UdpSocket::Bind(const Endpoint& local) {
-    return bind(handle_, static_cast<const sockaddr*>(local.Address()), local.Length()) == 0;
+    return Succeeded(bind(handle_, static_cast<const sockaddr*>(local.Address()), local.Length()) == 0);
+}
+
+bool UdpSocket::SetIpv6Only(bool only) {
+    const int value = only ? 1 : 0;
+    return Succeeded(
+        setsockopt(handle_, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&value), sizeof(value)) == 0);
 }
 
 std::optional<Endpoint> UdpSocket::LocalEndpoint() const {

@@ -25,8 +25,9 @@ class Endpoint {
     // Every local address (0.0.0.0 or ::) of the family of `familyOf`, with `port`.
     static Endpoint AnyOfFamily(const Endpoint& familyOf, uint16_t port);
 
-    // A host name or an IPv4/IPv6 literal with a port; nullopt when it cannot be resolved.
-    static std::optional<Endpoint> Resolve(const char* host, uint16_t port);
+    // A host name or an IPv4/IPv6 literal with a port; nullopt when it cannot be resolved,
+    // with the resolver's reason in `reason` when given.
+    static std::optional<Endpoint> Resolve(const char* host, uint16_t port, std::string* reason = nullptr);
 
     bool IsIpv6() const;
     uint16_t Port() const;
@@ -44,6 +45,23 @@ class Endpoint {
 };
 
 enum class SendResult { Sent, WouldBlock, Failed };
+
+// One blocking receive's outcome.
+struct ReceivedDatagram {
+    int64_t length = -1;     // bytes received; -1 on an error or when the datagram did not fit
+    bool truncated = false;  // the datagram was longer than the buffer and is dropped whole
+    int64_t fullLength = 0;  // a truncated datagram's real length; 0 where the system does not tell
+    int trafficClass = -1;   // the IPv4 TOS / IPv6 traffic class byte it arrived with; -1: not read
+};
+
+// The calling thread's last socket error code (errno, WSAGetLastError) and its system text.
+int LastSocketError();
+std::string SocketErrorText(int code);
+
+// The reasons that follow an error's text: the failed call, its address and the system's text.
+std::string OpenFailure(const Endpoint& familyOf, int code);     // "socket IPv6/udp: ..."
+std::string BindFailure(const Endpoint& local, int code);        // "bind 0.0.0.0:13014/udp: ..."
+std::string SendFailure(const Endpoint& destination, int code);  // "send to 127.0.0.1:13014: ..."
 
 // One owned UDP socket (move-only). Close shuts it down both ways, then closes it.
 class UdpSocket {
@@ -65,20 +83,29 @@ class UdpSocket {
     SocketHandle Release();
     void Close();
 
+    // These return false on failure and keep the system's error code for LastError.
     bool SetSendBufferSize(uint32_t bytes);
     bool SetNonBlocking();
     bool Bind(const Endpoint& local);
+    // An IPv6 socket that also takes IPv4 (as v4-mapped addresses) when `only` is false.
+    bool SetIpv6Only(bool only);
+    // Marks every datagram sent with this TOS / traffic class byte (DSCP << 2 | ECN).
+    // False on Windows, which accepts the option and marks nothing.
+    bool SetTrafficClass(const Endpoint& familyOf, int value);
+    // Makes ReceiveOn tell each datagram's TOS / traffic class (IPv4-mapped ones too on a
+    // dual-stack socket). False where the system cannot (Windows).
+    bool EnableTrafficClassReceipt(const Endpoint& familyOf);
     std::optional<Endpoint> LocalEndpoint() const;  // after Bind or the first send
 
     // One datagram of `length` bytes; WouldBlock when a non-blocking socket's buffer is full.
     SendResult SendTo(const void* data, uint32_t length, const Endpoint& destination);
 
-    // Blocking receive, see ReceiveOn.
-    int64_t Receive(void* buffer, uint32_t size) { return ReceiveOn(handle_, buffer, size); }
+    // The error code of the last call above that failed.
+    int LastError() const { return lastError_; }
 
-    // Plain blocking receive of one datagram: its length, or -1 on an error, including a
-    // datagram longer than `size` (it is dropped whole).
-    static int64_t ReceiveOn(SocketHandle handle, void* buffer, uint32_t size);
+    // Plain blocking receive of one datagram. A datagram longer than `size` is an error,
+    // dropped whole, and told as truncated.
+    static ReceivedDatagram ReceiveOn(SocketHandle handle, void* buffer, uint32_t size);
 
     // A blocking receive like ReceiveOn that also tells where the datagram came from.
     int64_t ReceiveFrom(void* buffer, uint32_t size, Endpoint& source);
@@ -92,5 +119,8 @@ class UdpSocket {
     static bool InterruptReceive(SocketHandle handle);
 
   private:
+    bool Succeeded(bool succeeded);  // keeps the error code of a failure
+
     SocketHandle handle_ = kNoSocket;
+    int lastError_ = 0;
 };

@@ -2,9 +2,23 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <system_error>
 
 #include "base/socket_api.h"
 #include "base/udp_socket.h"
+
+int LastSocketError() {
+    return errno;
+}
+
+std::string SocketErrorText(int code) {
+    return std::system_category().message(code);
+}
+
+std::string ResolverErrorText(int status) {
+    return status == EAI_SYSTEM ? SocketErrorText(errno) : gai_strerror(status);
+}
 
 UdpSocket UdpSocket::Open(const Endpoint& familyOf) {
     return UdpSocket(socket(familyOf.IsIpv6() ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
@@ -12,7 +26,25 @@ UdpSocket UdpSocket::Open(const Endpoint& familyOf) {
 
 bool UdpSocket::SetNonBlocking() {
     const int flags = fcntl(handle_, F_GETFL);
-    return flags != -1 && fcntl(handle_, F_SETFL, flags | O_NONBLOCK) == 0;
+    return Succeeded(flags != -1 && fcntl(handle_, F_SETFL, flags | O_NONBLOCK) == 0);
+}
+
+bool UdpSocket::SetTrafficClass(const Endpoint& familyOf, int value) {
+    if (familyOf.IsIpv6()) {
+        return Succeeded(setsockopt(handle_, IPPROTO_IPV6, IPV6_TCLASS, &value, sizeof(value)) == 0);
+    }
+    return Succeeded(setsockopt(handle_, IPPROTO_IP, IP_TOS, &value, sizeof(value)) == 0);
+}
+
+bool UdpSocket::EnableTrafficClassReceipt(const Endpoint& familyOf) {
+    const int on = 1;
+    if (familyOf.IsIpv6()) {
+        // IPv4 datagrams reaching a dual-stack socket carry their TOS byte only with the
+        // IPv4 option; a socket that takes IPv6 alone may refuse it, which changes nothing.
+        setsockopt(handle_, IPPROTO_IP, IP_RECVTOS, &on, sizeof(on));
+        return Succeeded(setsockopt(handle_, IPPROTO_IPV6, IPV6_RECVTCLASS, &on, sizeof(on)) == 0);
+    }
+    return Succeeded(setsockopt(handle_, IPPROTO_IP, IP_RECVTOS, &on, sizeof(on)) == 0);
 }
 
 SendResult UdpSocket::SendTo(const void* data, uint32_t length, const Endpoint& destination) {
@@ -21,17 +53,52 @@ SendResult UdpSocket::SendTo(const void* data, uint32_t length, const Endpoint& 
     if (sent >= 0) {
         return SendResult::Sent;
     }
+    lastError_ = errno;
     return errno == EAGAIN || errno == EWOULDBLOCK ? SendResult::WouldBlock : SendResult::Failed;
 }
 
-int64_t UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_t size) {
-    // MSG_TRUNC makes recv return the datagram's real length, so a datagram that did not
-    // fit is seen and refused as a whole, as Windows does.
-    const ssize_t length = recv(handle, buffer, size, MSG_TRUNC);
-    if (length < 0 || static_cast<uint64_t>(length) > size) {
-        return -1;
+namespace {
+
+// The TOS / traffic class byte among a received datagram's control messages; -1 if absent.
+int TrafficClassOf(msghdr& message) {
+    for (cmsghdr* item = CMSG_FIRSTHDR(&message); item != nullptr; item = CMSG_NXTHDR(&message, item)) {
+        if (item->cmsg_level == IPPROTO_IP && item->cmsg_type == IP_TOS) {
+            return *CMSG_DATA(item);
+        }
+        if (item->cmsg_level == IPPROTO_IPV6 && item->cmsg_type == IPV6_TCLASS) {
+            int value = 0;
+            std::memcpy(&value, CMSG_DATA(item), sizeof(value));
+            return value & 0xFF;
+        }
     }
-    return length;
+    return -1;
+}
+
+}  // namespace
+
+ReceivedDatagram UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_t size) {
+    iovec piece{buffer, size};
+    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(int)) * 2];
+    msghdr message{};
+    message.msg_iov = &piece;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof(control);
+    // MSG_TRUNC makes recvmsg return the datagram's real length, so a datagram that did not
+    // fit is seen and refused as a whole, as Windows does.
+    const ssize_t length = recvmsg(handle, &message, MSG_TRUNC);
+    ReceivedDatagram received;
+    if (length < 0) {
+        return received;
+    }
+    if (static_cast<uint64_t>(length) > size) {
+        received.truncated = true;
+        received.fullLength = length;
+        return received;
+    }
+    received.length = length;
+    received.trafficClass = TrafficClassOf(message);
+    return received;
 }
 
 int64_t UdpSocket::ReceiveFrom(void* buffer, uint32_t size, Endpoint& source) {

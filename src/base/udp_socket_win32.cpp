@@ -3,6 +3,26 @@
 #include "base/socket_api.h"
 #include "base/udp_socket.h"
 
+int LastSocketError() {
+    return WSAGetLastError();
+}
+
+std::string SocketErrorText(int code) {
+    char text[512] = "";
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                        static_cast<DWORD>(code), 0, text, sizeof(text), nullptr);
+    std::string result(text, length);
+    // The system's texts end in a full stop and a line break.
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == '.')) {
+        result.pop_back();
+    }
+    return result.empty() ? "error " + std::to_string(code) : result;
+}
+
+std::string ResolverErrorText(int status) {
+    return SocketErrorText(status);  // getaddrinfo's statuses are socket error codes
+}
+
 UdpSocket UdpSocket::Open(const Endpoint& familyOf) {
     return UdpSocket(
         WSASocketA(familyOf.IsIpv6() ? AF_INET6 : AF_INET, SOCK_DGRAM, 0, nullptr, 0, WSA_FLAG_OVERLAPPED));
@@ -10,7 +30,19 @@ UdpSocket UdpSocket::Open(const Endpoint& familyOf) {
 
 bool UdpSocket::SetNonBlocking() {
     u_long nonBlocking = 1;
-    return ioctlsocket(handle_, FIONBIO, &nonBlocking) == 0;
+    return Succeeded(ioctlsocket(handle_, FIONBIO, &nonBlocking) == 0);
+}
+
+// Windows takes IP_TOS and marks nothing, and cannot tell a received datagram's class: the
+// command line refuses DSCP there instead of running unmarked.
+bool UdpSocket::SetTrafficClass(const Endpoint&, int) {
+    lastError_ = WSAEOPNOTSUPP;
+    return false;
+}
+
+bool UdpSocket::EnableTrafficClassReceipt(const Endpoint&) {
+    lastError_ = WSAEOPNOTSUPP;
+    return false;
 }
 
 SendResult UdpSocket::SendTo(const void* data, uint32_t length, const Endpoint& destination) {
@@ -22,13 +54,20 @@ SendResult UdpSocket::SendTo(const void* data, uint32_t length, const Endpoint& 
                   destination.Length(), nullptr, nullptr) == 0) {
         return SendResult::Sent;
     }
-    return WSAGetLastError() == WSAEWOULDBLOCK ? SendResult::WouldBlock : SendResult::Failed;
+    lastError_ = WSAGetLastError();
+    return lastError_ == WSAEWOULDBLOCK ? SendResult::WouldBlock : SendResult::Failed;
 }
 
-int64_t UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_t size) {
-    // A datagram longer than the buffer fails with WSAEMSGSIZE: an error like any other.
+ReceivedDatagram UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_t size) {
+    ReceivedDatagram received;
     const int length = recv(handle, static_cast<char*>(buffer), size > INT_MAX ? INT_MAX : static_cast<int>(size), 0);
-    return length == SOCKET_ERROR ? -1 : length;
+    if (length != SOCKET_ERROR) {
+        received.length = length;
+    } else if (WSAGetLastError() == WSAEMSGSIZE) {
+        // Longer than the buffer: dropped whole; Windows does not tell the real length.
+        received.truncated = true;
+    }
+    return received;
 }
 
 int64_t UdpSocket::ReceiveFrom(void* buffer, uint32_t size, Endpoint& source) {

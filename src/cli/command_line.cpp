@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <functional>
 
+#include "cli/dscp.h"
+#include "cli/voice_load.h"
 #include "veltrane_version.h"
 
 namespace {
@@ -25,8 +27,11 @@ constexpr double kMaxSeconds = 1e9;
 // must never run with a value other than the one the user wrote.
 struct RawOptions {
     std::string bind, to, port, sourcePort, period, count, size, buffer, duration, interval;
+    std::string dscp, codec, calls, pace, output, helpCommand;
     bool json = false;
 };
+
+const char* const kCommands[] = {"receive", "send", "loopback", "help"};
 
 bool IsDigits(const std::string& text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -97,11 +102,63 @@ CLI::Validator PositiveSeconds() {
         "");
 }
 
-// An empty host would otherwise read as "not given" and quietly run with the default.
-CLI::Validator HostText() {
+// An address written with its port, "[::1]:13014" or "host:13014" (an IPv6 address has
+// more than one colon): the host and the port as the options take them, or nullopt.
+std::optional<std::pair<std::string, std::string>> HostWithPort(const std::string& text) {
+    if (!text.empty() && text.front() == '[') {
+        const size_t close = text.find(']');
+        const std::string host = text.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+        const bool portFollows = close != std::string::npos && text.compare(close + 1, 1, ":") == 0;
+        return std::make_pair(host, portFollows ? text.substr(close + 2) : std::string("13014"));
+    }
+    const size_t colon = text.find(':');
+    if (colon != std::string::npos && text.find(':', colon + 1) == std::string::npos) {
+        return std::make_pair(text.substr(0, colon), text.substr(colon + 1));
+    }
+    return std::nullopt;
+}
+
+// An empty host would otherwise read as "not given" and quietly run with the default; a
+// port written into the host would fail to resolve with a puzzling reason.
+CLI::Validator HostText(const std::string& option) {
+    return CLI::Validator(
+        [option](std::string& text) -> std::string {
+            if (text.empty()) {
+                return "an empty text is not a host name or address";
+            }
+            if (const auto hostAndPort = HostWithPort(text)) {
+                return "'" + text + "' holds a port; give the address and the port apart: " + option + " " +
+                       hostAndPort->first + " --port " + hostAndPort->second;
+            }
+            return {};
+        },
+        "");
+}
+
+CLI::Validator Dscp() {
     return CLI::Validator(
         [](std::string& text) -> std::string {
-            return text.empty() ? "an empty text is not a host name or address" : std::string();
+            return ParseDscp(text) ? std::string()
+                                   : "'" + text +
+                                         "' is not a DSCP value; expected EF, AF11 to AF43, CS0 to CS7 or "
+                                         "a number from 0 to 63";
+        },
+        "");
+}
+
+CLI::Validator Codec() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            return FindVoiceCodec(text) ? std::string()
+                                        : "'" + text + "' is not a codec of this list: " + VoiceCodecNames();
+        },
+        "");
+}
+
+CLI::Validator PaceName() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            return text == "fixed" || text == "pause" ? std::string() : "'" + text + "' is neither fixed nor pause";
         },
         "");
 }
@@ -123,21 +180,35 @@ void AddPortAndSize(CLI::App& command, RawOptions& raw, const char* portDescript
               kMaxPacketSize);
 }
 
-void AddReceiveOptions(CLI::App& command, RawOptions& raw) {
-    command.add_option("--bind", raw.bind, "local address or host name to receive on (default: every interface)")
-        ->type_name("ADDR")
-        ->check(HostText());
+void AddBind(CLI::App& command, RawOptions& raw, const char* description) {
+    command.add_option("--bind", raw.bind, description)->type_name("ADDR")->check(HostText("--bind"));
 }
 
 void AddSendOptions(CLI::App& command, RawOptions& raw) {
     command.add_option("--to", raw.to, "destination address or host name (default 127.0.0.1)")
         ->type_name("HOST")
-        ->check(HostText());
+        ->check(HostText("--to"));
     AddNumber(command, "--source-port", raw.sourcePort, "PORT",
               "local port to send from (default 13013; 0 lets the system pick one)", 0, kMaxPort);
-    AddNumber(command, "--period", raw.period, "MS", "pause after each group of packets in ms (default 10)", 0, kMaxMs);
+    AddNumber(command, "--period", raw.period, "MS", "time from one group of packets to the next in ms (default 10)", 0,
+              kMaxMs);
     AddNumber(command, "--count", raw.count, "N", "packets per period (default 100)", 0, kMaxCount);
     AddNumber(command, "--buffer", raw.buffer, "KB", "send buffer size in KB (default: the system's)", 0, kMaxBufferKB);
+    command
+        .add_option("--pace", raw.pace,
+                    "fixed: group k leaves at start + k * period, as a voice stream does (default); pause: a "
+                    "pause of one period after each group, as the dialog program does")
+        ->type_name("fixed|pause")
+        ->check(PaceName());
+    command
+        .add_option("--codec", raw.codec, "set size and period to a voice codec's RTP packets: " + VoiceCodecNames())
+        ->type_name("CODEC")
+        ->check(Codec());
+    AddNumber(command, "--calls", raw.calls, "N", "concurrent calls: packets per period (instead of --count)", 1,
+              kMaxCount);
+    command.add_option("--dscp", raw.dscp, "mark the packets: EF, AF11..AF43, CS0..CS7 or 0..63 (default: unmarked)")
+        ->type_name("DSCP")
+        ->check(Dscp());
 }
 
 void AddCommonOptions(CLI::App& command, RawOptions& raw) {
@@ -146,6 +217,10 @@ void AddCommonOptions(CLI::App& command, RawOptions& raw) {
         ->check(PositiveSeconds());
     AddNumber(command, "--interval", raw.interval, "MS", "time between reports in ms (default 1000)", 1, kMaxMs);
     command.add_flag("--json", raw.json, "print one JSON object per report (JSON Lines) instead of the texts");
+    command.add_option("--output", raw.output, "append the reports to FILE instead of printing them")
+        ->type_name("FILE")
+        ->check(CLI::Validator(
+            [](std::string& text) { return text.empty() ? std::string("an empty text is not a file name") : ""; }, ""));
 }
 
 // The validators have accepted every number given, so the conversions cannot fail here.
@@ -160,7 +235,7 @@ CliOptions ToOptions(const RawOptions& raw, RunMode mode) {
     CliOptions options;
     options.mode = mode;
     if (!raw.bind.empty()) {
-        options.bindHost = raw.bind;
+        (mode == RunMode::Send ? options.sourceHost : options.bindHost) = raw.bind;
     }
     if (!raw.to.empty()) {
         options.toHost = raw.to;
@@ -176,18 +251,63 @@ CliOptions ToOptions(const RawOptions& raw, RunMode mode) {
     }
     SetNumber(raw.interval, options.intervalMs);
     options.json = raw.json;
+    if (const std::optional<VoiceCodec> codec = FindVoiceCodec(raw.codec)) {
+        options.codecName = codec->name;
+        options.codecPayloadBytes = codec->payloadBytes;
+        options.packetSize = codec->payloadBytes;
+        options.periodMs = codec->periodMs;
+    }
+    SetNumber(raw.calls, options.packetsPerPeriod);
+    if (!raw.dscp.empty()) {
+        options.dscp = *ParseDscp(raw.dscp);
+    }
+    options.pace = raw.pace == "pause" ? Pace::Pause : Pace::Fixed;
+    if (!raw.output.empty()) {
+        options.outputPath = raw.output;
+    }
     return options;
+}
+
+// Options that each make sense alone but contradict each other; empty when none do.
+std::string ConflictOf(const RawOptions& raw) {
+    if (!raw.codec.empty() && (!raw.size.empty() || !raw.period.empty())) {
+        return "--codec sets the packet size and the period; leave out --size and --period, or --codec";
+    }
+    if (!raw.calls.empty() && !raw.count.empty()) {
+        return "--calls and --count both set the packets per period; give one of them";
+    }
+#ifdef _WIN32
+    if (!raw.dscp.empty()) {
+        // Windows takes the socket option and sends the packets unmarked: a run would
+        // measure a path other than the one asked for.
+        return "--dscp: Windows does not mark the packets of a program; run the sender on Linux to mark them";
+    }
+#endif
+    return {};
+}
+
+ParsedCommandLine UsageError(const std::string& what) {
+    ParsedCommandLine result;
+    result.exitCode = kExitUsage;
+    result.error = "veltrane-cli: " + what + "\n" + ShortUsage();
+    return result;
+}
+
+bool IsCommand(const std::string& word) {
+    return std::find(std::begin(kCommands), std::end(kCommands), word) != std::end(kCommands);
 }
 
 }  // namespace
 
 std::string ShortUsage() {
     return "usage: veltrane-cli receive [--bind ADDR] [--port 13014] [--size 192]\n"
-           "       veltrane-cli send [--to HOST] [--port 13014] [--source-port 13013] [--period 10] [--count 100]\n"
-           "                         [--size 192] [--buffer KB]\n"
+           "       veltrane-cli send [--to HOST] [--port 13014] [--bind ADDR] [--source-port 13013] [--period 10]\n"
+           "                         [--count 100] [--size 192] [--buffer KB] [--pace fixed|pause]\n"
+           "                         [--codec CODEC] [--calls N] [--dscp DSCP]\n"
            "       veltrane-cli loopback [the options of send and receive]\n"
-           "  each also takes [--duration SECONDS] [--interval 1000] [--json]\n"
-           "'veltrane-cli COMMAND --help' describes the options.\n";
+           "       veltrane-cli help [COMMAND]\n"
+           "  each also takes [--duration SECONDS] [--interval 1000] [--json] [--output FILE]\n"
+           "'veltrane-cli help COMMAND' describes the options.\n";
 }
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
@@ -201,12 +321,20 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     CLI::App* receive = app.add_subcommand("receive", "receive test packets and report jitter, delay and loss");
     CLI::App* send = app.add_subcommand("send", "send groups of test packets and report the sender's figures");
     CLI::App* loopback = app.add_subcommand("loopback", "send to and receive from this host in one process");
+    CLI::App* help = app.add_subcommand("help", "describe the commands, or the options of one");
+    help->add_option("command", raw.helpCommand, "receive, send or loopback")->type_name("COMMAND");
 
-    AddReceiveOptions(*receive, raw);
+    // A mistyped command would otherwise be reported as an unexpected argument.
+    if (argc > 1 && argv[1][0] != '-' && !IsCommand(argv[1])) {
+        return UsageError("unknown command '" + std::string(argv[1]) + "'");
+    }
+
+    AddBind(*receive, raw, "local address or host name to receive on (default: every interface, IPv4 and IPv6)");
     AddPortAndSize(*receive, raw, "port to receive on (default 13014)");
     AddSendOptions(*send, raw);
+    AddBind(*send, raw, "local address to send from, on a host of several (default: the system's choice)");
     AddPortAndSize(*send, raw, "destination port (default 13014)");
-    AddReceiveOptions(*loopback, raw);
+    AddBind(*loopback, raw, "local address or host name to receive on (default: every interface, IPv4 and IPv6)");
     AddSendOptions(*loopback, raw);
     AddPortAndSize(*loopback, raw, "port to send to and receive on (default 13014)");
     for (CLI::App* command : {receive, send, loopback}) {
@@ -223,9 +351,20 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
         result.output = app.help();
         return result;
     } catch (const CLI::ParseError& e) {
-        result.exitCode = kExitUsage;
-        result.error = "veltrane-cli: " + std::string(e.what()) + "\n" + ShortUsage();
+        return UsageError(e.what());
+    }
+    if (app.got_subcommand(help)) {
+        if (raw.helpCommand.empty()) {
+            result.output = app.help();
+        } else if (raw.helpCommand != "help" && IsCommand(raw.helpCommand)) {
+            result.output = app.get_subcommand(raw.helpCommand)->help("veltrane-cli");
+        } else {
+            return UsageError("help: unknown command '" + raw.helpCommand + "'");
+        }
         return result;
+    }
+    if (const std::string conflict = ConflictOf(raw); !conflict.empty()) {
+        return UsageError(conflict);
     }
     const RunMode mode = app.got_subcommand(receive) ? RunMode::Receive
                          : app.got_subcommand(send)  ? RunMode::Send

@@ -7,6 +7,10 @@
 
 enum class RunMode { Receive, Send, Loopback };
 
+// How the sender spaces its groups: each at start + k * period (as a voice stream does), or
+// a pause of one period after each group (as the dialog does).
+enum class Pace { Fixed, Pause };
+
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitError = 1;
 inline constexpr int kExitUsage = 2;
@@ -14,7 +18,8 @@ inline constexpr int kExitUsage = 2;
 // The settings of one run; the defaults are those of the dialog.
 struct CliOptions {
     RunMode mode = RunMode::Loopback;
-    std::optional<std::string> bindHost;  // none: every local interface
+    std::optional<std::string> bindHost;    // none: every local interface (IPv4 and IPv6)
+    std::optional<std::string> sourceHost;  // send's --bind: the local address to send from
     std::string toHost = "127.0.0.1";
     uint16_t port = 13014;
     uint16_t sourcePort = 13013;  // the sender's local port; 0 lets the system pick one
@@ -25,6 +30,11 @@ struct CliOptions {
     std::optional<double> durationSeconds;  // none: until interrupted
     uint32_t intervalMs = 1000;
     bool json = false;
+    int dscp = -1;                         // DSCP to mark sent packets with; -1: unmarked
+    std::optional<std::string> codecName;  // the --codec that set the size and the period
+    uint32_t codecPayloadBytes = 0;        // its payload, before the raise to the header size
+    Pace pace = Pace::Fixed;
+    std::optional<std::string> outputPath;  // reports appended to this file instead of stdout
 
     bool Sends() const { return mode != RunMode::Receive; }
     bool Receives() const { return mode != RunMode::Send; }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "base/errors.h"
+#include "base/socket_library.h"
 #include "base/udp_socket.h"
 #include "cli/report.h"
 #include "measure/receiver.h"
@@ -37,7 +38,7 @@ class RunObserver : public SenderObserver {
 
     void ReportError(Exception* e) override {
         ExceptionOwner owner(e);
-        Fail(ExceptionText(*e));
+        Fail(ErrorReportText(*e));
     }
 
     void ReportUnknownError(const char* text) override { Fail(text); }
@@ -66,34 +67,71 @@ class RunObserver : public SenderObserver {
 struct Endpoints {
     Endpoint destination;
     Endpoint local;
+    bool dualStack = false;              // local is [::] and takes IPv4 too
+    std::optional<Endpoint> sendSource;  // send --bind
 };
+
+// A host resolved with `port`, or nullopt after the error and the resolver's reason on `err`.
+std::optional<Endpoint> ResolveOrSay(const std::string& host, uint16_t port, const char* what, std::ostream& err) {
+    std::string reason;
+    const std::optional<Endpoint> endpoint = Endpoint::Resolve(host.c_str(), port, &reason);
+    if (!endpoint) {
+        err << "veltrane-cli: cannot resolve " << what << " '" << host << "'\n"
+            << "cannot resolve '" << host << "': " << reason << "\n";
+    }
+    return endpoint;
+}
+
+// Whether this host has IPv6 at all: where it has not, the receiver listens on IPv4 alone.
+bool Ipv6Available() {
+    SocketLibrary library;
+    const std::optional<Endpoint> any = Endpoint::Resolve("::", 0);
+    return library.Started() && any && UdpSocket::Open(*any).Valid();
+}
 
 // Host names are resolved once, here: the wire format carries no address, and a run never
 // changes its peer.
 std::optional<Endpoints> ResolveEndpoints(const CliOptions& options, std::ostream& err) {
     Endpoints endpoints;
     if (options.Sends()) {
-        const std::optional<Endpoint> destination = Endpoint::Resolve(options.toHost.c_str(), options.port);
+        const std::optional<Endpoint> destination = ResolveOrSay(options.toHost, options.port, "the destination", err);
         if (!destination) {
-            err << "veltrane-cli: cannot resolve the destination '" << options.toHost << "'\n";
             return std::nullopt;
         }
         endpoints.destination = *destination;
     }
-    if (options.Receives()) {
-        // Every interface by default; in a loop-back run, those of the destination's family.
-        std::string host = options.bindHost.value_or("0.0.0.0");
-        if (!options.bindHost && options.Sends() && endpoints.destination.IsIpv6()) {
-            host = "::";
+    if (options.sourceHost) {
+        endpoints.sendSource = ResolveOrSay(*options.sourceHost, options.sourcePort, "the local address", err);
+        if (!endpoints.sendSource) {
+            return std::nullopt;
         }
-        const std::optional<Endpoint> local = Endpoint::Resolve(host.c_str(), options.port);
+        if (endpoints.sendSource->IsIpv6() != endpoints.destination.IsIpv6()) {
+            err << "veltrane-cli: --bind " << *options.sourceHost << " and --to " << options.toHost
+                << " are of different address families (IPv4 and IPv6)\n";
+            return std::nullopt;
+        }
+    }
+    if (options.Receives()) {
+        // Every interface by default, IPv4 and IPv6 on one socket, so that a sender reaches
+        // it by either; IPv4 alone on a host without IPv6.
+        endpoints.dualStack = !options.bindHost && Ipv6Available();
+        const std::string host = options.bindHost.value_or(endpoints.dualStack ? "::" : "0.0.0.0");
+        const std::optional<Endpoint> local = ResolveOrSay(host, options.port, "the local address", err);
         if (!local) {
-            err << "veltrane-cli: cannot resolve the local address '" << host << "'\n";
             return std::nullopt;
         }
         endpoints.local = *local;
     }
     return endpoints;
+}
+
+LoadReport LoadOf(const CliOptions& options, bool ipv6) {
+    LoadReport report;
+    report.load = SendLoad{options.packetsPerPeriod, EffectivePacketSize(options.packetSize), options.periodMs, ipv6};
+    report.codec = options.codecName;
+    report.payloadBytes = options.codecName ? options.codecPayloadBytes : options.packetSize;
+    report.fixedPace = options.pace == Pace::Fixed;
+    return report;
 }
 
 // The engine's sender and receiver for one run, stopped and joined when it goes.
@@ -105,7 +143,7 @@ class Run {
     // Starts the receiver first, so that a loop-back run's first packets find it bound.
     void Start() {
         if (options_.Receives()) {
-            receiver_.Start(ReceiverSettings{endpoints_.local, options_.packetSize});
+            receiver_.Start(ReceiverSettings{endpoints_.local, options_.packetSize, endpoints_.dualStack, true});
             const auto deadline = SteadyClock::now() + kBindWait;
             while (receiver_.LocalPort() == 0 && receiver_.Running() && !observer_.Failed() &&
                    SteadyClock::now() < deadline) {
@@ -113,8 +151,18 @@ class Run {
             }
         }
         if (options_.Sends() && !observer_.Failed()) {
-            sender_.Start(SenderSettings{options_.bufferSizeKB, endpoints_.destination, options_.packetSize,
-                                         options_.periodMs, options_.packetsPerPeriod, options_.sourcePort});
+            SenderSettings settings;
+            settings.bufferSizeKB = options_.bufferSizeKB;
+            settings.destination = endpoints_.destination;
+            settings.packetSize = options_.packetSize;
+            settings.periodMs = options_.periodMs;
+            settings.packetsPerPeriod = options_.packetsPerPeriod;
+            settings.sourcePort = options_.sourcePort;
+            settings.sourceAddress = endpoints_.sendSource;
+            settings.fixedPace = options_.pace == Pace::Fixed;
+            // The DSCP sits in the upper six bits of the byte; the ECN bits stay 0.
+            settings.trafficClass = options_.dscp < 0 ? -1 : options_.dscp << 2;
+            sender_.Start(settings);
         }
     }
 
@@ -152,9 +200,12 @@ class Run {
         if (options_.Sends()) {
             report.sender = sender_.Statistics();
             report.packetSize = EffectivePacketSize(options_.packetSize);
+            report.load = LoadOf(options_, endpoints_.destination.IsIpv6());
         }
         if (options_.Receives()) {
             report.receiver = receiver_.Statistics();
+            report.receiverBufferSize = EffectivePacketSize(options_.packetSize);
+            report.readsTrafficClass = receiver_.ReadsTrafficClass();
         }
         return report;
     }
@@ -192,11 +243,30 @@ class Run {
     Sender sender_;  // after the receiver: destroyed, and so stopped, first
 };
 
-void Print(const CliOptions& options, const Report& report, std::ostream& out) {
-    out << (options.json ? ReportJsonLine(report) : ReportText(report));
-    // Flushed at once: a pipe to another tool must see each report when it is made.
-    out.flush();
-}
+// Writes the reports, and says once when the receiver drops datagrams too long for its
+// buffer: otherwise the run would show nothing but a loss of 100 %.
+class ReportWriter {
+  public:
+    ReportWriter(const CliOptions& options, std::ostream& out, std::ostream& err)
+        : options_(options), out_(out), err_(err) {}
+
+    void Write(const Report& report) {
+        out_ << (options_.json ? ReportJsonLine(report) : ReportText(report));
+        // Flushed at once: a pipe to another tool or a file that is watched must see each
+        // report when it is made.
+        out_.flush();
+        if (report.receiver && report.receiver->truncatedCount > 0 && !truncationTold_) {
+            err_ << TruncationNotice(*report.receiver, report.receiverBufferSize) << std::flush;
+            truncationTold_ = true;
+        }
+    }
+
+  private:
+    const CliOptions& options_;
+    std::ostream& out_;
+    std::ostream& err_;
+    bool truncationTold_ = false;
+};
 
 double SecondsSince(SteadyClock::time_point start) {
     return std::chrono::duration<double>(SteadyClock::now() - start).count();
@@ -208,7 +278,7 @@ bool ReportUntilEnd(const CliOptions& options,
                     Run& run,
                     SteadyClock::time_point start,
                     const std::atomic<bool>& stopRequested,
-                    std::ostream& out) {
+                    ReportWriter& writer) {
     const auto interval = std::chrono::milliseconds(options.intervalMs);
     SteadyClock::time_point nextReport = start + interval;
     std::optional<SteadyClock::time_point> end;
@@ -225,7 +295,7 @@ bool ReportUntilEnd(const CliOptions& options,
             break;
         }
         if (now >= nextReport) {
-            Print(options, run.TakeReport(SecondsSince(start), false), out);
+            writer.Write(run.TakeReport(SecondsSince(start), false));
             // A late report is not made up for: the next one is one interval on.
             nextReport = std::max(nextReport + interval, now);
         }
@@ -255,7 +325,8 @@ int RunMeasurement(const CliOptions& options,
         started();
     }
     const SteadyClock::time_point start = SteadyClock::now();
-    const bool workersKept = ReportUntilEnd(options, run, start, stopRequested, out);
+    ReportWriter writer(options, out, err);
+    const bool workersKept = ReportUntilEnd(options, run, start, stopRequested, writer);
     run.StopSender();
     // Up to the end of sending: a loop-back run's wait for the last packets is not measuring.
     const double elapsed = SecondsSince(start);
@@ -268,6 +339,6 @@ int RunMeasurement(const CliOptions& options,
         err << "veltrane-cli: a worker thread could not be started\n";
         return kExitError;
     }
-    Print(options, run.TakeReport(elapsed, true), out);
+    writer.Write(run.TakeReport(elapsed, true));
     return kExitSuccess;
 }

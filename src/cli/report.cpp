@@ -3,6 +3,9 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <cstdio>
+
+#include "base/errors.h"
 
 namespace {
 
@@ -21,10 +24,75 @@ Json SenderJson(const SenderStatistics& s, uint32_t packetSize) {
         {"maxSendGroupDelay", s.maxSendGroupDelay},
         {"meanSendDelay", s.meanSendDelay},
         {"wouldBlockPercent", static_cast<double>(s.wouldBlockCount) / static_cast<double>(s.sentPackets) * 100.0},
+        {"lateGroups", s.lateGroups},
+        {"maxLatenessMs", s.maxLatenessMs},
+        {"groupsPerSecond", static_cast<double>(s.groupsSent) / s.duration},
     };
 }
 
-Json ReceiverJson(const ReceiverStatistics& s) {
+Json LoadJson(const LoadReport& report) {
+    return Json{
+        {"pace", report.fixedPace ? "fixed" : "pause"},
+        {"codec", report.codec ? Json(*report.codec) : Json(nullptr)},
+        {"calls", report.load.calls},
+        {"periodMs", report.load.periodMs},
+        {"payloadBytes", report.payloadBytes},
+        {"ipVersion", report.load.ipv6 ? 6 : 4},
+        {"wireKbitPerSecond", WireKbitPerSecond(report.load)},
+    };
+}
+
+// Counts keyed by the value seen; null where the receiver cannot read the values.
+template <size_t N>
+Json ValueCounts(const int64_t (&counts)[N], bool readable) {
+    if (!readable) {
+        return nullptr;
+    }
+    Json object = Json::object();
+    for (size_t value = 0; value < N; ++value) {
+        if (counts[value] != 0) {
+            object[std::to_string(value)] = counts[value];
+        }
+    }
+    return object;
+}
+
+template <size_t N>
+std::string ValueCountsText(const int64_t (&counts)[N]) {
+    std::string text;
+    for (size_t value = 0; value < N; ++value) {
+        if (counts[value] != 0) {
+            text += (text.empty() ? "" : ", ") + std::to_string(value) + " (" + std::to_string(counts[value]) + ")";
+        }
+    }
+    return text.empty() ? "none yet" : text;
+}
+
+std::string PaceText(const SenderStatistics& s, bool fixedPace) {
+    char text[160];
+    std::snprintf(text, sizeof(text), "pace: %s, %.6g groups/s, %lld late groups (the latest by %.3g ms)\n",
+                  fixedPace ? "fixed" : "pause", static_cast<double>(s.groupsSent) / s.duration,
+                  static_cast<long long>(s.lateGroups), s.maxLatenessMs);
+    return text;
+}
+
+std::string LoadText(const LoadReport& report) {
+    const SendLoad& load = report.load;
+    std::string text = report.codec ? "load: " + std::to_string(load.calls) + " calls of " + *report.codec
+                                    : "load: " + std::to_string(load.calls) + " packets per period";
+    char rate[32];
+    std::snprintf(rate, sizeof(rate), "%.6g", WireKbitPerSecond(load));
+    text += ", " + std::string(rate) + " kbit/s on the wire (" + std::to_string(load.packetBytes) +
+            "-byte UDP payloads every " + std::to_string(load.periodMs) + " ms over IPv" + (load.ipv6 ? "6" : "4") +
+            ")\n";
+    if (report.codec && report.payloadBytes < load.packetBytes) {
+        text += *report.codec + "'s " + std::to_string(report.payloadBytes) + "-byte payload is sent as " +
+                std::to_string(load.packetBytes) + " bytes, the size of the test packet's header\n";
+    }
+    return text;
+}
+
+Json ReceiverJson(const ReceiverStatistics& s, bool readsTrafficClass) {
     return Json{
         {"bytesReceived", s.bytesReceived},
         {"analysedCount", s.analysedCount},
@@ -38,6 +106,11 @@ Json ReceiverJson(const ReceiverStatistics& s) {
         {"lossPercent", LossPercent(s)},
         {"outOfOrderCount", s.outOfOrderCount},
         {"duplicateCount", s.duplicateCount},
+        {"truncatedCount", s.truncatedCount},
+        {"largestTruncatedLength", s.largestTruncatedLength},
+        // Per receiver for now; these move with the rest into a record per sender.
+        {"dscp", ValueCounts(s.dscpCounts, readsTrafficClass)},
+        {"ecn", ValueCounts(s.ecnCounts, readsTrafficClass)},
     };
 }
 
@@ -56,15 +129,47 @@ std::string ConsoleText(std::string text) {
     return text;
 }
 
+std::string TruncationNotice(const ReceiverStatistics& statistics, uint32_t bufferSize) {
+    std::string text = "veltrane-cli: " + std::to_string(statistics.truncatedCount) +
+                       " datagrams were longer than the receiver's --size of " + std::to_string(bufferSize) +
+                       " bytes and were dropped";
+    if (statistics.largestTruncatedLength > 0) {
+        text += " (the largest had " + std::to_string(statistics.largestTruncatedLength) +
+                " bytes); give the receiver --size " + std::to_string(statistics.largestTruncatedLength);
+    } else {
+        text += "; give the receiver the sender's --size";
+    }
+    return text + "\n";
+}
+
+std::string ErrorReportText(const Exception& e) {
+    const std::string reason = ExceptionReason(e);
+    return ConsoleText(ExceptionText(e)) + (reason.empty() ? "" : "\n" + reason);
+}
+
 std::string ReportText(const Report& report) {
     std::string text;
     if (report.sender) {
         text += ConsoleText(SenderStatisticsText(*report.sender, report.packetSize)) + "\n";
     }
+    if (report.load) {
+        text += LoadText(*report.load);
+        if (report.sender) {
+            text += PaceText(*report.sender, report.load->fixedPace);
+        }
+    }
     if (report.receiver) {
-        text += ConsoleText(ReceiverStatisticsText(*report.receiver)) + "\n";
-        text += "out-of-order packets: " + std::to_string(report.receiver->outOfOrderCount) + "\n";
-        text += "duplicate packets: " + std::to_string(report.receiver->duplicateCount) + "\n";
+        const ReceiverStatistics& receiver = *report.receiver;
+        text += ConsoleText(ReceiverStatisticsText(receiver)) + "\n";
+        text += "out-of-order packets: " + std::to_string(receiver.outOfOrderCount) + "\n";
+        text += "duplicate packets: " + std::to_string(receiver.duplicateCount) + "\n";
+        if (receiver.truncatedCount > 0) {
+            text += "datagrams longer than --size: " + std::to_string(receiver.truncatedCount) + "\n";
+        }
+        if (report.readsTrafficClass) {
+            text += "DSCP values seen (packets): " + ValueCountsText(receiver.dscpCounts) + "\n";
+            text += "ECN values seen (packets): " + ValueCountsText(receiver.ecnCounts) + "\n";
+        }
     }
     return text + "\n";
 }
@@ -73,9 +178,12 @@ std::string ReportJsonLine(const Report& report) {
     Json line{{"elapsed", report.elapsedSeconds}, {"final", report.final}};
     if (report.sender) {
         line["sender"] = SenderJson(*report.sender, report.packetSize);
+        if (report.load) {
+            line["sender"]["load"] = LoadJson(*report.load);
+        }
     }
     if (report.receiver) {
-        line["receiver"] = ReceiverJson(*report.receiver);
+        line["receiver"] = ReceiverJson(*report.receiver, report.readsTrafficClass);
     }
     return line.dump() + "\n";
 }

@@ -13,7 +13,8 @@ void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
                              const uint8_t* datagram,
                              int64_t length,
                              Clock& clock,
-                             LogSink* logSink) {
+                             LogSink* logSink,
+                             int trafficClass) {
     if (length < 0) {
         return;
     }
@@ -21,13 +22,34 @@ void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
     // records end as after a reset just before or just after it, never a mix of both.
     statistics.ConsumeReset();
     ReceiverStatistics& working = statistics.Working();
+    ReceiverStatistics& published = statistics.Published();
     working.bytesReceived += length;
-    StoreShared(statistics.Published().bytesReceived, working.bytesReceived);
+    StoreShared(published.bytesReceived, working.bytesReceived);
+    // Published at once, like the bytes: most datagrams are not analysed, and the last
+    // group's would otherwise never reach a report.
+    if (trafficClass >= 0) {
+        const int dscp = (trafficClass >> 2) % kDscpValues;
+        const int ecn = trafficClass % kEcnValues;
+        StoreShared(published.dscpCounts[dscp], ++working.dscpCounts[dscp]);
+        StoreShared(published.ecnCounts[ecn], ++working.ecnCounts[ecn]);
+    }
     if (IsAnalysedPacket(datagram, length)) {
         // The histogram is published bin by bin as it decays; the other fields follow.
         AnalyzeReceivedPacket(working, datagram, clock, logSink, statistics.Published().jitterHistogram);
         statistics.Publish(false);
     }
+    statistics.ConsumeReset();
+}
+
+void AccountTruncatedDatagram(SharedStatistics<ReceiverStatistics>& statistics, int64_t fullLength) {
+    statistics.ConsumeReset();
+    ReceiverStatistics& working = statistics.Working();
+    ++working.truncatedCount;
+    if (fullLength > working.largestTruncatedLength) {
+        working.largestTruncatedLength = fullLength;
+    }
+    StoreShared(statistics.Published().truncatedCount, working.truncatedCount);
+    StoreShared(statistics.Published().largestTruncatedLength, working.largestTruncatedLength);
     statistics.ConsumeReset();
 }
 
@@ -116,10 +138,19 @@ void Receiver::ReceiverThreadEntry(const ReceiverSettings& settings) {
     }
     UdpSocket socket = UdpSocket::Open(settings.local);
     if (!socket.Valid()) {
-        ThrowError("error in MainWindow::ReceiverThreadEntry: WSASocket failed\r\nfile: winmain\r\nline: %i", 517);
+        ThrowErrorWithReason("error in MainWindow::ReceiverThreadEntry: WSASocket failed\r\nfile: winmain\r\nline: %i",
+                             517, OpenFailure(settings.local, LastSocketError()));
     }
+    if (settings.dualStack && settings.local.IsIpv6() && !socket.SetIpv6Only(false)) {
+        ThrowErrorWithReason(
+            "error in MainWindow::ReceiverThreadEntry: bind failed\r\nfile: winmain\r\nline: %i", 530,
+            "IPV6_V6ONLY off on " + settings.local.ToString() + ": " + SocketErrorText(socket.LastError()));
+    }
+    // Where the system cannot tell the values, the counts stay empty and the run says so.
+    readsTrafficClass_.store(settings.readTrafficClass && socket.EnableTrafficClassReceipt(settings.local));
     if (!socket.Bind(settings.local)) {
-        ThrowError("error in MainWindow::ReceiverThreadEntry: bind failed\r\nfile: winmain\r\nline: %i", 530);
+        ThrowErrorWithReason("error in MainWindow::ReceiverThreadEntry: bind failed\r\nfile: winmain\r\nline: %i", 530,
+                             BindFailure(settings.local, socket.LastError()));
     }
     if (const auto bound = socket.LocalEndpoint()) {
         localPort_.store(bound->Port());
@@ -151,8 +182,11 @@ void Receiver::ReceivePacket(SocketHandle socket, uint8_t* buffer, uint32_t buff
     // A plain blocking receive, clock read at once after it: a receive with a time-out
     // returns late on some systems and would spoil the arrival time.
     const int64_t start = clock_.Counter();
-    const int64_t length = UdpSocket::ReceiveOn(socket, buffer, bufferSize);
+    const ReceivedDatagram received = UdpSocket::ReceiveOn(socket, buffer, bufferSize);
     const int64_t end = clock_.Counter();
     CheckSlowCall(logSink_, kReceivePacketSite, ElapsedMs(start, end, clock_.Frequency()));
-    AccountReceivedDatagram(statistics_, buffer, length, clock_, logSink_);
+    if (received.truncated) {
+        AccountTruncatedDatagram(statistics_, received.fullLength);
+    }
+    AccountReceivedDatagram(statistics_, buffer, received.length, clock_, logSink_, received.trafficClass);
 }

@@ -18,16 +18,24 @@ class LogSink;
 struct ReceiverSettings {
     Endpoint local = Endpoint::Ipv4(0, 13014);  // port 0: the system picks one (see LocalPort)
     uint32_t packetSize = 192;                  // receive buffer size, raised to 32
+    bool dualStack = false;                     // an IPv6 `local` takes IPv4 datagrams too
+    bool readTrafficClass = false;              // count the DSCP and ECN values datagrams arrive with
 };
 
 // The receive loop's accounting of one datagram of `length` bytes (negative: a failed
-// receive, which counts nothing): carries out a pending reset, counts the bytes, analyses
-// the first packet of a group and publishes the changes.
+// receive, which counts nothing): carries out a pending reset, counts the bytes and the
+// datagram's TOS / traffic class byte (-1: not read), analyses the first packet of a group
+// and publishes the changes.
 void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
                              const uint8_t* datagram,
                              int64_t length,
                              Clock& clock,
-                             LogSink* logSink);
+                             LogSink* logSink,
+                             int trafficClass = -1);
+
+// The accounting of a datagram that was longer than the receive buffer (`fullLength`: its
+// length, 0 when unknown).
+void AccountTruncatedDatagram(SharedStatistics<ReceiverStatistics>& statistics, int64_t fullLength);
 
 // Owns the receiver thread, its socket, its stop flag and its statistics.
 class Receiver {
@@ -62,6 +70,9 @@ class Receiver {
     // The port the current run's socket is bound to; 0 before it is bound.
     uint16_t LocalPort() const { return localPort_.load(); }
 
+    // Whether the current run's socket tells the DSCP and ECN values (set once it is bound).
+    bool ReadsTrafficClass() const { return readsTrafficClass_.load(); }
+
   private:
     void ReceiverThreadProc(const ReceiverSettings& settings);
     void ReceiverThreadEntry(const ReceiverSettings& settings);
@@ -74,6 +85,7 @@ class Receiver {
     std::atomic<bool> receiverStopFlag_{false};
     std::atomic<SocketHandle> receiverSocket_{kNoSocket};
     std::atomic<uint16_t> localPort_{0};
+    std::atomic<bool> readsTrafficClass_{false};
     SharedStatistics<ReceiverStatistics> statistics_;
     WorkerThread thread_;  // last: joined before the members above go away
 };

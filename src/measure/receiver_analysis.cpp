@@ -110,9 +110,7 @@ void AnalyzeReceivedPacket(ReceiverStatistics& s,
     } else {
         MeasurePacket(s, header, clock, publishedHistogram);
     }
-    // The 32-bit count wraps at its end instead of overflowing: a long run or a flood of
-    // foreign first packets can reach it.
-    s.analysedCount = static_cast<int32_t>(static_cast<uint32_t>(s.analysedCount) + 1u);
+    ++s.analysedCount;
     s.lastSendCounter = header.sendCounter;
     s.lastGroupNumber = header.groupNumber;
     const int64_t end = clock.Counter();

@@ -9,8 +9,8 @@ namespace {
 
 constexpr int64_t kBytesPerMB = 1048576;
 
-// A functor over every field but the histogram, applied to the pair (to, from), so that the
-// store and the load below can never miss a field.
+// A functor over every field but the histogram (the counts of values included), applied to the pair (to, from), so that
+// the store and the load below can never miss a field.
 template <typename Copy>
 void ForEachScalar(ReceiverStatistics& to, const ReceiverStatistics& from, Copy copy) {
     copy(to.bytesReceived, from.bytesReceived);
@@ -31,6 +31,14 @@ void ForEachScalar(ReceiverStatistics& to, const ReceiverStatistics& from, Copy 
     copy(to.highestGroupNumber, from.highestGroupNumber);
     copy(to.outOfOrderCount, from.outOfOrderCount);
     copy(to.duplicateCount, from.duplicateCount);
+    copy(to.truncatedCount, from.truncatedCount);
+    copy(to.largestTruncatedLength, from.largestTruncatedLength);
+    for (int value = 0; value < kDscpValues; ++value) {
+        copy(to.dscpCounts[value], from.dscpCounts[value]);
+    }
+    for (int value = 0; value < kEcnValues; ++value) {
+        copy(to.ecnCounts[value], from.ecnCounts[value]);
+    }
 }
 
 }  // namespace

@@ -5,13 +5,15 @@
 #include <string>
 
 inline constexpr int kHistogramBins = 400;
+inline constexpr int kDscpValues = 64;  // the six DSCP bits of the TOS / traffic class byte
+inline constexpr int kEcnValues = 4;    // its two ECN bits
 
 // What the receiver measured since the last reset; all-zero is the reset state.
 struct ReceiverStatistics {
     int64_t bytesReceived = 0;                    // every datagram received, analysed or not
     int64_t firstGroupNumber = 0;                 // group number of the reference packet
     int64_t lastGroupNumber = 0;                  // group number of the latest analysed packet
-    int32_t analysedCount = 0;                    // analysed packets, the reference included
+    int64_t analysedCount = 0;                    // analysed packets, the reference included
     double jitterHistogram[kHistogramBins] = {};  // decaying jitter distribution, -40..40 ms
     bool referenceSet = false;
     double minJitter = 0;           // ms
@@ -28,6 +30,13 @@ struct ReceiverStatistics {
     int64_t highestGroupNumber = 0;  // largest group number analysed
     int64_t outOfOrderCount = 0;     // analysed packets whose group number was below the largest
     int64_t duplicateCount = 0;      // analysed packets repeating the latest or largest group number
+    // Datagrams longer than the receive buffer, dropped whole, and the largest length seen
+    // (0 where the system does not tell it).
+    int64_t truncatedCount = 0;
+    int64_t largestTruncatedLength = 0;
+    // Datagrams by the DSCP and ECN values they arrived with, where the receiver reads them.
+    int64_t dscpCounts[kDscpValues] = {};
+    int64_t ecnCounts[kEcnValues] = {};
 };
 
 // The analysed packets expected from the reference group to the latest analysed one:

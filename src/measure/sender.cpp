@@ -1,5 +1,6 @@
 #include "measure/sender.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -38,11 +39,11 @@ void SendPacket(SendContext& context, int32_t indexInGroup, int64_t groupNumber)
         case SendResult::WouldBlock:
             // The socket's buffer is full: the packet is dropped, not retried, so the
             // group's timing is not stretched by the network stack.
-            // The 32-bit count wraps at its end instead of overflowing.
-            statistics.wouldBlockCount = static_cast<int32_t>(static_cast<uint32_t>(statistics.wouldBlockCount) + 1u);
+            ++statistics.wouldBlockCount;
             break;
         case SendResult::Failed:
-            ThrowError("error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: %i", 390);
+            ThrowErrorWithReason("error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: %i", 390,
+                                 SendFailure(context.destination, context.socket.LastError()));
     }
 }
 
@@ -107,23 +108,34 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
     }
     UdpSocket socket = UdpSocket::Open(settings.destination);
     if (!socket.Valid()) {
-        ThrowError("error in MainWindow::SenderThreadEntry: WSASocket failed\r\nfile: winmain\r\nline: %i", 279);
+        ThrowErrorWithReason("error in MainWindow::SenderThreadEntry: WSASocket failed\r\nfile: winmain\r\nline: %i",
+                             279, OpenFailure(settings.destination, LastSocketError()));
     }
     const uint32_t sendBufferBytes = settings.bufferSizeKB * 1024u;
     if (sendBufferBytes != 0) {
         if (!socket.SetSendBufferSize(sendBufferBytes)) {
-            ThrowError(
+            ThrowErrorWithReason(
                 "error in MainWindow::SenderThreadEntry: setsockopt(SO_SNDBUF)  failed\r\nfile: winmain\r\nline: %i",
-                303);
+                303,
+                "SO_SNDBUF of " + std::to_string(sendBufferBytes) + " bytes: " + SocketErrorText(socket.LastError()));
         }
         LogEvent(logSink_, "senderBufferSize = %i bytes", static_cast<int32_t>(sendBufferBytes));
     }
     // Bound before the first send, which would otherwise let the system pick the port.
-    if (settings.sourcePort != 0 && !socket.Bind(Endpoint::AnyOfFamily(settings.destination, settings.sourcePort))) {
-        ThrowError("error in MainWindow::SenderThreadEntry: bind failed\r\nfile: winmain\r\nline: %i", 320);
+    const Endpoint local =
+        settings.sourceAddress.value_or(Endpoint::AnyOfFamily(settings.destination, settings.sourcePort));
+    if ((settings.sourceAddress || settings.sourcePort != 0) && !socket.Bind(local)) {
+        ThrowErrorWithReason("error in MainWindow::SenderThreadEntry: bind failed\r\nfile: winmain\r\nline: %i", 320,
+                             BindFailure(local, socket.LastError()));
+    }
+    if (settings.trafficClass >= 0 && !socket.SetTrafficClass(settings.destination, settings.trafficClass)) {
+        ThrowFixed(
+            "the system refused to mark the packets with a DSCP value",
+            "IP_TOS/IPV6_TCLASS " + std::to_string(settings.trafficClass) + ": " + SocketErrorText(socket.LastError()));
     }
     if (!socket.SetNonBlocking()) {
-        ThrowError("error in MainWindow::SenderThreadEntry: ioctlsocket failed\r\nfile: winmain\r\nline: %i", 314);
+        ThrowErrorWithReason("error in MainWindow::SenderThreadEntry: ioctlsocket failed\r\nfile: winmain\r\nline: %i",
+                             314, "non-blocking mode: " + SocketErrorText(socket.LastError()));
     }
     const uint32_t packetSize = EffectivePacketSize(settings.packetSize);
     packetSize_.store(packetSize);
@@ -131,18 +143,31 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
     std::vector<uint8_t> packet(packetSize);
     SendContext context{socket,  settings.destination, packet.data(), packetSize, statistics_.Working(), clock_,
                         logSink_};
-    RunPacingLoop(context, settings.packetsPerPeriod, settings.periodMs);
+    RunPacingLoop(context, settings);
 
     packet = std::vector<uint8_t>();
     socket.Close();
     LogEvent(logSink_, "sender thread stopped");
 }
 
-void Sender::RunPacingLoop(SendContext& context, int32_t packetsPerPeriod, uint32_t periodMs) {
+void Sender::RunPacingLoop(SendContext& context, const SenderSettings& settings) {
+    const int32_t packetsPerPeriod = settings.packetsPerPeriod;
+    const uint32_t periodMs = settings.periodMs;
+    // A schedule with a step of 0 would make every group late: it sends back to back instead.
+    const bool fixedPace = settings.fixedPace && periodMs != 0;
+    const int64_t scheduleStart = QueryCounter();
+    const int64_t step = periodMs * QueryCounterFrequency() / 1000;
     SenderStatistics& statistics = statistics_.Working();
     const uint32_t startTick = TickCountMs();
     int64_t groupNumber = 0;
     while (!senderStopFlag_.load()) {
+        // The first group sets the schedule's start: it is never late.
+        if (fixedPace && groupNumber != 0) {
+            WaitForGroupTime(scheduleStart + groupNumber * step, statistics);
+            if (senderStopFlag_.load()) {
+                break;
+            }
+        }
         const int64_t groupStart = clock_.Counter();
         if (SendGroup(context, packetsPerPeriod, groupNumber)) {
             const int64_t groupEnd = clock_.Counter();
@@ -152,8 +177,11 @@ void Sender::RunPacingLoop(SendContext& context, int32_t packetsPerPeriod, uint3
             if (groupDelay > statistics.maxSendGroupDelay) {
                 statistics.maxSendGroupDelay = groupDelay;
             }
-            // A pause after each group, not a fixed rate: a late group is never made up for.
-            SleepPeriod(periodMs);
+            ++statistics.groupsSent;
+            if (!fixedPace) {
+                // A pause after each group, not a fixed rate: a late group is never made up for.
+                SleepPeriod(periodMs);
+            }
         }
         // Read before the reset is looked for: a reset counted after this read may come
         // after the record was taken, and its own text must then win.
@@ -168,6 +196,29 @@ void Sender::RunPacingLoop(SendContext& context, int32_t packetsPerPeriod, uint3
             observer_.DisplaySenderStatistics(statistics, context.packetSize, generation);
         }
         ++groupNumber;
+    }
+}
+
+void Sender::WaitForGroupTime(int64_t due, SenderStatistics& statistics) {
+    const int64_t now = QueryCounter();
+    if (now > due) {
+        // Due before the sender was ready for it: it leaves at once, and the groups after it
+        // keep their times.
+        statistics_.ConsumeReset();
+        ++statistics.lateGroups;
+        const double lateness = ElapsedMs(due, now, QueryCounterFrequency());
+        if (lateness > statistics.maxLatenessMs) {
+            statistics.maxLatenessMs = lateness;
+        }
+        return;
+    }
+    // In slices, so that a stop is seen within one.
+    const int64_t slice = kSleepSliceMs * QueryCounterFrequency() / 1000;
+    for (int64_t wake = std::min(due, now + slice); !senderStopFlag_.load(); wake = std::min(due, wake + slice)) {
+        SleepUntilCounter(wake);
+        if (wake == due) {
+            return;
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 #include "base/clock.h"
 #include "base/udp_socket.h"
@@ -19,9 +20,15 @@ struct SenderSettings {
     uint32_t bufferSizeKB = 0;  // socket send buffer in KB; 0 keeps the system's size
     Endpoint destination = Endpoint::Ipv4(0x7F000001, 13014);
     uint32_t packetSize = 192;  // raised to 32 by the engine
-    uint32_t periodMs = 10;     // pause after each group
+    uint32_t periodMs = 10;     // pause after each group, or the fixed schedule's step
     int32_t packetsPerPeriod = 100;
     uint16_t sourcePort = 0;  // local port to send from; 0 lets the system choose
+    // The local address (with sourcePort) to send from on a host of several; none: any.
+    std::optional<Endpoint> sourceAddress;
+    int trafficClass = -1;  // TOS / traffic class byte to mark packets with; -1: unmarked
+    // Group k leaves at start + k * periodMs, as a voice stream does, instead of a pause of
+    // periodMs after each group. A late group leaves at once; the schedule never shifts.
+    bool fixedPace = false;
 };
 
 // What SendPacket works on during one run.
@@ -80,10 +87,11 @@ class Sender {
   private:
     void SenderThreadProc(const SenderSettings& settings);
     void SenderThreadEntry(const SenderSettings& settings);
-    void RunPacingLoop(SendContext& context, int32_t packetsPerPeriod, uint32_t periodMs);
+    void RunPacingLoop(SendContext& context, const SenderSettings& settings);
     // Sends one group; false when a stop cut it short (the packets sent so far count).
     bool SendGroup(SendContext& context, int32_t packetsPerPeriod, int64_t groupNumber);
     void SleepPeriod(uint32_t periodMs);
+    void WaitForGroupTime(int64_t due, SenderStatistics& statistics);
     void PublishFinalStatistics();
 
     SenderObserver& observer_;

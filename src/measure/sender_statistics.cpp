@@ -23,6 +23,9 @@ void StoreSharedRecord(SenderStatistics& to, const SenderStatistics& from) {
     StoreShared(to.wouldBlockCount, from.wouldBlockCount);
     StoreShared(to.sentPackets, from.sentPackets);
     StoreShared(to.duration, from.duration);
+    StoreShared(to.groupsSent, from.groupsSent);
+    StoreShared(to.lateGroups, from.lateGroups);
+    StoreShared(to.maxLatenessMs, from.maxLatenessMs);
 }
 
 SenderStatistics LoadSharedRecord(const SenderStatistics& from) {
@@ -33,5 +36,8 @@ SenderStatistics LoadSharedRecord(const SenderStatistics& from) {
     to.wouldBlockCount = LoadShared(from.wouldBlockCount);
     to.sentPackets = LoadShared(from.sentPackets);
     to.duration = LoadShared(from.duration);
+    to.groupsSent = LoadShared(from.groupsSent);
+    to.lateGroups = LoadShared(from.lateGroups);
+    to.maxLatenessMs = LoadShared(from.maxLatenessMs);
     return to;
 }

@@ -9,9 +9,13 @@ struct SenderStatistics {
     double maxSendDelay = 0;       // ms, longest single send call
     double maxSendGroupDelay = 0;  // ms, longest time to send one whole group
     double meanSendDelay = 0;      // ms, smoothed send-call time
-    int32_t wouldBlockCount = 0;   // sends refused because the socket buffer was full
+    int64_t wouldBlockCount = 0;   // sends refused because the socket buffer was full
     int64_t sentPackets = 0;       // sends that succeeded
     double duration = 0;           // s, since the current run's pacing loop began
+    // Not shown by the dialog: the pace, for the command line tool.
+    int64_t groupsSent = 0;    // whole groups sent
+    int64_t lateGroups = 0;    // groups of a fixed schedule that were due before the sender was ready
+    double maxLatenessMs = 0;  // the most any of them was late
 };
 
 // The text of the sender statistics box (CR LF line breaks).

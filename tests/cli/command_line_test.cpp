@@ -103,6 +103,16 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingRuns) {
         {{"loopback", "--duration", "2000000000"}, "--duration: 2000000000 is out of range"},
         {{"receive", "--interval", "0"}, "--interval: 0 is out of range"},
         {{"receive", "--interval", "-1000"}, "--interval: -1000 is negative"},
+        {{"send", "--to", "[::1]:13014"},
+         "--to: '[::1]:13014' holds a port; give the address and the port apart: "
+         "--to ::1 --port 13014"},
+        {{"send", "--to", "server.example:9000"}, "apart: --to server.example --port 9000"},
+        {{"send", "--bind", "[fe80::1]"}, "apart: --bind fe80::1 --port 13014"},
+        {{"loopback", "--dscp", "AF44"}, "--dscp: 'AF44' is not a DSCP value"},
+        {{"send", "--dscp", "64"}, "--dscp: '64' is not a DSCP value"},
+        {{"send", "--codec", "g711"}, "--codec: 'g711' is not a codec of this list: g711-10, g711-20"},
+        {{"send", "--calls", "0"}, "--calls: 0 is out of range"},
+        {{"send", "--pace", "steady"}, "--pace: 'steady' is neither fixed nor pause"},
     };
     for (const BadValue& bad : cases) {
         SCOPED_TRACE(std::string(bad.arguments[1]) + " " + bad.arguments[2]);
@@ -117,14 +127,18 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingRuns) {
 
 TEST(CommandLine, BadUsageGivesTheShortUsageAndExitCode2) {
     const std::vector<std::vector<const char*>> cases = {
-        {},                                      // no command
-        {"measure"},                             // no such command
-        {"receive", "--to", "somewhere"},        // an option of another command
-        {"send", "--colour"},                    // no such option
-        {"send", "--port"},                      // a value missing
-        {"send", "--port", "1", "--port", "2"},  // given twice
-        {"loopback", "extra"},                   // a stray argument
-        {"receive", "send"},                     // two commands
+        {},                                                // no command
+        {"measure"},                                       // no such command
+        {"receive", "--to", "somewhere"},                  // an option of another command
+        {"send", "--colour"},                              // no such option
+        {"send", "--port"},                                // a value missing
+        {"send", "--port", "1", "--port", "2"},            // given twice
+        {"loopback", "extra"},                             // a stray argument
+        {"receive", "send"},                               // two commands
+        {"send", "--codec", "g711-20", "--size", "100"},   // the codec sets the size
+        {"send", "--codec", "g711-20", "--period", "10"},  // and the period
+        {"send", "--calls", "3", "--count", "3"},          // two counts
+        {"help", "measure"},                               // help on no such command
     };
     for (const auto& arguments : cases) {
         SCOPED_TRACE(arguments.empty() ? "(nothing)" : arguments.back());
@@ -137,13 +151,42 @@ TEST(CommandLine, BadUsageGivesTheShortUsageAndExitCode2) {
 }
 
 TEST(CommandLine, HelpGoesToStandardOutputWithExitCode0) {
-    for (const auto& arguments : {std::vector<const char*>{"--help"}, std::vector<const char*>{"send", "-h"}}) {
-        const ParsedCommandLine parsed = Parse(arguments);
+    struct Case {
+        std::vector<const char*> arguments;
+        const char* shows;
+    };
+    for (const Case& c : {Case{{"--help"}, "loopback"}, Case{{"send", "-h"}, "--source-port"},
+                          Case{{"help"}, "loopback"}, Case{{"help", "send"}, "--codec"}}) {
+        const ParsedCommandLine parsed = Parse(c.arguments);
         EXPECT_FALSE(parsed.options);
         EXPECT_EQ(parsed.exitCode, kExitSuccess);
         EXPECT_TRUE(parsed.error.empty());
-        EXPECT_NE(parsed.output.find(arguments.size() == 1 ? "loopback" : "--source-port"), std::string::npos)
-            << parsed.output;
+        EXPECT_NE(parsed.output.find(c.shows), std::string::npos) << parsed.output;
+    }
+    EXPECT_EQ(Parse({"frob"}).error.rfind("veltrane-cli: unknown command 'frob'\n", 0), 0u);
+}
+
+TEST(CommandLine, VoiceOptionsSetTheLoadTheMarkAndThePace) {
+    const ParsedCommandLine parsed =
+        Parse({"loopback", "--codec", "G729-10", "--calls", "30", "--dscp", "ef", "--pace", "pause"});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(parsed.options->packetSize, 22u);
+    EXPECT_EQ(parsed.options->periodMs, 10u);
+    EXPECT_EQ(parsed.options->packetsPerPeriod, 30);
+    EXPECT_EQ(parsed.options->codecName, "g729-10");
+    EXPECT_EQ(parsed.options->dscp, 46);
+    EXPECT_EQ(parsed.options->pace, Pace::Pause);
+    EXPECT_EQ(Parse({"send"}).options->pace, Pace::Fixed);
+    // send's --bind is the address to send from; loopback's the one to receive on.
+    EXPECT_EQ(Parse({"send", "--bind", "10.0.0.2"}).options->sourceHost, "10.0.0.2");
+    EXPECT_EQ(Parse({"loopback", "--bind", "::1"}).options->bindHost, "::1");
+
+    const std::pair<const char*, int> names[] = {{"AF11", 10}, {"af43", 38}, {"CS5", 40}, {"cs0", 0},
+                                                 {"BE", 0},    {"63", 63},   {"0", 0}};
+    for (const auto& [name, dscp] : names) {
+        const ParsedCommandLine marked = Parse({"send", "--dscp", name});
+        ASSERT_TRUE(marked.options) << name;
+        EXPECT_EQ(marked.options->dscp, dscp) << name;
     }
 }
 

@@ -3,11 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "child_process_posix.h"
 #include "cli_test_support.h"
+#include "measure/test_packet.h"
 
 namespace {
 
@@ -46,7 +53,16 @@ TEST(Program, ExitCodesTellUsageErrorsFromRunErrors) {
         {{"receive", "--size", "big"}, 2, "veltrane-cli: --size: 'big' is not a whole number"},
         {{"receive", "--port", heldPort, "--duration", "5"},
          1,
-         "error in MainWindow::ReceiverThreadEntry: bind failed\nfile: winmain\nline: 530\n"},
+         "error in MainWindow::ReceiverThreadEntry: bind failed\nfile: winmain\nline: 530\nbind [::]:"},
+        {{"send", "--to", "no-such-host.invalid"},
+         1,
+         "veltrane-cli: cannot resolve the destination 'no-such-host.invalid'\ncannot resolve "
+         "'no-such-host.invalid': "},
+        {{"loopback", "--output", "/nonexistent-folder/report.json"},
+         1,
+         "veltrane-cli: cannot open the output file\nopen '/nonexistent-folder/report.json' for appending: No such "
+         "file"},
+        {{"measure"}, 2, "veltrane-cli: unknown command 'measure'\nusage: "},
         {{"--help"}, 0, ""},
     };
     for (const Case& c : cases) {
@@ -71,6 +87,85 @@ TEST(Program, LoopbackForThreeSecondsLosesNothing) {
     EXPECT_GT(last["receiver"]["bytesReceived"].get<int64_t>(), 0);
     EXPECT_GE(last["elapsed"].get<double>(), 3.0);
 }
+
+// Reports go to the file, appended run after run; stdout stays empty.
+TEST(Program, OutputFileCollectsTheReportsOfSeveralRuns) {
+    const std::string path = ::testing::TempDir() + "veltrane-output-" + std::to_string(getpid()) + ".jsonl";
+    std::remove(path.c_str());
+    for (int run = 0; run < 2; ++run) {
+        ChildProcess program(Program({"loopback", "--duration", "0.3", "--json", "--output", path, "--port",
+                                      std::to_string(FreeUdpPort()), "--source-port", "0"}));
+        ASSERT_TRUE(program.Started());
+        ASSERT_EQ(program.WaitForExit(kGenerous), 0) << program.err;
+        EXPECT_EQ(program.out, "");
+    }
+    std::ifstream file(path);
+    int finals = 0;
+    for (std::string line; std::getline(file, line);) {
+        finals += nlohmann::json::parse(line)["final"].get<bool>() ? 1 : 0;
+    }
+    EXPECT_EQ(finals, 2);
+    std::remove(path.c_str());
+}
+
+// An independent receiver reads the TOS byte off the wire: EF is DSCP 46, 184 as a byte.
+TEST(Program, DscpEfIsOnTheWire) {
+    const std::string script =
+        "import socket\n"
+        "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+        "s.setsockopt(socket.IPPROTO_IP, getattr(socket, 'IP_RECVTOS', 13), 1)\n"
+        "s.bind(('127.0.0.1', 0))\n"
+        "s.settimeout(10)\n"
+        "print('port', s.getsockname()[1], 'ready', flush=True)\n"
+        "seen = set()\n"
+        "for _ in range(5):\n"
+        "    data, ancillary, flags, source = s.recvmsg(2048, socket.CMSG_SPACE(4))\n"
+        "    seen.update(d[0] for level, kind, d in ancillary if level == socket.IPPROTO_IP and kind == 1)\n"
+        "print('tos', sorted(seen), flush=True)\n";
+    ChildProcess receiver({"/usr/bin/python3", "-c", script});
+    ASSERT_TRUE(receiver.Started());
+    ASSERT_TRUE(receiver.WaitForOutput("ready", kGenerous)) << receiver.err;
+    const std::string port = receiver.out.substr(5, receiver.out.find(" ready") - 5);
+
+    ChildProcess sender(
+        Program({"send", "--dscp", "EF", "--port", port, "--count", "1", "--duration", "0.3", "--source-port", "0"}));
+    ASSERT_TRUE(sender.Started());
+    EXPECT_EQ(sender.WaitForExit(kGenerous), 0) << sender.err;
+    EXPECT_EQ(receiver.WaitForExit(kGenerous), 0) << receiver.err;
+    EXPECT_NE(receiver.out.find("tos [184]"), std::string::npos) << receiver.out;
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// A voice stream's clock: one packet every 20 ms for 10 s on an absolute schedule, so that
+// the last group arrives 499 periods after the first, give or take the loop-back's jitter.
+TEST(Program, AFixedPaceKeepsTheScheduleOverTenSeconds) {
+    SocketLibrary library;
+    UdpSocket listener = UdpSocket::Open(Endpoint());
+    ASSERT_TRUE(listener.Bind(Endpoint::Ipv4(0x7F000001, 0)));
+    const Endpoint address = *listener.LocalEndpoint();
+    std::map<int64_t, std::chrono::steady_clock::time_point> arrivals;  // by group number
+    std::thread receive([&] {
+        std::vector<uint8_t> packet(192);
+        Endpoint source;
+        // A datagram shorter than the header, sent by the test itself, ends the loop.
+        while (listener.ReceiveFrom(packet.data(), 192, source) >= 32) {
+            arrivals.emplace(ReadPacketHeader(packet.data()).groupNumber, std::chrono::steady_clock::now());
+        }
+    });
+    ChildProcess sender(Program({"send", "--pace", "fixed", "--period", "20", "--count", "1", "--duration", "10",
+                                 "--port", std::to_string(address.Port()), "--source-port", "0"}));
+    const int exitCode = sender.WaitForExit(kGenerous);
+    std::this_thread::sleep_for(milliseconds(100));
+    UdpSocket::Open(Endpoint()).SendTo("x", 1, address);
+    receive.join();
+
+    ASSERT_EQ(exitCode, 0) << sender.err;
+    EXPECT_NEAR(static_cast<double>(arrivals.size()), 500.0, 1.0);
+    ASSERT_TRUE(arrivals.count(0) && arrivals.count(499));
+    const auto late = arrivals[499] - (arrivals[0] + milliseconds(499 * 20));
+    EXPECT_LE(std::abs(std::chrono::duration<double, std::milli>(late).count()), 2.0);
+}
+#endif
 
 // A group of 2147483647 packets lasts hours: the run still ends on its duration, and on
 // SIGTERM at once, with the real elapsed time in its final report.

@@ -18,6 +18,9 @@ SenderStatistics HandSetSender() {
     s.wouldBlockCount = 10;
     s.sentPackets = 1000;
     s.duration = 2.0;
+    s.groupsSent = 500;
+    s.lateGroups = 3;
+    s.maxLatenessMs = 1.5;
     return s;
 }
 
@@ -35,6 +38,9 @@ ReceiverStatistics HandSetReceiver() {
     r.absDelayMeanSquare = 2.25;
     r.outOfOrderCount = 2;
     r.duplicateCount = 1;
+    r.dscpCounts[46] = 4;
+    r.dscpCounts[0] = 2;
+    r.ecnCounts[1] = 6;
     return r;
 }
 
@@ -49,14 +55,42 @@ Report BothSides(const SenderStatistics& sender, const ReceiverStatistics& recei
 }
 
 TEST(ReportJson, OneLineOfRawFiguresForAHandSetRecord) {
-    EXPECT_EQ(ReportJsonLine(BothSides(HandSetSender(), HandSetReceiver())),
+    Report report = BothSides(HandSetSender(), HandSetReceiver());
+    report.readsTrafficClass = true;
+    EXPECT_EQ(ReportJsonLine(report),
               "{\"elapsed\":2.5,\"final\":true,"
               "\"sender\":{\"packetSize\":192,\"sentPackets\":1000,\"wouldBlockCount\":10,\"duration\":2.0,"
               "\"bandwidth\":93.75,\"maxSendDelay\":0.5,\"maxSendGroupDelay\":2.25,\"meanSendDelay\":0.125,"
-              "\"wouldBlockPercent\":1.0},"
+              "\"wouldBlockPercent\":1.0,\"lateGroups\":3,\"maxLatenessMs\":1.5,\"groupsPerSecond\":250.0},"
               "\"receiver\":{\"bytesReceived\":1048577,\"analysedCount\":6,\"expectedCount\":8,\"minJitter\":-1.5,"
               "\"maxJitter\":2.5,\"jitterRms\":2.0,\"maxAbsDelay\":3.0,\"meanAbsDelay\":0.75,\"absDelayRms\":1.5,"
-              "\"lossPercent\":25.0,\"outOfOrderCount\":2,\"duplicateCount\":1}}\n");
+              "\"lossPercent\":25.0,\"outOfOrderCount\":2,\"duplicateCount\":1,\"truncatedCount\":0,"
+              "\"largestTruncatedLength\":0,\"dscp\":{\"0\":2,\"46\":4},\"ecn\":{\"1\":6}}}\n");
+    // Where the receiver cannot read the values, they are unknown, not zero.
+    report.readsTrafficClass = false;
+    const nlohmann::json unread = nlohmann::json::parse(ReportJsonLine(report));
+    EXPECT_TRUE(unread["receiver"]["dscp"].is_null());
+    EXPECT_TRUE(unread["receiver"]["ecn"].is_null());
+}
+
+// The load on the wire, computed here from the header sizes: UDP 8, IPv4 20, IPv6 40.
+TEST(ReportLoad, CallsAndKbitPerSecondOnTheWire) {
+    Report report = BothSides(HandSetSender(), HandSetReceiver());
+    report.load = LoadReport{SendLoad{30, 172, 20, false}, std::string("g711-20"), 172};
+    nlohmann::json load = nlohmann::json::parse(ReportJsonLine(report))["sender"]["load"];
+    EXPECT_EQ(load["codec"], "g711-20");
+    EXPECT_EQ(load["calls"], 30);
+    EXPECT_DOUBLE_EQ(load["wireKbitPerSecond"].get<double>(), 30 * (172 + 8 + 20) * 8 / 20.0);
+    EXPECT_NE(ReportText(report).find("load: 30 calls of g711-20, 2400 kbit/s on the wire"), std::string::npos)
+        << ReportText(report);
+
+    // G.729 at 10 ms: 22 bytes of payload go out as a 32-byte test packet, and the report says so.
+    report.load = LoadReport{SendLoad{2, 32, 10, true}, std::string("g729-10"), 22};
+    load = nlohmann::json::parse(ReportJsonLine(report))["sender"]["load"];
+    EXPECT_DOUBLE_EQ(load["wireKbitPerSecond"].get<double>(), 2 * (32 + 8 + 40) * 8 / 10.0);
+    EXPECT_EQ(load["payloadBytes"], 22);
+    EXPECT_NE(ReportText(report).find("g729-10's 22-byte payload is sent as 32 bytes"), std::string::npos)
+        << ReportText(report);
 }
 
 TEST(ReportJson, ValuesThatAreNotFiniteAreWrittenAsNull) {
@@ -116,6 +150,13 @@ TEST(ReportText, TheDialogsTextsThenTheOrderCountsWithNewlines) {
     // The same texts as the dialog's boxes, only the line ends differ.
     EXPECT_EQ(text.find(ConsoleText(SenderStatisticsText(sender, 192))), 0u);
     EXPECT_NE(text.find(ConsoleText(ReceiverStatisticsText(receiver))), std::string::npos);
+
+    Report marked = BothSides(sender, receiver);
+    marked.readsTrafficClass = true;
+    EXPECT_NE(ReportText(marked).find("duplicate packets: 1\nDSCP values seen (packets): 0 (2), 46 (4)\n"
+                                      "ECN values seen (packets): 1 (6)\n\n"),
+              std::string::npos)
+        << ReportText(marked);
 }
 
 TEST(ReportText, ConsoleTextTakesOutEveryCarriageReturnBeforeALineFeed) {

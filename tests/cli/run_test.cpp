@@ -72,6 +72,38 @@ struct HeldPort {
     UdpSocket socket = UdpSocket::Open(Endpoint());
 };
 
+// A receive run in a thread of its own, for tests that send to it: Bound() waits until its
+// socket is bound (nothing may be sent before, or it would be lost), Finish() stops it.
+class BackgroundReceive {
+  public:
+    explicit BackgroundReceive(std::vector<const char*> arguments) {
+        arguments.insert(arguments.end(), {"--json", "--port", port_.c_str()});
+        options_ = Options(RunMode::Receive, arguments);
+        run_ = std::thread([this] { result_ = RunWith(options_, stopRequested_, [this] { bound_.set_value(); }); });
+    }
+    ~BackgroundReceive() {
+        if (run_.joinable()) {
+            Finish();
+        }
+    }
+    const std::string& Port() const { return port_; }
+    uint16_t PortNumber() const { return static_cast<uint16_t>(std::stoi(port_)); }
+    bool Bound() { return bound_.get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready; }
+    const RunResult& Finish() {
+        stopRequested_.store(true);
+        run_.join();
+        return result_;
+    }
+
+  private:
+    std::string port_ = std::to_string(FreeUdpPort());
+    CliOptions options_;
+    std::atomic<bool> stopRequested_{false};
+    std::promise<void> bound_;
+    RunResult result_{};
+    std::thread run_;
+};
+
 TEST(Run, LoopbackReportsOnTheIntervalAndEndsAfterItsDuration) {
     const std::string port = std::to_string(FreeUdpPort());
     // A light load (10 packets every 10 ms), so that no receive buffer overflows even on a busy machine.
@@ -112,27 +144,16 @@ TEST(Run, AStopRequestEndsTheRunWithTheFinalTextReport) {
     EXPECT_EQ(result.out,
               "receiver statistics:\nreceived 0 MB 0 bytes\nmin jitter = 0.ms\nmax jitter = 0.ms\njitter RMS = 0.ms\n"
               "max abs. delay = 0.ms\nmean abs. delay = 0.ms\nabs. delay RMS = 0.ms\nlost packets: 100.%\n"
-              "out-of-order packets: 0\nduplicate packets: 0\n\n");
+              "out-of-order packets: 0\nduplicate packets: 0\nDSCP values seen (packets): none yet\n"
+              "ECN values seen (packets): none yet\n\n");
 }
 
 TEST(Run, HandMadePacketsOutOfOrderShowInTheFinalReport) {
-    const std::string port = std::to_string(FreeUdpPort());
-    std::atomic<bool> stopRequested{false};
-    std::promise<void> bound;
-    RunResult result{};
-    std::thread run([&] {
-        result = RunWith(Options(RunMode::Receive, {"--port", port.c_str(), "--json", "--interval", "60000"}),
-                         stopRequested, [&] { bound.set_value(); });
-    });
-    // Nothing may be sent before the receiver is bound, or it would be lost.
-    if (bound.get_future().wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
-        stopRequested.store(true);
-        run.join();
-        FAIL() << "the receiver did not start: " << result.err;
-    }
+    BackgroundReceive run({"--interval", "60000"});
+    ASSERT_TRUE(run.Bound()) << run.Finish().err;
     SocketLibrary library;
     UdpSocket sender = UdpSocket::Open(Endpoint());
-    const Endpoint receiver = Endpoint::Ipv4(0x7F000001, static_cast<uint16_t>(std::stoi(port)));
+    const Endpoint receiver = Endpoint::Ipv4(0x7F000001, run.PortNumber());
     for (const int64_t group : {0, 1, 3, 2, 3, 4}) {
         std::vector<uint8_t> packet(64);
         WritePacketHeader(packet.data(), TestPacketHeader{0, group, group * 1000, 1'000'000});
@@ -140,8 +161,7 @@ TEST(Run, HandMadePacketsOutOfOrderShowInTheFinalReport) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    stopRequested.store(true);
-    run.join();
+    const RunResult& result = run.Finish();
 
     ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
     const std::vector<nlohmann::json> lines = JsonLines(result.out);
@@ -154,12 +174,64 @@ TEST(Run, HandMadePacketsOutOfOrderShowInTheFinalReport) {
     EXPECT_EQ(receiverFigures["expectedCount"], 5);
 }
 
+// The DSCP value each packet arrived with: every one as marked, and 0 when unmarked.
+TEST(Run, TheReceiverCountsTheDscpEveryPacketArrivedWith) {
+    struct Case {
+        std::vector<const char*> marking;
+        const char* seen;
+    };
+    for (const Case& c : {Case{{"--dscp", "EF"}, "46"}, Case{{"--dscp", "af41"}, "34"}, Case{{}, "0"}}) {
+        SCOPED_TRACE(c.seen);
+        const std::string port = std::to_string(FreeUdpPort());
+        std::vector<const char*> arguments{"--port", port.c_str(), "--count", "3", "--duration", "0.5", "--json"};
+        arguments.insert(arguments.end(), c.marking.begin(), c.marking.end());
+        const RunResult result = RunFor(Options(RunMode::Loopback, arguments));
+        ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
+        const nlohmann::json last = JsonLines(result.out).back();
+        const int64_t sent = last["sender"]["sentPackets"].get<int64_t>();
+        ASSERT_GT(sent, 0);
+        EXPECT_EQ(last["receiver"]["dscp"], (nlohmann::json{{c.seen, sent}})) << last.dump();
+        EXPECT_EQ(last["receiver"]["ecn"], (nlohmann::json{{"0", sent}}));
+    }
+}
+
+// Datagrams longer than the receiver's --size are said once, not left to show as a loss.
+TEST(Run, DatagramsLongerThanTheSizeAreToldOnce) {
+    BackgroundReceive run({"--size", "100", "--interval", "50"});
+    ASSERT_TRUE(run.Bound()) << run.Finish().err;
+    SocketLibrary library;
+    UdpSocket sender = UdpSocket::Open(Endpoint());
+    const Endpoint receiver = Endpoint::Ipv4(0x7F000001, run.PortNumber());
+    for (const uint32_t size : {150u, 300u, 200u}) {
+        std::vector<uint8_t> packet(size);
+        sender.SendTo(packet.data(), size, receiver);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const RunResult& result = run.Finish();
+
+    ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
+    EXPECT_EQ(result.err.find("datagrams were longer than the receiver's --size of 100 bytes"),
+              result.err.rfind("datagrams were longer"))
+        << result.err;
+    EXPECT_EQ(result.err.rfind("veltrane-cli: 1 datagrams were longer than the receiver's --size of 100 bytes and were "
+                               "dropped (the largest had 150 bytes); give the receiver --size 150\n",
+                               0),
+              0u)
+        << result.err;
+    const nlohmann::json last = JsonLines(result.out).back();
+    EXPECT_EQ(last["receiver"]["truncatedCount"], 3);
+    EXPECT_EQ(last["receiver"]["largestTruncatedLength"], 300);
+}
+
 TEST(Run, ABindThatFailsEndsWithTheDialogsErrorText) {
     const HeldPort held;
     const std::string port = held.PortText();
     const RunResult result = RunFor(Options(RunMode::Loopback, {"--port", port.c_str(), "--duration", "5"}));
     EXPECT_EQ(result.exitCode, kExitError);
-    EXPECT_EQ(result.err, "error in MainWindow::ReceiverThreadEntry: bind failed\nfile: winmain\nline: 530\n");
+    // The dialog's text, then the system's reason with the address (every interface, both families).
+    EXPECT_EQ(result.err,
+              "error in MainWindow::ReceiverThreadEntry: bind failed\nfile: winmain\nline: 530\nbind [::]:" + port +
+                  "/udp: Address already in use\n");
     EXPECT_EQ(result.out, "");
 }
 
@@ -170,7 +242,9 @@ TEST(Run, ASendThatIsRefusedEndsWithTheDialogsErrorText) {
     const RunResult result =
         RunFor(Options(RunMode::Send, {"--port", port.c_str(), "--size", "65535", "--duration", "5"}));
     EXPECT_EQ(result.exitCode, kExitError);
-    EXPECT_EQ(result.err, "error in MainWindow::SendPacket: WSASendTo failed\nfile: winmain\nline: 390\n");
+    EXPECT_EQ(result.err,
+              "error in MainWindow::SendPacket: WSASendTo failed\nfile: winmain\nline: 390\nsend to 127.0.0.1:" + port +
+                  ": Message too long\n");
     EXPECT_EQ(result.out, "");
 }
 
@@ -194,15 +268,55 @@ TEST(Run, TheSenderSendsFromItsSourcePortOrEndsWithTheBindError) {
     const RunResult refused =
         RunFor(Options(RunMode::Send, {"--port", port.c_str(), "--source-port", heldPort.c_str(), "--duration", "5"}));
     EXPECT_EQ(refused.exitCode, kExitError);
-    EXPECT_EQ(refused.err, "error in MainWindow::SenderThreadEntry: bind failed\nfile: winmain\nline: 320\n");
+    EXPECT_EQ(refused.err,
+              "error in MainWindow::SenderThreadEntry: bind failed\nfile: winmain\nline: 320\nbind 0.0.0.0:" +
+                  heldPort + "/udp: Address already in use\n");
     EXPECT_EQ(refused.out, "");
+}
+
+// Groups of 2000 packets cannot leave every millisecond: each is late, is sent at once and
+// counted, and the schedule is not shifted, so the lateness keeps growing.
+TEST(Run, AFixedPaceCountsTheGroupsThatLeaveLate) {
+    const HeldPort held;
+    const std::string port = held.PortText();
+    const RunResult result = RunFor(Options(
+        RunMode::Send, {"--port", port.c_str(), "--period", "1", "--count", "2000", "--duration", "0.3", "--json"}));
+    ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
+    const nlohmann::json sender = JsonLines(result.out).back()["sender"];
+    const int64_t groups = sender["sentPackets"].get<int64_t>() / 2000;
+    ASSERT_GE(groups, 3);
+    EXPECT_GE(sender["lateGroups"].get<int64_t>(), groups - 1);
+    EXPECT_GT(sender["maxLatenessMs"].get<double>(), 2.0);
+    EXPECT_LT(sender["groupsPerSecond"].get<double>(), 1000.0);
 }
 
 TEST(Run, AHostThatCannotBeResolvedIsAnError) {
     const RunResult result = RunFor(Options(RunMode::Send, {"--to", "no-such-host.invalid", "--duration", "5"}));
     EXPECT_EQ(result.exitCode, kExitError);
-    EXPECT_EQ(result.err, "veltrane-cli: cannot resolve the destination 'no-such-host.invalid'\n");
+    EXPECT_EQ(result.err,
+              "veltrane-cli: cannot resolve the destination 'no-such-host.invalid'\n"
+              "cannot resolve 'no-such-host.invalid': Name or service not known\n");
     EXPECT_EQ(result.out, "");
+}
+
+// A receiver left to its defaults listens on IPv4 and IPv6 at once.
+TEST(Run, TheDefaultReceiverTakesPacketsSentToIpv6AndIpv4) {
+    BackgroundReceive run({"--interval", "60000"});
+    ASSERT_TRUE(run.Bound()) << run.Finish().err;
+    int64_t sentPackets = 0;
+    for (const char* to : {"::1", "127.0.0.1"}) {
+        const RunResult sent = RunFor(Options(
+            RunMode::Send, {"--to", to, "--port", run.Port().c_str(), "--count", "2", "--duration", "0.3", "--json"}));
+        EXPECT_EQ(sent.exitCode, kExitSuccess) << to << ": " << sent.err;
+        if (sent.exitCode == kExitSuccess) {
+            sentPackets += JsonLines(sent.out).back()["sender"]["sentPackets"].get<int64_t>();
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const RunResult& received = run.Finish();
+    ASSERT_EQ(received.exitCode, kExitSuccess) << received.err;
+    EXPECT_GT(sentPackets, 0);
+    EXPECT_EQ(JsonLines(received.out).back()["receiver"]["bytesReceived"], sentPackets * 192);
 }
 
 TEST(Run, HostNamesAndIpv6LiteralsAreResolved) {

@@ -88,6 +88,8 @@ TEST(FormatString, ArgumentsMustMatchTheDirectives) {
     EXPECT_EQ(FormatError("%s", {1.5}), "bad format '%s'");
     // Numbers convert between the numeric directives.
     EXPECT_EQ(Format("%d %i", {3, 2.9}), "3. 2");
+    // A real beyond an integer directive's range saturates instead of wrapping.
+    EXPECT_EQ(Format("%i %i %u %u", {3e9, -3e9, 5e9, -1.0}), "2147483647 -2147483648 4294967295 0");
 }
 
 TEST(Exception, StandardErrorFormAndOwnership) {

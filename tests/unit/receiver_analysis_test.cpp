@@ -132,12 +132,13 @@ TEST_F(Analysis, ForeignCountersDoNotOverflow) {
     EXPECT_TRUE(std::isfinite(stats.maxJitter));
 }
 
-TEST_F(Analysis, AnalysedCountWrapsInsteadOfOverflowing) {
-    // A long run or a flood of foreign first packets reaches the end of the 32-bit count.
+TEST_F(Analysis, AnalysedCountGoesPastThirtyTwoBits) {
+    // A long run or a flood of foreign first packets (2^31 in an hour) passes 2^31.
     Packet(0, 0, 0);
     stats.analysedCount = INT32_MAX;
-    Packet(1, 10, 10);
-    EXPECT_EQ(stats.analysedCount, INT32_MIN);
+    Packet(INT32_MAX, 10, 10);
+    EXPECT_EQ(stats.analysedCount, int64_t{INT32_MAX} + 1);
+    EXPECT_EQ(LossPercent(stats), 0.0);
 }
 
 // The receive loop's accounting, including resets that meet a datagram.

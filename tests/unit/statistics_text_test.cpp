@@ -33,6 +33,14 @@ TEST(SenderStatisticsText, ZeroDivisorsAreShownAsTheyCome) {
     EXPECT_NE(text.find("WSAEWOULDBLOCK inf%"), std::string::npos) << text;
 }
 
+TEST(SenderStatisticsText, WouldBlockShareOfCountsPastThirtyTwoBits) {
+    SenderStatistics s;
+    s.wouldBlockCount = 3'000'000'000;
+    s.sentPackets = 6'000'000'000;
+    s.duration = 1;
+    EXPECT_NE(SenderStatisticsText(s, 192).find("WSAEWOULDBLOCK 50.%"), std::string::npos);
+}
+
 TEST(ReceiverStatisticsText, EmptyRecordShowsFullLoss) {
     EXPECT_EQ(ReceiverStatisticsText(ReceiverStatistics{}),
               "receiver statistics:\r\nreceived 0 MB 0 bytes\r\nmin jitter = 0.ms\r\nmax jitter = 0.ms\r\njitter RMS "

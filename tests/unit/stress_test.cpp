@@ -46,7 +46,7 @@ void ExpectConsistent(const ReceiverStatistics& s) {
     EXPECT_EQ(s.referenceSet, s.analysedCount > 0);
     EXPECT_LE(s.analysedCount, s.lastGroupNumber - s.firstGroupNumber + 1);
     // One histogram sample per analysed packet after the reference.
-    const int samples = s.analysedCount > 0 ? s.analysedCount - 1 : 0;
+    const int64_t samples = s.analysedCount > 0 ? s.analysedCount - 1 : 0;
     const double sum = std::accumulate(std::begin(s.jitterHistogram), std::end(s.jitterHistogram), 0.0);
     EXPECT_NEAR(sum, 0.998 * (1 - std::pow(0.998, samples)), 1e-9);
 }
