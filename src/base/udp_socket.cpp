@@ -116,24 +116,8 @@ std::string SendFailure(const Endpoint& destination, int code) {
     return "send to " + destination.ToString() + ": " + SocketErrorText(code);
 }
 
-UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = other.Release();
-    }
-    return *this;
-}
-
-SocketHandle UdpSocket::Release() {
-    const SocketHandle handle = handle_;
-    handle_ = kNoSocket;
-    return handle;
-}
-
-void UdpSocket::Close() {
-    if (Valid()) {
-        CloseHandle(Release());
-    }
+void SocketTraits::Close(Handle handle) {
+    UdpSocket::CloseHandle(handle);
 }
 
 bool UdpSocket::Succeeded(bool succeeded) {
@@ -145,24 +129,24 @@ bool UdpSocket::Succeeded(bool succeeded) {
 
 bool UdpSocket::SetSendBufferSize(uint32_t bytes) {
     const int size = static_cast<int>(bytes);
-    return Succeeded(setsockopt(handle_, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof(size)) ==
-                     0);
+    return Succeeded(
+        setsockopt(handle_.Get(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof(size)) == 0);
 }
 
 bool UdpSocket::Bind(const Endpoint& local) {
-    return Succeeded(bind(handle_, static_cast<const sockaddr*>(local.Address()), local.Length()) == 0);
+    return Succeeded(bind(handle_.Get(), static_cast<const sockaddr*>(local.Address()), local.Length()) == 0);
 }
 
 bool UdpSocket::SetIpv6Only(bool only) {
     const int value = only ? 1 : 0;
-    return Succeeded(
-        setsockopt(handle_, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&value), sizeof(value)) == 0);
+    return Succeeded(setsockopt(handle_.Get(), IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&value),
+                                sizeof(value)) == 0);
 }
 
 std::optional<Endpoint> UdpSocket::LocalEndpoint() const {
     Endpoint endpoint;
     SocketLength length = Endpoint::kStorageSize;
-    if (getsockname(handle_, reinterpret_cast<sockaddr*>(endpoint.storage_), &length) != 0) {
+    if (getsockname(handle_.Get(), reinterpret_cast<sockaddr*>(endpoint.storage_), &length) != 0) {
         return std::nullopt;
     }
     endpoint.length_ = static_cast<int>(length);

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "base/unique_handle.h"
+
 #ifdef _WIN32
 using SocketHandle = uintptr_t;                                        // SOCKET
 inline constexpr SocketHandle kNoSocket = ~static_cast<uintptr_t>(0);  // INVALID_SOCKET
@@ -63,25 +65,27 @@ std::string OpenFailure(const Endpoint& familyOf, int code);     // "socket IPv6
 std::string BindFailure(const Endpoint& local, int code);        // "bind 0.0.0.0:13014/udp: ..."
 std::string SendFailure(const Endpoint& destination, int code);  // "send to 127.0.0.1:13014: ..."
 
+// How a socket handle's owner closes it: as UdpSocket::CloseHandle does.
+struct SocketTraits {
+    using Handle = SocketHandle;
+    static Handle None() { return kNoSocket; }
+    static void Close(Handle handle);
+};
+
 // One owned UDP socket (move-only). Close shuts it down both ways, then closes it.
 class UdpSocket {
   public:
     UdpSocket() = default;
     explicit UdpSocket(SocketHandle handle) : handle_(handle) {}
-    ~UdpSocket() { Close(); }
-    UdpSocket(UdpSocket&& other) noexcept : handle_(other.Release()) {}
-    UdpSocket& operator=(UdpSocket&& other) noexcept;
-    UdpSocket(const UdpSocket&) = delete;
-    UdpSocket& operator=(const UdpSocket&) = delete;
 
     // A new datagram socket of the endpoint's family (overlapped-capable on Windows);
     // invalid on failure. The socket library must be started.
     static UdpSocket Open(const Endpoint& familyOf);
 
-    bool Valid() const { return handle_ != kNoSocket; }
-    SocketHandle Handle() const { return handle_; }
-    SocketHandle Release();
-    void Close();
+    bool Valid() const { return handle_.Valid(); }
+    SocketHandle Get() const { return handle_.Get(); }
+    SocketHandle Release() { return handle_.Release(); }
+    void Close() { handle_.Reset(); }
 
     // These return false on failure and keep the system's error code for LastError.
     bool SetSendBufferSize(uint32_t bytes);
@@ -121,6 +125,6 @@ class UdpSocket {
   private:
     bool Succeeded(bool succeeded);  // keeps the error code of a failure
 
-    SocketHandle handle_ = kNoSocket;
+    UniqueHandle<SocketTraits> handle_;
     int lastError_ = 0;
 };

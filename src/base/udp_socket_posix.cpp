@@ -25,15 +25,15 @@ UdpSocket UdpSocket::Open(const Endpoint& familyOf) {
 }
 
 bool UdpSocket::SetNonBlocking() {
-    const int flags = fcntl(handle_, F_GETFL);
-    return Succeeded(flags != -1 && fcntl(handle_, F_SETFL, flags | O_NONBLOCK) == 0);
+    const int flags = fcntl(handle_.Get(), F_GETFL);
+    return Succeeded(flags != -1 && fcntl(handle_.Get(), F_SETFL, flags | O_NONBLOCK) == 0);
 }
 
 bool UdpSocket::SetTrafficClass(const Endpoint& familyOf, int value) {
     if (familyOf.IsIpv6()) {
-        return Succeeded(setsockopt(handle_, IPPROTO_IPV6, IPV6_TCLASS, &value, sizeof(value)) == 0);
+        return Succeeded(setsockopt(handle_.Get(), IPPROTO_IPV6, IPV6_TCLASS, &value, sizeof(value)) == 0);
     }
-    return Succeeded(setsockopt(handle_, IPPROTO_IP, IP_TOS, &value, sizeof(value)) == 0);
+    return Succeeded(setsockopt(handle_.Get(), IPPROTO_IP, IP_TOS, &value, sizeof(value)) == 0);
 }
 
 bool UdpSocket::EnableTrafficClassReceipt(const Endpoint& familyOf) {
@@ -41,14 +41,14 @@ bool UdpSocket::EnableTrafficClassReceipt(const Endpoint& familyOf) {
     if (familyOf.IsIpv6()) {
         // IPv4 datagrams reaching a dual-stack socket carry their TOS byte only with the
         // IPv4 option; a socket that takes IPv6 alone may refuse it, which changes nothing.
-        setsockopt(handle_, IPPROTO_IP, IP_RECVTOS, &on, sizeof(on));
-        return Succeeded(setsockopt(handle_, IPPROTO_IPV6, IPV6_RECVTCLASS, &on, sizeof(on)) == 0);
+        setsockopt(handle_.Get(), IPPROTO_IP, IP_RECVTOS, &on, sizeof(on));
+        return Succeeded(setsockopt(handle_.Get(), IPPROTO_IPV6, IPV6_RECVTCLASS, &on, sizeof(on)) == 0);
     }
-    return Succeeded(setsockopt(handle_, IPPROTO_IP, IP_RECVTOS, &on, sizeof(on)) == 0);
+    return Succeeded(setsockopt(handle_.Get(), IPPROTO_IP, IP_RECVTOS, &on, sizeof(on)) == 0);
 }
 
 SendResult UdpSocket::SendTo(const void* data, uint32_t length, const Endpoint& destination) {
-    const ssize_t sent = sendto(handle_, data, length, 0, static_cast<const sockaddr*>(destination.Address()),
+    const ssize_t sent = sendto(handle_.Get(), data, length, 0, static_cast<const sockaddr*>(destination.Address()),
                                 static_cast<socklen_t>(destination.Length()));
     if (sent >= 0) {
         return SendResult::Sent;
@@ -104,7 +104,7 @@ ReceivedDatagram UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_
 int64_t UdpSocket::ReceiveFrom(void* buffer, uint32_t size, Endpoint& source) {
     socklen_t length = Endpoint::kStorageSize;
     const ssize_t received =
-        recvfrom(handle_, buffer, size, MSG_TRUNC, reinterpret_cast<sockaddr*>(source.storage_), &length);
+        recvfrom(handle_.Get(), buffer, size, MSG_TRUNC, reinterpret_cast<sockaddr*>(source.storage_), &length);
     if (received < 0 || static_cast<uint64_t>(received) > size) {
         return -1;
     }

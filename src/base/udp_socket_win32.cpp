@@ -30,7 +30,7 @@ UdpSocket UdpSocket::Open(const Endpoint& familyOf) {
 
 bool UdpSocket::SetNonBlocking() {
     u_long nonBlocking = 1;
-    return Succeeded(ioctlsocket(handle_, FIONBIO, &nonBlocking) == 0);
+    return Succeeded(ioctlsocket(handle_.Get(), FIONBIO, &nonBlocking) == 0);
 }
 
 // Windows takes IP_TOS and marks nothing, and cannot tell a received datagram's class: the
@@ -50,7 +50,7 @@ SendResult UdpSocket::SendTo(const void* data, uint32_t length, const Endpoint& 
     piece.len = length;
     piece.buf = static_cast<char*>(const_cast<void*>(data));
     DWORD sent = 0;
-    if (WSASendTo(handle_, &piece, 1, &sent, 0, static_cast<const sockaddr*>(destination.Address()),
+    if (WSASendTo(handle_.Get(), &piece, 1, &sent, 0, static_cast<const sockaddr*>(destination.Address()),
                   destination.Length(), nullptr, nullptr) == 0) {
         return SendResult::Sent;
     }
@@ -73,7 +73,7 @@ ReceivedDatagram UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_
 int64_t UdpSocket::ReceiveFrom(void* buffer, uint32_t size, Endpoint& source) {
     int length = Endpoint::kStorageSize;
     const int received =
-        recvfrom(handle_, static_cast<char*>(buffer), size > INT_MAX ? INT_MAX : static_cast<int>(size), 0,
+        recvfrom(handle_.Get(), static_cast<char*>(buffer), size > INT_MAX ? INT_MAX : static_cast<int>(size), 0,
                  reinterpret_cast<sockaddr*>(source.storage_), &length);
     if (received == SOCKET_ERROR) {
         return -1;
