@@ -103,11 +103,11 @@ class OpenBoxCount {
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance, MainWindowSeams seams)
-    : instance_(instance),
-      seams_(std::move(seams)),
-      senderThread(*this, logSink, seams_.clock != nullptr ? *seams_.clock : SystemClock()),
-      receiverThread(*this, logSink, seams_.clock != nullptr ? *seams_.clock : SystemClock()),
+MainWindow::MainWindow(HINSTANCE resourceModule, MainWindowSeams testSeams)
+    : instance(resourceModule),
+      seams(std::move(testSeams)),
+      senderThread(*this, logSink, seams.clock != nullptr ? *seams.clock : SystemClock()),
+      receiverThread(*this, logSink, seams.clock != nullptr ? *seams.clock : SystemClock()),
       graphSeries(receiverThread.PublishedHistogram(), kHistogramBins, 0) {}
 
 // Every message ends with result 0, so the dialog manager's default handling applies to
@@ -138,12 +138,12 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 // While the GUI thread waits for a worker it serves messages that other programs may send; a
 // close among them must not end the dialog under the wait.
 bool MainWindow::CanClose() {
-    return !waitingForWorker_;
+    return !waitingForWorker;
 }
 
 // Called once when the dialog has been created, before it is shown.
 void MainWindow::OnInitDialog() {
-    workerTarget_.store(hwnd);
+    workerTarget.store(hwnd);
     SetIcons();
     SetDefaultSettings();
     // Escape in a focused statistics box would close the dialog.
@@ -155,14 +155,14 @@ void MainWindow::OnInitDialog() {
 // Called for every command of a control or the keyboard. Commands without a case, among
 // them IDOK and IDCANCEL from Enter and Escape, are ignored, so the dialog stays open.
 void MainWindow::OnCommand(int id, int notification) {
-    if (waitingForWorker_) {
+    if (waitingForWorker) {
         // Only a message sent by another program gets here during a wait. A click has flipped
         // a check box's mark, a bare command has not: either way the mark goes back to what
         // the wait found, so that it still tells what runs.
         if (id == IDC_ENABLE_SENDER) {
-            SetChecked(hwnd, id, senderCheckedAtWait_);
+            SetChecked(hwnd, id, senderCheckedAtWait);
         } else if (id == IDC_ENABLE_RECEIVER) {
-            SetChecked(hwnd, id, receiverCheckedAtWait_);
+            SetChecked(hwnd, id, receiverCheckedAtWait);
         }
         return;
     }
@@ -213,7 +213,7 @@ void MainWindow::OnClose() {
     stopIfRunning(receiverThread.Running(), [this] { StopReceiverThread(); });
     WaitForWorkersToEnd();
     // From now on a worker's text or box finds no window.
-    workerTarget_.store(nullptr);
+    workerTarget.store(nullptr);
 }
 
 // A click (notification 0) that checked the box starts the sender; one that cleared it stops it.
@@ -278,7 +278,7 @@ void MainWindow::OnStopDisplayTimer() {
 }
 
 void MainWindow::OnSenderStatisticsText() {
-    if (OwnedText text = senderText_.Take()) {
+    if (OwnedText text = senderText.Take()) {
         SetDlgItemTextA(hwnd, IDC_SENDER_STATISTICS, text.get());
     }
 }
@@ -287,13 +287,13 @@ void MainWindow::SetIcons() {
     // Loaded at the sizes the system asks for, from the 32, 48 and 128 px images.
     const auto load = [this](int widthMetric, int heightMetric) {
         return OwnedIcon(
-            static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(IDI_MAIN), IMAGE_ICON,
+            static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_MAIN), IMAGE_ICON,
                                           GetSystemMetrics(widthMetric), GetSystemMetrics(heightMetric), 0)));
     };
-    smallIcon_ = load(SM_CXSMICON, SM_CYSMICON);
-    bigIcon_ = load(SM_CXICON, SM_CYICON);
-    SendMessageA(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
-    SendMessageA(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.Get()));
+    smallIcon = load(SM_CXSMICON, SM_CYSMICON);
+    bigIcon = load(SM_CXICON, SM_CYICON);
+    SendMessageA(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.Get()));
+    SendMessageA(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon.Get()));
 }
 
 void MainWindow::SetDefaultSettings() {
@@ -407,8 +407,8 @@ void MainWindow::DisplayReceiverStatistics() {
 }
 
 void MainWindow::ShowReceiverStatistics() {
-    if (seams_.beforeReceiverDisplay) {
-        seams_.beforeReceiverDisplay();
+    if (seams.beforeReceiverDisplay) {
+        seams.beforeReceiverDisplay();
     }
     const std::string text = ReceiverStatisticsText(receiverThread.Statistics());
     SetDlgItemTextA(hwnd, IDC_RECEIVER_STATISTICS, text.c_str());
@@ -421,17 +421,17 @@ void MainWindow::ShowReceiverStatistics() {
 // user has dismissed the box. A worker without a box has already had its stop's wait.
 void MainWindow::WaitForWorkersToEnd() {
     WaitForWorker(
-        [this] { WaitServingSentMessages([this] { return WorkersEnded() || openWorkerBoxes_.load() == 0; }); });
+        [this] { WaitServingSentMessages([this] { return WorkersEnded() || openWorkerBoxes.load() == 0; }); });
 }
 
 void MainWindow::WaitForWorker(const std::function<void()>& wait) {
-    senderCheckedAtWait_ = IsChecked(hwnd, IDC_ENABLE_SENDER);
-    receiverCheckedAtWait_ = IsChecked(hwnd, IDC_ENABLE_RECEIVER);
-    waitingForWorker_ = true;
+    senderCheckedAtWait = IsChecked(hwnd, IDC_ENABLE_SENDER);
+    receiverCheckedAtWait = IsChecked(hwnd, IDC_ENABLE_RECEIVER);
+    waitingForWorker = true;
     struct EndWait {
         bool& flag;
         ~EndWait() { flag = false; }
-    } endWait{waitingForWorker_};
+    } endWait{waitingForWorker};
     wait();
 }
 
@@ -441,19 +441,19 @@ void MainWindow::DisplaySenderStatistics(const SenderStatistics& statistics,
                                          uint32_t packetSize,
                                          uint64_t resetGeneration) {
     const std::string text = SenderStatisticsText(statistics, packetSize);
-    if (seams_.beforeSenderText) {
-        seams_.beforeSenderText();
+    if (seams.beforeSenderText) {
+        seams.beforeSenderText();
     }
-    senderText_.Put(workerTarget_.load(), kSenderTextMessage, text, resetGeneration);
+    senderText.Put(workerTarget.load(), kSenderTextMessage, text, resetGeneration);
 }
 
 void MainWindow::ReportError(Exception* e) {
     ExceptionOwner owner(e);
-    const OpenBoxCount open(openWorkerBoxes_);
-    ShowException(e, workerTarget_.load());
+    const OpenBoxCount open(openWorkerBoxes);
+    ShowException(e, workerTarget.load());
 }
 
 void MainWindow::ReportUnknownError(const char* text) {
-    const OpenBoxCount open(openWorkerBoxes_);
-    ShowErrorText(text, workerTarget_.load());
+    const OpenBoxCount open(openWorkerBoxes);
+    ShowErrorText(text, workerTarget.load());
 }

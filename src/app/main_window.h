@@ -32,8 +32,8 @@ struct MainWindowSeams {
 
 class MainWindow : public Dialog, private SenderObserver {
   public:
-    // `instance` is the module that holds the dialog's resources.
-    explicit MainWindow(HINSTANCE instance, MainWindowSeams seams = {});
+    // `resourceModule` holds the dialog's resources; `testSeams` puts faults in for tests.
+    explicit MainWindow(HINSTANCE resourceModule, MainWindowSeams testSeams = {});
 
     // False while a worker whose stop gave up still runs: it uses this object's members, so
     // the object must then outlive the dialog.
@@ -68,7 +68,7 @@ class MainWindow : public Dialog, private SenderObserver {
     void DisplayReceiverStatistics();
     void ShowReceiverStatistics();
     void WaitForWorkersToEnd();
-    // Runs `wait` with waitingForWorker_ set.
+    // Runs `wait` with waitingForWorker set.
     void WaitForWorker(const std::function<void()>& wait);
 
     // Called on the sender and receiver threads.
@@ -78,22 +78,22 @@ class MainWindow : public Dialog, private SenderObserver {
     void ReportError(Exception* e) override;
     void ReportUnknownError(const char* text) override;
 
-    HINSTANCE instance_;
+    HINSTANCE instance;
     // The icons must outlive the dialog window that shows them.
-    OwnedIcon smallIcon_;
-    OwnedIcon bigIcon_;
+    OwnedIcon smallIcon;
+    OwnedIcon bigIcon;
     // The owner of the workers' error boxes and the receiver of the sender's texts; read by the
     // workers, so it is kept apart from the base's hwnd.
-    std::atomic<HWND> workerTarget_{nullptr};
-    TextMailbox senderText_;
+    std::atomic<HWND> workerTarget{nullptr};
+    TextMailbox senderText;
     // Set while the GUI thread waits for a worker to stop, with the marks of the check boxes
     // as the wait found them.
-    bool waitingForWorker_ = false;
-    bool senderCheckedAtWait_ = false;
-    bool receiverCheckedAtWait_ = false;
+    bool waitingForWorker = false;
+    bool senderCheckedAtWait = false;
+    bool receiverCheckedAtWait = false;
     // The error boxes the workers show now: closing waits for them, not for a stuck worker.
-    std::atomic<int> openWorkerBoxes_{0};
-    MainWindowSeams seams_;
+    std::atomic<int> openWorkerBoxes{0};
+    MainWindowSeams seams;
 
     LogSink* logSink = nullptr;
     // The workers use only the members above; they are joined before any of them goes.
