@@ -9,6 +9,7 @@
 
 #include "cli/dscp.h"
 #include "cli/voice_load.h"
+#include "measure/default_settings.h"
 #include "veltrane_version.h"
 
 namespace {
@@ -32,6 +33,11 @@ struct RawOptions {
 };
 
 const char* const kCommands[] = {"receive", "send", "loopback", "help"};
+
+// A default setting as the help texts show it.
+std::string Text(uint64_t value) {
+    return std::to_string(value);
+}
 
 bool IsDigits(const std::string& text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -109,7 +115,7 @@ std::optional<std::pair<std::string, std::string>> HostWithPort(const std::strin
         const size_t close = text.find(']');
         const std::string host = text.substr(1, close == std::string::npos ? std::string::npos : close - 1);
         const bool portFollows = close != std::string::npos && text.compare(close + 1, 1, ":") == 0;
-        return std::make_pair(host, portFollows ? text.substr(close + 2) : std::string("13014"));
+        return std::make_pair(host, portFollows ? text.substr(close + 2) : Text(DefaultSettings::kDestinationPort));
     }
     const size_t colon = text.find(':');
     if (colon != std::string::npos && text.find(':', colon + 1) == std::string::npos) {
@@ -167,17 +173,18 @@ void AddNumber(CLI::App& command,
                const char* name,
                std::string& target,
                const char* typeName,
-               const char* description,
+               const std::string& description,
                uint64_t min,
                uint64_t max) {
     command.add_option(name, target, description)->type_name(typeName)->check(WholeNumberIn(min, max));
 }
 
-void AddPortAndSize(CLI::App& command, RawOptions& raw, const char* portDescription) {
+void AddPortAndSize(CLI::App& command, RawOptions& raw, const std::string& portDescription) {
     AddNumber(command, "--port", raw.port, "PORT", portDescription, 1, kMaxPort);
     AddNumber(command, "--size", raw.size, "BYTES",
-              "packet size in bytes (default 192; below 32 means 32); a receiver accepts datagrams up to this size", 0,
-              kMaxPacketSize);
+              "packet size in bytes (default " + Text(DefaultSettings::kPacketSize) +
+                  "; below 32 means 32); a receiver accepts datagrams up to this size",
+              0, kMaxPacketSize);
 }
 
 void AddBind(CLI::App& command, RawOptions& raw, const char* description) {
@@ -185,14 +192,20 @@ void AddBind(CLI::App& command, RawOptions& raw, const char* description) {
 }
 
 void AddSendOptions(CLI::App& command, RawOptions& raw) {
-    command.add_option("--to", raw.to, "destination address or host name (default 127.0.0.1)")
+    command
+        .add_option("--to", raw.to,
+                    "destination address or host name (default " + std::string(DefaultSettings::kDestinationHost) + ")")
         ->type_name("HOST")
         ->check(HostText("--to"));
-    AddNumber(command, "--source-port", raw.sourcePort, "PORT",
-              "local port to send from (default 13013; 0 lets the system pick one)", 0, kMaxPort);
-    AddNumber(command, "--period", raw.period, "MS", "time from one group of packets to the next in ms (default 10)", 0,
+    AddNumber(
+        command, "--source-port", raw.sourcePort, "PORT",
+        "local port to send from (default " + Text(DefaultSettings::kSourcePort) + "; 0 lets the system pick one)", 0,
+        kMaxPort);
+    AddNumber(command, "--period", raw.period, "MS",
+              "time from one group of packets to the next in ms (default " + Text(DefaultSettings::kPeriodMs) + ")", 0,
               kMaxMs);
-    AddNumber(command, "--count", raw.count, "N", "packets per period (default 100)", 0, kMaxCount);
+    AddNumber(command, "--count", raw.count, "N",
+              "packets per period (default " + Text(DefaultSettings::kPacketsPerPeriod) + ")", 0, kMaxCount);
     AddNumber(command, "--buffer", raw.buffer, "KB", "send buffer size in KB (default: the system's)", 0, kMaxBufferKB);
     command
         .add_option("--pace", raw.pace,
@@ -300,9 +313,14 @@ bool IsCommand(const std::string& word) {
 }  // namespace
 
 std::string ShortUsage() {
-    return "usage: veltrane-cli receive [--bind ADDR] [--port 13014] [--size 192]\n"
-           "       veltrane-cli send [--to HOST] [--port 13014] [--bind ADDR] [--source-port 13013] [--period 10]\n"
-           "                         [--count 100] [--size 192] [--buffer KB] [--pace fixed|pause]\n"
+    using namespace DefaultSettings;
+    const std::string port = Text(kDestinationPort);
+    const std::string size = Text(kPacketSize);
+    return "usage: veltrane-cli receive [--bind ADDR] [--port " + Text(kReceiverPort) + "] [--size " + size + "]\n" +
+           "       veltrane-cli send [--to HOST] [--port " + port + "] [--bind ADDR] [--source-port " +
+           Text(kSourcePort) + "] [--period " + Text(kPeriodMs) + "]\n" + "                         [--count " +
+           Text(kPacketsPerPeriod) + "] [--size " + size +
+           "] [--buffer KB] [--pace fixed|pause]\n"
            "                         [--codec CODEC] [--calls N] [--dscp DSCP]\n"
            "       veltrane-cli loopback [the options of send and receive]\n"
            "       veltrane-cli help [COMMAND]\n"
@@ -330,13 +348,14 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     }
 
     AddBind(*receive, raw, "local address or host name to receive on (default: every interface, IPv4 and IPv6)");
-    AddPortAndSize(*receive, raw, "port to receive on (default 13014)");
+    AddPortAndSize(*receive, raw, "port to receive on (default " + Text(DefaultSettings::kReceiverPort) + ")");
     AddSendOptions(*send, raw);
     AddBind(*send, raw, "local address to send from, on a host of several (default: the system's choice)");
-    AddPortAndSize(*send, raw, "destination port (default 13014)");
+    AddPortAndSize(*send, raw, "destination port (default " + Text(DefaultSettings::kDestinationPort) + ")");
     AddBind(*loopback, raw, "local address or host name to receive on (default: every interface, IPv4 and IPv6)");
     AddSendOptions(*loopback, raw);
-    AddPortAndSize(*loopback, raw, "port to send to and receive on (default 13014)");
+    AddPortAndSize(*loopback, raw,
+                   "port to send to and receive on (default " + Text(DefaultSettings::kDestinationPort) + ")");
     for (CLI::App* command : {receive, send, loopback}) {
         AddCommonOptions(*command, raw);
     }

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "measure/default_settings.h"
+
 enum class RunMode { Receive, Send, Loopback };
 
 // How the sender spaces its groups: each at start + k * period (as a voice stream does), or
@@ -20,14 +22,14 @@ struct CliOptions {
     RunMode mode = RunMode::Loopback;
     std::optional<std::string> bindHost;    // none: every local interface (IPv4 and IPv6)
     std::optional<std::string> sourceHost;  // send's --bind: the local address to send from
-    std::string toHost = "127.0.0.1";
-    uint16_t port = 13014;
-    uint16_t sourcePort = 13013;  // the sender's local port; 0 lets the system pick one
-    uint32_t periodMs = 10;
-    int32_t packetsPerPeriod = 100;
-    uint32_t packetSize = 192;
-    uint32_t bufferSizeKB = 0;              // 0 keeps the system's send buffer
-    std::optional<double> durationSeconds;  // none: until interrupted
+    std::string toHost = DefaultSettings::kDestinationHost;
+    uint16_t port = DefaultSettings::kDestinationPort;   // also the receiver's
+    uint16_t sourcePort = DefaultSettings::kSourcePort;  // the sender's local port; 0 lets the system pick one
+    uint32_t periodMs = DefaultSettings::kPeriodMs;
+    int32_t packetsPerPeriod = DefaultSettings::kPacketsPerPeriod;
+    uint32_t packetSize = DefaultSettings::kPacketSize;
+    uint32_t bufferSizeKB = DefaultSettings::kSenderBufferSizeKB;  // 0 keeps the system's send buffer
+    std::optional<double> durationSeconds;                         // none: until interrupted
     uint32_t intervalMs = 1000;
     bool json = false;
     int dscp = -1;                         // DSCP to mark sent packets with; -1: unmarked
