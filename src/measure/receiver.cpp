@@ -1,5 +1,6 @@
 #include "measure/receiver.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "base/errors.h"
@@ -8,6 +9,10 @@
 #include "measure/receiver_analysis.h"
 #include "measure/test_packet.h"
 #include "measure/watchdog.h"
+
+uint32_t ReceiveBufferSize(const ReceiverSettings& settings) {
+    return std::min(EffectivePacketSize(settings.packetSize), settings.local.MaxDatagramPayload());
+}
 
 void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
                              const uint8_t* datagram,
@@ -124,7 +129,7 @@ void Receiver::ReceiverThreadEntry(const ReceiverSettings& settings) {
     if (const auto bound = socket.LocalEndpoint()) {
         localPort_.store(bound->Port());
     }
-    const uint32_t bufferSize = EffectivePacketSize(settings.packetSize);
+    const uint32_t bufferSize = ReceiveBufferSize(settings);
     std::vector<uint8_t> buffer(bufferSize);
 
     receiverSocket_.store(socket.Release());

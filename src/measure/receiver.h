@@ -20,6 +20,10 @@ struct ReceiverSettings {
     uint32_t packetSize = 192;                  // receive buffer size, raised to 32
 };
 
+// The size of the receive buffer: the packet size setting (raised to 32), but no more than
+// the largest datagram the local endpoint's family carries.
+uint32_t ReceiveBufferSize(const ReceiverSettings& settings);
+
 // The receive loop's accounting of one datagram of `length` bytes (negative: a failed
 // receive, which counts nothing): carries out a pending reset, counts the bytes, analyses
 // the first packet of a group and publishes the changes.

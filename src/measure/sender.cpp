@@ -15,6 +15,10 @@ constexpr double kSampleWeight = 0.998 * 0.002;  // so a constant delay d settle
 // A longer period is slept in slices of this length, so that a stop is seen within one slice.
 constexpr uint32_t kSleepSliceMs = 100;
 
+[[noreturn]] void ThrowSendFailed() {
+    ThrowError("error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: %i", 390);
+}
+
 }  // namespace
 
 void SendPacket(SendContext& context, int32_t indexInGroup, int64_t groupNumber) {
@@ -41,7 +45,7 @@ void SendPacket(SendContext& context, int32_t indexInGroup, int64_t groupNumber)
             ++statistics.wouldBlockCount;
             break;
         case SendResult::Failed:
-            ThrowError("error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: %i", 390);
+            ThrowSendFailed();
     }
 }
 
@@ -106,9 +110,10 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
     if (!socket.Valid()) {
         ThrowError("error in MainWindow::SenderThreadEntry: WSASocket failed\r\nfile: winmain\r\nline: %i", 279);
     }
-    const uint32_t sendBufferBytes = settings.bufferSizeKB * 1024u;
+    // In 64 bits: a size whose bytes do not fit the socket option's int is refused, not wrapped.
+    const uint64_t sendBufferBytes = uint64_t{settings.bufferSizeKB} * 1024u;
     if (sendBufferBytes != 0) {
-        if (!socket.SetSendBufferSize(sendBufferBytes)) {
+        if (sendBufferBytes > INT32_MAX || !socket.SetSendBufferSize(static_cast<uint32_t>(sendBufferBytes))) {
             ThrowError(
                 "error in MainWindow::SenderThreadEntry: setsockopt(SO_SNDBUF)  failed\r\nfile: winmain\r\nline: %i",
                 303);
@@ -124,6 +129,10 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
     }
     const uint32_t packetSize = EffectivePacketSize(settings.packetSize);
     packetSize_.store(packetSize);
+    // Every send would fail: refused before a buffer of up to 4 GB is allocated for it.
+    if (packetSize > settings.destination.MaxDatagramPayload()) {
+        ThrowSendFailed();
+    }
     // Zero-filled once per run: padding and filler never carry stale memory onto the wire.
     std::vector<uint8_t> packet(packetSize);
     SendContext context{socket,  settings.destination, packet.data(), packetSize, statistics_.Working(), clock_,

@@ -164,23 +164,68 @@ TEST(Loopback, ReceiverBindFailureIsReportedAndEndsTheThread) {
     EXPECT_NE(ThrownText([&] { receiver.Stop(); }), "");
 }
 
-TEST(Loopback, SendFailureEndsTheSenderAndKeepsItsStatistics) {
+// Starts a sender to a listener and waits for it to end by itself; the observer and the
+// sink keep what it reported.
+void RunSenderToItsEnd(SenderSettings settings, RecordingObserver& observer, RecordingSink& sink) {
     Listener listener;
-    RecordingObserver observer;
-    RecordingSink sink;
     Sender sender(observer, &sink);
-    SenderSettings settings;
     settings.destination = listener.endpoint;
-    settings.packetSize = 70000;  // larger than any UDP datagram
-    settings.bufferSizeKB = 256;
     sender.Start(settings);
     ASSERT_TRUE(WaitUntil([&] { return !sender.Running(); }));
-    EXPECT_EQ(
-        observer.Errors(),
-        std::vector<std::string>{"error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: 390"});
-    EXPECT_EQ(sink.Events(), (std::vector<std::string>{"sender thread started", "senderBufferSize = 262144 bytes"}));
     EXPECT_EQ(sender.Statistics().sentPackets, 0);
     EXPECT_NE(ThrownText([&] { sender.Stop(); }), "");
+}
+
+TEST(Loopback, SendFailureEndsTheSenderAndKeepsItsStatistics) {
+    // Larger than an IPv4 datagram carries; the largest is refused before 4 GB are allocated.
+    for (const uint32_t size : {65508u, 70000u, 4294967295u}) {
+        SCOPED_TRACE(size);
+        RecordingObserver observer;
+        RecordingSink sink;
+        SenderSettings settings;
+        settings.packetSize = size;
+        settings.bufferSizeKB = 256;
+        RunSenderToItsEnd(settings, observer, sink);
+        EXPECT_EQ(observer.Errors(),
+                  std::vector<std::string>{
+                      "error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: 390"});
+        EXPECT_EQ(sink.Events(),
+                  (std::vector<std::string>{"sender thread started", "senderBufferSize = 262144 bytes"}));
+    }
+}
+
+TEST(Loopback, ASendBufferWhoseBytesDoNotFitTheSocketOptionIsRefused) {
+    // 2097152 KB are 2^31 bytes; 4194304 KB wrapped to 0 and 4194305 KB to 1024 in 32 bits.
+    for (const uint32_t kilobytes : {2097152u, 4194304u, 4194305u}) {
+        SCOPED_TRACE(kilobytes);
+        RecordingObserver observer;
+        RecordingSink sink;
+        SenderSettings settings;
+        settings.bufferSizeKB = kilobytes;
+        RunSenderToItsEnd(settings, observer, sink);
+        EXPECT_EQ(observer.Errors(),
+                  std::vector<std::string>{"error in MainWindow::SenderThreadEntry: setsockopt(SO_SNDBUF)  "
+                                           "failed\r\nfile: winmain\r\nline: 303"});
+        EXPECT_EQ(sink.Events(), std::vector<std::string>{"sender thread started"});
+    }
+}
+
+TEST(Loopback, AReceiverBufferIsNeverLargerThanTheLargestDatagram) {
+    ReceiverSettings settings;
+    settings.local = Endpoint::Ipv4(kLoopback, 0);
+    settings.packetSize = 4294967295;
+    EXPECT_EQ(ReceiveBufferSize(settings), 65507u);
+    EXPECT_EQ(ReceiveBufferSize(ReceiverSettings{*Endpoint::Resolve("::", 0), 4294967295}), 65527u);
+    EXPECT_EQ(ReceiveBufferSize(ReceiverSettings{settings.local, 1000}), 1000u);
+
+    RecordingObserver observer;
+    Receiver receiver(observer);
+    const uint16_t port = StartReceiver(receiver, settings.packetSize);
+    Listener sender;
+    const std::vector<uint8_t> largest(65507);
+    EXPECT_EQ(sender.socket.SendTo(largest.data(), 65507, Endpoint::Ipv4(kLoopback, port)), SendResult::Sent);
+    EXPECT_TRUE(WaitUntil([&] { return receiver.Statistics().bytesReceived == 65507; }));
+    receiver.Stop(0);
 }
 
 TEST(Loopback, ReceiverStopsWithoutTrafficAndRestartsOnTheSamePort) {
