@@ -164,49 +164,42 @@ TEST(Loopback, ReceiverBindFailureIsReportedAndEndsTheThread) {
     EXPECT_NE(ThrownText([&] { receiver.Stop(); }), "");
 }
 
-// Starts a sender to a listener and waits for it to end by itself; the observer and the
-// sink keep what it reported.
-void RunSenderToItsEnd(SenderSettings settings, RecordingObserver& observer, RecordingSink& sink) {
+// Runs a sender to a listener until it ends by itself, and returns the errors it reported
+// followed by the events it logged.
+std::vector<std::string> RunSenderToItsEnd(uint32_t packetSize, uint32_t bufferSizeKB) {
     Listener listener;
+    RecordingObserver observer;
+    RecordingSink sink;
     Sender sender(observer, &sink);
-    settings.destination = listener.endpoint;
-    sender.Start(settings);
-    ASSERT_TRUE(WaitUntil([&] { return !sender.Running(); }));
+    sender.Start(SenderSettings{bufferSizeKB, listener.endpoint, packetSize});
+    EXPECT_TRUE(WaitUntil([&] { return !sender.Running(); }));
     EXPECT_EQ(sender.Statistics().sentPackets, 0);
-    EXPECT_NE(ThrownText([&] { sender.Stop(); }), "");
+    std::vector<std::string> reports = observer.Errors();
+    for (const std::string& event : sink.Events()) {
+        reports.push_back(event);
+    }
+    return reports;
 }
 
 TEST(Loopback, SendFailureEndsTheSenderAndKeepsItsStatistics) {
     // Larger than an IPv4 datagram carries; the largest is refused before 4 GB are allocated.
     for (const uint32_t size : {65508u, 70000u, 4294967295u}) {
-        SCOPED_TRACE(size);
-        RecordingObserver observer;
-        RecordingSink sink;
-        SenderSettings settings;
-        settings.packetSize = size;
-        settings.bufferSizeKB = 256;
-        RunSenderToItsEnd(settings, observer, sink);
-        EXPECT_EQ(observer.Errors(),
-                  std::vector<std::string>{
-                      "error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: 390"});
-        EXPECT_EQ(sink.Events(),
-                  (std::vector<std::string>{"sender thread started", "senderBufferSize = 262144 bytes"}));
+        EXPECT_EQ(
+            RunSenderToItsEnd(size, 256),
+            (std::vector<std::string>{"error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: 390",
+                                      "sender thread started", "senderBufferSize = 262144 bytes"}))
+            << size;
     }
 }
 
 TEST(Loopback, ASendBufferWhoseBytesDoNotFitTheSocketOptionIsRefused) {
     // 2097152 KB are 2^31 bytes; 4194304 KB wrapped to 0 and 4194305 KB to 1024 in 32 bits.
     for (const uint32_t kilobytes : {2097152u, 4194304u, 4194305u}) {
-        SCOPED_TRACE(kilobytes);
-        RecordingObserver observer;
-        RecordingSink sink;
-        SenderSettings settings;
-        settings.bufferSizeKB = kilobytes;
-        RunSenderToItsEnd(settings, observer, sink);
-        EXPECT_EQ(observer.Errors(),
-                  std::vector<std::string>{"error in MainWindow::SenderThreadEntry: setsockopt(SO_SNDBUF)  "
-                                           "failed\r\nfile: winmain\r\nline: 303"});
-        EXPECT_EQ(sink.Events(), std::vector<std::string>{"sender thread started"});
+        EXPECT_EQ(RunSenderToItsEnd(192, kilobytes),
+                  (std::vector<std::string>{"error in MainWindow::SenderThreadEntry: setsockopt(SO_SNDBUF)  "
+                                            "failed\r\nfile: winmain\r\nline: 303",
+                                            "sender thread started"}))
+            << kilobytes;
     }
 }
 
