@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "base/errors.h"
-#include "base/shared_value.h"
 #include "base/socket_library.h"
 #include "measure/receiver_analysis.h"
 #include "measure/test_packet.h"
@@ -27,12 +26,11 @@ void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
     statistics.ConsumeReset();
     ReceiverStatistics& working = statistics.Working();
     working.bytesReceived += length;
-    StoreShared(statistics.Published().bytesReceived, working.bytesReceived);
     if (IsAnalysedPacket(datagram, length)) {
         // The histogram is published bin by bin as it decays; the other fields follow.
         AnalyzeReceivedPacket(working, datagram, clock, logSink, statistics.Published().jitterHistogram);
-        statistics.Publish(false);
     }
+    statistics.Publish(false);
     statistics.ConsumeReset();
 }
 
