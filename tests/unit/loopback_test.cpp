@@ -402,11 +402,11 @@ struct SendingSender {
 TEST(Loopback, AStopCutsAGroupShortAndTheRecordCountsItsPackets) {
     // The dialog accepts 2147483647 packets per period: a group of days under Wine.
     SendingSender run(2147483647, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // several ticks of the tick count
     EXPECT_EQ(ThrownText([&] { run.sender.Stop(); }), "");
     const SenderStatistics record = run.sender.Statistics();
     EXPECT_GT(record.sentPackets, 0);
-    EXPECT_GE(record.duration, 0.02);
+    EXPECT_GT(record.duration, 0.0);
     EXPECT_EQ(record.maxSendGroupDelay, 0.0);  // the cut group is no group's time
     EXPECT_EQ(run.observer.Displays(), 0);
 }
@@ -419,7 +419,7 @@ TEST(Loopback, AResetDuringThePauseShowsThePeriodsDurationWithNoPackets) {
     run.sender.Stop();
     const SenderStatistics shown = run.observer.LastDisplayed();
     EXPECT_EQ(shown.sentPackets, 0);
-    EXPECT_GE(shown.duration, 0.3);
+    EXPECT_GT(shown.duration, 0.25);  // the period, give or take a tick
     EXPECT_NE(SenderStatisticsText(shown, 192).find("bandwidth=0. KB/sec"), std::string::npos);
 }
 
