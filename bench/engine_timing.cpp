@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "base/clock.h"
@@ -73,8 +74,27 @@ class QuietObserver : public SenderObserver {
     void DisplaySenderStatistics(const SenderStatistics&, uint32_t, uint64_t) override {}
 };
 
-// Send attempts per second of the sender engine, groups of 1000 back to back, measured
-// between two published records once it runs.
+int64_t Attempts(const Sender& sender) {
+    const SenderStatistics s = sender.Statistics();
+    return s.sentPackets + s.wouldBlockCount;
+}
+
+// Waits for the engine's next publish and notes when it came: the engine publishes once per
+// group, so a figure read at an arbitrary moment is up to a group old.
+int64_t NextPublish(const Sender& sender, SteadyClock::time_point& seenAt) {
+    const int64_t previous = Attempts(sender);
+    for (;;) {
+        const int64_t attempts = Attempts(sender);
+        if (attempts != previous) {
+            seenAt = SteadyClock::now();
+            return attempts;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+// Send attempts per second of the sender engine, groups of 1000 back to back, timed from
+// one group's publish to another's, so that the figure does not depend on the round length.
 double EngineRate(const Endpoint& destination, uint32_t packetSize, double seconds) {
     QuietObserver observer;
     Sender sender(observer);
@@ -84,20 +104,13 @@ double EngineRate(const Endpoint& destination, uint32_t packetSize, double secon
     settings.periodMs = 0;
     settings.packetsPerPeriod = 1000;
     sender.Start(settings);
-    auto attempts = [&] {
-        const SenderStatistics s = sender.Statistics();
-        return s.sentPackets + s.wouldBlockCount;
-    };
-    while (attempts() == 0) {
-        SleepMs(1);
-    }
-    const int64_t first = attempts();
-    const auto start = SteadyClock::now();
+    SteadyClock::time_point start;
+    SteadyClock::time_point end;
+    const int64_t first = NextPublish(sender, start);
     SleepMs(static_cast<uint32_t>(seconds * 1000));
-    const int64_t last = attempts();
-    const double elapsed = SecondsSince(start);
+    const int64_t last = NextPublish(sender, end);
     sender.Stop();
-    return static_cast<double>(last - first) / elapsed;
+    return static_cast<double>(last - first) / std::chrono::duration<double>(end - start).count();
 }
 
 double Median(std::vector<double> values) {

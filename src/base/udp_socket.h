@@ -32,6 +32,10 @@ class Endpoint {
     static std::optional<Endpoint> Resolve(const char* host, uint16_t port, std::string* reason = nullptr);
 
     bool IsIpv6() const;
+
+    // The largest UDP payload one datagram of this family carries: 65507 bytes over IPv4,
+    // 65527 over IPv6 (the 65535 of the UDP length less the headers).
+    uint32_t MaxDatagramPayload() const { return IsIpv6() ? 65527 : 65507; }
     uint16_t Port() const;
     std::string ToString() const;  // "127.0.0.1:13014", "[::1]:13014"
 

@@ -134,6 +134,19 @@ LoadReport LoadOf(const CliOptions& options, bool ipv6) {
     return report;
 }
 
+// The packet size must fit one datagram of the destination's family: a usage error found
+// before the run, not a send error at its first packet.
+bool PacketSizeFits(const CliOptions& options, const Endpoints& endpoints, std::ostream& err) {
+    const uint32_t largest = endpoints.destination.MaxDatagramPayload();
+    if (!options.Sends() || options.packetSize <= largest) {
+        return true;
+    }
+    err << "veltrane-cli: --size: " << options.packetSize << " is too large for an "
+        << (endpoints.destination.IsIpv6() ? "IPv6" : "IPv4") << " destination; at most " << largest
+        << " bytes fit in one datagram\n";
+    return false;
+}
+
 // The engine's sender and receiver for one run, stopped and joined when it goes.
 class Run {
   public:
@@ -318,6 +331,9 @@ int RunMeasurement(const CliOptions& options,
     const std::optional<Endpoints> endpoints = ResolveEndpoints(options, err);
     if (!endpoints) {
         return kExitError;
+    }
+    if (!PacketSizeFits(options, *endpoints, err)) {
+        return kExitUsage;
     }
     Run run(options, *endpoints);
     run.Start();

@@ -1,13 +1,17 @@
 #include "measure/receiver.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "base/errors.h"
-#include "base/shared_value.h"
 #include "base/socket_library.h"
 #include "measure/receiver_analysis.h"
 #include "measure/test_packet.h"
 #include "measure/watchdog.h"
+
+uint32_t ReceiveBufferSize(const ReceiverSettings& settings) {
+    return std::min(EffectivePacketSize(settings.packetSize), settings.local.MaxDatagramPayload());
+}
 
 void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
                              const uint8_t* datagram,
@@ -22,22 +26,17 @@ void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
     // records end as after a reset just before or just after it, never a mix of both.
     statistics.ConsumeReset();
     ReceiverStatistics& working = statistics.Working();
-    ReceiverStatistics& published = statistics.Published();
     working.bytesReceived += length;
-    StoreShared(published.bytesReceived, working.bytesReceived);
-    // Published at once, like the bytes: most datagrams are not analysed, and the last
-    // group's would otherwise never reach a report.
-    if (trafficClass >= 0) {
-        const int dscp = (trafficClass >> 2) % kDscpValues;
-        const int ecn = trafficClass % kEcnValues;
-        StoreShared(published.dscpCounts[dscp], ++working.dscpCounts[dscp]);
-        StoreShared(published.ecnCounts[ecn], ++working.ecnCounts[ecn]);
+    // The marks of test packets only: a foreign datagram says nothing about the path's marking.
+    if (trafficClass >= 0 && length >= kPacketHeaderSize) {
+        ++working.dscpCounts[(trafficClass >> 2) % kDscpValues];
+        ++working.ecnCounts[trafficClass % kEcnValues];
     }
     if (IsAnalysedPacket(datagram, length)) {
         // The histogram is published bin by bin as it decays; the other fields follow.
         AnalyzeReceivedPacket(working, datagram, clock, logSink, statistics.Published().jitterHistogram);
-        statistics.Publish(false);
     }
+    statistics.Publish(false);
     statistics.ConsumeReset();
 }
 
@@ -48,8 +47,7 @@ void AccountTruncatedDatagram(SharedStatistics<ReceiverStatistics>& statistics, 
     if (fullLength > working.largestTruncatedLength) {
         working.largestTruncatedLength = fullLength;
     }
-    StoreShared(statistics.Published().truncatedCount, working.truncatedCount);
-    StoreShared(statistics.Published().largestTruncatedLength, working.largestTruncatedLength);
+    statistics.Publish(false);
     statistics.ConsumeReset();
 }
 
@@ -155,7 +153,7 @@ void Receiver::ReceiverThreadEntry(const ReceiverSettings& settings) {
     if (const auto bound = socket.LocalEndpoint()) {
         localPort_.store(bound->Port());
     }
-    const uint32_t bufferSize = EffectivePacketSize(settings.packetSize);
+    const uint32_t bufferSize = ReceiveBufferSize(settings);
     std::vector<uint8_t> buffer(bufferSize);
 
     receiverSocket_.store(socket.Release());

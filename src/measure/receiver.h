@@ -22,6 +22,10 @@ struct ReceiverSettings {
     bool readTrafficClass = false;              // count the DSCP and ECN values datagrams arrive with
 };
 
+// The size of the receive buffer: the packet size setting (raised to 32), but no more than
+// the largest datagram the local endpoint's family carries.
+uint32_t ReceiveBufferSize(const ReceiverSettings& settings);
+
 // The receive loop's accounting of one datagram of `length` bytes (negative: a failed
 // receive, which counts nothing): carries out a pending reset, counts the bytes and the
 // datagram's TOS / traffic class byte (-1: not read), analyses the first packet of a group

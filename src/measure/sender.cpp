@@ -16,6 +16,10 @@ constexpr double kSampleWeight = 0.998 * 0.002;  // so a constant delay d settle
 // A longer period is slept in slices of this length, so that a stop is seen within one slice.
 constexpr uint32_t kSleepSliceMs = 100;
 
+[[noreturn]] void ThrowSendFailed(const std::string& reason) {
+    ThrowErrorWithReason("error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: %i", 390, reason);
+}
+
 }  // namespace
 
 void SendPacket(SendContext& context, int32_t indexInGroup, int64_t groupNumber) {
@@ -42,8 +46,7 @@ void SendPacket(SendContext& context, int32_t indexInGroup, int64_t groupNumber)
             ++statistics.wouldBlockCount;
             break;
         case SendResult::Failed:
-            ThrowErrorWithReason("error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: %i", 390,
-                                 SendFailure(context.destination, context.socket.LastError()));
+            ThrowSendFailed(SendFailure(context.destination, context.socket.LastError()));
     }
 }
 
@@ -111,13 +114,16 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
         ThrowErrorWithReason("error in MainWindow::SenderThreadEntry: WSASocket failed\r\nfile: winmain\r\nline: %i",
                              279, OpenFailure(settings.destination, LastSocketError()));
     }
-    const uint32_t sendBufferBytes = settings.bufferSizeKB * 1024u;
+    // In 64 bits: a size whose bytes do not fit the socket option's int is refused, not wrapped.
+    const uint64_t sendBufferBytes = uint64_t{settings.bufferSizeKB} * 1024u;
     if (sendBufferBytes != 0) {
-        if (!socket.SetSendBufferSize(sendBufferBytes)) {
+        if (sendBufferBytes > INT32_MAX || !socket.SetSendBufferSize(static_cast<uint32_t>(sendBufferBytes))) {
             ThrowErrorWithReason(
                 "error in MainWindow::SenderThreadEntry: setsockopt(SO_SNDBUF)  failed\r\nfile: winmain\r\nline: %i",
                 303,
-                "SO_SNDBUF of " + std::to_string(sendBufferBytes) + " bytes: " + SocketErrorText(socket.LastError()));
+                "SO_SNDBUF of " + std::to_string(sendBufferBytes) + " bytes: " +
+                    (sendBufferBytes > INT32_MAX ? std::string("more than the option takes")
+                                                 : SocketErrorText(socket.LastError())));
         }
         LogEvent(logSink_, "senderBufferSize = %i bytes", static_cast<int32_t>(sendBufferBytes));
     }
@@ -139,6 +145,12 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
     }
     const uint32_t packetSize = EffectivePacketSize(settings.packetSize);
     packetSize_.store(packetSize);
+    // Every send would fail: refused before a buffer of up to 4 GB is allocated for it.
+    if (packetSize > settings.destination.MaxDatagramPayload()) {
+        ThrowSendFailed("send to " + settings.destination.ToString() + ": " + std::to_string(packetSize) +
+                        " bytes are more than a datagram carries (" +
+                        std::to_string(settings.destination.MaxDatagramPayload()) + ")");
+    }
     // Zero-filled once per run: padding and filler never carry stale memory onto the wire.
     std::vector<uint8_t> packet(packetSize);
     SendContext context{socket,  settings.destination, packet.data(), packetSize, statistics_.Working(), clock_,

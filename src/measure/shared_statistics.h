@@ -1,9 +1,12 @@
 #pragma once
 // A statistics record shared between its worker thread and the GUI thread without locks:
 // the worker owns a working copy and publishes it; the GUI reads only the published copy
-// and asks the worker to carry out resets.
+// and asks the worker to carry out resets. A sequence count around each publish lets a
+// reader tell a copy of one publish from a mix of two, and retry.
 
 #include <atomic>
+#include <cstdint>
+#include <thread>
 
 // Record needs StoreSharedRecord(Record&, const Record&, ...) and LoadSharedRecord(const Record&).
 template <typename Record>
@@ -16,7 +19,7 @@ class SharedStatistics {
     // Worker: copies the working record into the published one (options go to StoreSharedRecord).
     template <typename... Options>
     void Publish(Options... options) {
-        StoreSharedRecord(published_, working_, options...);
+        WritePublished([&] { StoreSharedRecord(published_, working_, options...); });
     }
 
     // Worker, between two updates: carries out a pending reset (zeroes both records). True
@@ -41,7 +44,7 @@ class SharedStatistics {
     // record, so that a display right away shows zeros even while the worker is blocked.
     void RequestReset() {
         state_.fetch_or(kRequested | kZeroing, std::memory_order_acq_rel);
-        StoreSharedRecord(published_, Record{});
+        WritePublished([&] { StoreSharedRecord(published_, Record{}); });
         state_.fetch_and(~kZeroing, std::memory_order_acq_rel);
     }
 
@@ -62,23 +65,47 @@ class SharedStatistics {
         Publish();
     }
 
-    // Any thread: an untorn copy of the published record; zeros while a reset is pending.
+    // The thread that resets (or any other while nobody resets): a copy of one publish of
+    // the record, retried while a publish is under way or came in between; zeros while a
+    // reset is pending. Fields stored in place (the receiver's histogram bins) are each whole
+    // but may come from neighbouring publishes.
     Record Snapshot() const {
-        if ((state_.load(std::memory_order_acquire) & kRequested) != 0) {
-            return Record{};
+        for (;;) {
+            if ((state_.load(std::memory_order_acquire) & kRequested) != 0) {
+                return Record{};
+            }
+            const uint32_t before = sequence_.load(std::memory_order_acquire);
+            if ((before & 1u) == 0) {
+                const Record copy = LoadSharedRecord(published_);
+                // A read-modify-write (release): the copy's loads cannot move past it.
+                if (sequence_.fetch_add(0, std::memory_order_acq_rel) == before) {
+                    return copy;
+                }
+            }
+            // A publish is a few dozen stores: the worker finishes it within its time slice.
+            std::this_thread::yield();
         }
-        return LoadSharedRecord(published_);
     }
 
-    // The published record; read it with LoadShared, write it (worker only) with StoreShared.
+    // The published record; read it with LoadShared, write it in place (worker only) with
+    // StoreShared.
     Record& Published() { return published_; }
     const Record& Published() const { return published_; }
 
   private:
+    // The count is odd while `write` stores into the published record.
+    template <typename Write>
+    void WritePublished(Write write) {
+        sequence_.fetch_add(1, std::memory_order_acq_rel);
+        write();
+        sequence_.fetch_add(1, std::memory_order_release);
+    }
+
     static constexpr unsigned kRequested = 1;  // a reset waits for the worker
     static constexpr unsigned kZeroing = 2;    // the GUI thread is zeroing the published record
 
     Record working_{};
     Record published_{};
     std::atomic<unsigned> state_{0};
+    mutable std::atomic<uint32_t> sequence_{0};
 };

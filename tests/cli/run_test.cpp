@@ -235,17 +235,31 @@ TEST(Run, ABindThatFailsEndsWithTheDialogsErrorText) {
     EXPECT_EQ(result.out, "");
 }
 
-TEST(Run, ASendThatIsRefusedEndsWithTheDialogsErrorText) {
-    // No UDP datagram can carry 65535 bytes of payload.
+TEST(Run, ASizeThatNoDatagramOfTheFamilyCarriesIsRefusedBeforeTheRun) {
     const HeldPort held;
     const std::string port = held.PortText();
-    const RunResult result =
-        RunFor(Options(RunMode::Send, {"--port", port.c_str(), "--size", "65535", "--duration", "5"}));
-    EXPECT_EQ(result.exitCode, kExitError);
-    EXPECT_EQ(result.err,
-              "error in MainWindow::SendPacket: WSASendTo failed\nfile: winmain\nline: 390\nsend to 127.0.0.1:" + port +
-                  ": Message too long\n");
-    EXPECT_EQ(result.out, "");
+    struct Case {
+        const char* host;
+        const char* size;
+        const char* err;
+    };
+    for (const Case& c : {
+             Case{"127.0.0.1", "65508",
+                  "veltrane-cli: --size: 65508 is too large for an IPv4 destination; at most 65507 bytes fit in one "
+                  "datagram\n"},
+             Case{"::1", "65528",
+                  "veltrane-cli: --size: 65528 is too large for an IPv6 destination; at most 65527 bytes fit in one "
+                  "datagram\n"},
+         }) {
+        const RunResult result = RunFor(
+            Options(RunMode::Send, {"--to", c.host, "--port", port.c_str(), "--size", c.size, "--duration", "5"}));
+        EXPECT_EQ(result.exitCode, kExitUsage);
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_EQ(result.out, "");
+    }
+    const RunResult largest =
+        RunFor(Options(RunMode::Send, {"--port", port.c_str(), "--size", "65507", "--duration", "0.2"}));
+    EXPECT_EQ(largest.exitCode, kExitSuccess) << largest.err;
 }
 
 TEST(Run, TheSenderSendsFromItsSourcePortOrEndsWithTheBindError) {

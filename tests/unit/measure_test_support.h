@@ -126,6 +126,7 @@ class RecordingObserver : public SenderObserver {
         ExceptionOwner owner(e);
         std::lock_guard<std::mutex> lock(mutex_);
         errors_.push_back(e->message);
+        reasons_.push_back(ExceptionReason(*e));
     }
     void ReportUnknownError(const char* text) override {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -140,6 +141,11 @@ class RecordingObserver : public SenderObserver {
     std::vector<std::string> Errors() {
         std::lock_guard<std::mutex> lock(mutex_);
         return errors_;
+    }
+    // The system's reason beside each Exception reported (empty when it had none).
+    std::vector<std::string> Reasons() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return reasons_;
     }
     int Displays() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -157,6 +163,7 @@ class RecordingObserver : public SenderObserver {
   private:
     std::mutex mutex_;
     std::vector<std::string> errors_;
+    std::vector<std::string> reasons_;
     int displays_ = 0;
     SenderStatistics lastDisplayed_;
     uint32_t lastPacketSize_ = 0;
