@@ -5,6 +5,7 @@
 
 #include "base/errors.h"
 #include "base/socket_library.h"
+#include "measure/engine_errors.h"
 #include "measure/receiver_analysis.h"
 #include "measure/test_packet.h"
 #include "measure/watchdog.h"
@@ -70,21 +71,20 @@ Receiver::~Receiver() {
 
 void Receiver::Start(const ReceiverSettings& settings) {
     if (Running()) {
-        ThrowError("error in MainWindow::StartReceiverThread: thread already started\r\nfile: winmain\r\nline: %i",
-                   436);
+        ThrowEngineError(EngineError::ReceiverAlreadyStarted);
     }
     CloseReceiverSocket();  // left to a worker that outlived its stop, and has ended since
     receiverStopFlag_.store(false);
     localPort_.store(0);
     // The settings travel with the thread: it never has to ask the GUI thread for them.
     if (!thread_.Start([this, settings] { ReceiverThreadProc(settings); })) {
-        ThrowError("error in MainWindow::StartReceiverThread: CreateThread failed\r\nfile: winmain\r\nline: %i", 437);
+        ThrowEngineError(EngineError::ReceiverThreadNotCreated);
     }
 }
 
 void Receiver::Stop(uint32_t graceMs) {
     if (!Running()) {
-        ThrowError("error in MainWindow::StopReceiverThread: thread was not started\r\nfile: winmain\r\nline: %i", 445);
+        ThrowEngineError(EngineError::ReceiverNotStarted);
     }
     receiverStopFlag_.store(true);
     if (thread_.WaitFor(graceMs)) {
@@ -107,7 +107,7 @@ void Receiver::Stop(uint32_t graceMs) {
         }
     }
     if (!ended) {
-        ThrowError("error in MainWindow::StopReceiverThread: thread did not stop\r\nfile: winmain\r\nline: %i", 446);
+        ThrowEngineError(EngineError::ReceiverDidNotStop);
     }
 }
 
@@ -130,25 +130,17 @@ void Receiver::CloseReceiverSocket() {
 
 void Receiver::ReceiverThreadEntry(const ReceiverSettings& settings) {
     LogEvent(logSink_, "receiver thread started");
-    SocketLibrary library;
-    if (!library.Started()) {
-        ThrowError("error in MainWindow::ReceiverThreadEntry: WSAStartup failed\r\nfile: winmain\r\nline: %i", 510);
-    }
-    UdpSocket socket = UdpSocket::Open(settings.local);
-    if (!socket.Valid()) {
-        ThrowErrorWithReason("error in MainWindow::ReceiverThreadEntry: WSASocket failed\r\nfile: winmain\r\nline: %i",
-                             517, OpenFailure(settings.local, LastSocketError()));
-    }
+    const SocketLibrary library;
+    UdpSocket socket = OpenWorkerSocket(library, settings.local, EngineError::ReceiverLibraryNotStarted,
+                                        EngineError::ReceiverSocketNotOpened);
     if (settings.dualStack && settings.local.IsIpv6() && !socket.SetIpv6Only(false)) {
-        ThrowErrorWithReason(
-            "error in MainWindow::ReceiverThreadEntry: bind failed\r\nfile: winmain\r\nline: %i", 530,
-            "IPV6_V6ONLY off on " + settings.local.ToString() + ": " + SocketErrorText(socket.LastError()));
+        ThrowEngineError(EngineError::ReceiverNotBound, "IPV6_V6ONLY off on " + settings.local.ToString() + ": " +
+                                                            SocketErrorText(socket.LastError()));
     }
     // Where the system cannot tell the values, the counts stay empty and the run says so.
     readsTrafficClass_.store(settings.readTrafficClass && socket.EnableTrafficClassReceipt(settings.local));
     if (!socket.Bind(settings.local)) {
-        ThrowErrorWithReason("error in MainWindow::ReceiverThreadEntry: bind failed\r\nfile: winmain\r\nline: %i", 530,
-                             BindFailure(settings.local, socket.LastError()));
+        ThrowEngineError(EngineError::ReceiverNotBound, BindFailure(settings.local, socket.LastError()));
     }
     if (const auto bound = socket.LocalEndpoint()) {
         localPort_.store(bound->Port());

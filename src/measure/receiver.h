@@ -7,6 +7,7 @@
 
 #include "base/clock.h"
 #include "base/udp_socket.h"
+#include "measure/default_settings.h"
 #include "measure/receiver_statistics.h"
 #include "measure/shared_statistics.h"
 #include "measure/worker_observer.h"
@@ -16,10 +17,11 @@ class LogSink;
 
 // The receiver's settings, read by the front end and handed over at start.
 struct ReceiverSettings {
-    Endpoint local = Endpoint::Ipv4(0, 13014);  // port 0: the system picks one (see LocalPort)
-    uint32_t packetSize = 192;                  // receive buffer size, raised to 32
-    bool dualStack = false;                     // an IPv6 `local` takes IPv4 datagrams too
-    bool readTrafficClass = false;              // count the DSCP and ECN values datagrams arrive with
+    // Port 0: the system picks one (see LocalPort).
+    Endpoint local = Endpoint::Ipv4(DefaultSettings::kReceiverAddress, DefaultSettings::kReceiverPort);
+    uint32_t packetSize = DefaultSettings::kPacketSize;  // receive buffer size, raised to 32
+    bool dualStack = false;                              // an IPv6 `local` takes IPv4 datagrams too
+    bool readTrafficClass = false;                       // count the DSCP and ECN values datagrams arrive with
 };
 
 // The size of the receive buffer: the packet size setting (raised to 32), but no more than

@@ -6,6 +6,7 @@
 
 #include "base/errors.h"
 #include "base/socket_library.h"
+#include "measure/engine_errors.h"
 #include "measure/test_packet.h"
 #include "measure/watchdog.h"
 
@@ -15,10 +16,6 @@ constexpr double kMeanWeight = 0.998;
 constexpr double kSampleWeight = 0.998 * 0.002;  // so a constant delay d settles at 0.998 * d
 // A longer period is slept in slices of this length, so that a stop is seen within one slice.
 constexpr uint32_t kSleepSliceMs = 100;
-
-[[noreturn]] void ThrowSendFailed(const std::string& reason) {
-    ThrowErrorWithReason("error in MainWindow::SendPacket: WSASendTo failed\r\nfile: winmain\r\nline: %i", 390, reason);
-}
 
 }  // namespace
 
@@ -46,7 +43,7 @@ void SendPacket(SendContext& context, int32_t indexInGroup, int64_t groupNumber)
             ++statistics.wouldBlockCount;
             break;
         case SendResult::Failed:
-            ThrowSendFailed(SendFailure(context.destination, context.socket.LastError()));
+            ThrowEngineError(EngineError::SendFailed, SendFailure(context.destination, context.socket.LastError()));
     }
 }
 
@@ -60,27 +57,27 @@ Sender::~Sender() {
 
 void Sender::Start(const SenderSettings& settings) {
     if (Running()) {
-        ThrowError("error in MainWindow::StartSenderThread: thread already started\r\nfile: winmain\r\nline: %i", 237);
+        ThrowEngineError(EngineError::SenderAlreadyStarted);
     }
     senderStopFlag_.store(false);
     statistics_.Clear();
     // The settings travel with the thread: it never has to ask the GUI thread for them.
     if (!thread_.Start([this, settings] { SenderThreadProc(settings); })) {
         senderStopFlag_.store(true);
-        ThrowError("error in MainWindow::StartSenderThread: CreateThread failed\r\nfile: winmain\r\nline: %i", 238);
+        ThrowEngineError(EngineError::SenderThreadNotCreated);
     }
 }
 
 void Sender::Stop() {
     if (!Running()) {
-        ThrowError("error in MainWindow::StopSenderThread: thread was not started\r\nfile: winmain\r\nline: %i", 245);
+        ThrowEngineError(EngineError::SenderNotStarted);
     }
     // The loop sees the flag between packets and within a sleep slice. A worker that does
     // not end in time is left to end by itself: it keeps this object's members until then
     // (the destructor joins), and Running() stays true.
     senderStopFlag_.store(true);
     if (!thread_.WaitForStop()) {
-        ThrowError("error in MainWindow::StopSenderThread: thread did not stop\r\nfile: winmain\r\nline: %i", 246);
+        ThrowEngineError(EngineError::SenderDidNotStop);
     }
 }
 
@@ -105,25 +102,17 @@ void Sender::PublishFinalStatistics() {
 
 void Sender::SenderThreadEntry(const SenderSettings& settings) {
     LogEvent(logSink_, "sender thread started");
-    SocketLibrary library;
-    if (!library.Started()) {
-        ThrowError("error in MainWindow::SenderThreadEntry: WSAStartup failed\r\nfile: winmain\r\nline: %i", 272);
-    }
-    UdpSocket socket = UdpSocket::Open(settings.destination);
-    if (!socket.Valid()) {
-        ThrowErrorWithReason("error in MainWindow::SenderThreadEntry: WSASocket failed\r\nfile: winmain\r\nline: %i",
-                             279, OpenFailure(settings.destination, LastSocketError()));
-    }
+    const SocketLibrary library;
+    UdpSocket socket = OpenWorkerSocket(library, settings.destination, EngineError::SenderLibraryNotStarted,
+                                        EngineError::SenderSocketNotOpened);
     // In 64 bits: a size whose bytes do not fit the socket option's int is refused, not wrapped.
     const uint64_t sendBufferBytes = uint64_t{settings.bufferSizeKB} * 1024u;
     if (sendBufferBytes != 0) {
         if (sendBufferBytes > INT32_MAX || !socket.SetSendBufferSize(static_cast<uint32_t>(sendBufferBytes))) {
-            ThrowErrorWithReason(
-                "error in MainWindow::SenderThreadEntry: setsockopt(SO_SNDBUF)  failed\r\nfile: winmain\r\nline: %i",
-                303,
-                "SO_SNDBUF of " + std::to_string(sendBufferBytes) + " bytes: " +
-                    (sendBufferBytes > INT32_MAX ? std::string("more than the option takes")
-                                                 : SocketErrorText(socket.LastError())));
+            ThrowEngineError(EngineError::SenderBufferNotSet,
+                             "SO_SNDBUF of " + std::to_string(sendBufferBytes) + " bytes: " +
+                                 (sendBufferBytes > INT32_MAX ? std::string("more than the option takes")
+                                                              : SocketErrorText(socket.LastError())));
         }
         LogEvent(logSink_, "senderBufferSize = %i bytes", static_cast<int32_t>(sendBufferBytes));
     }
@@ -131,8 +120,7 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
     const Endpoint local =
         settings.sourceAddress.value_or(Endpoint::AnyOfFamily(settings.destination, settings.sourcePort));
     if ((settings.sourceAddress || settings.sourcePort != 0) && !socket.Bind(local)) {
-        ThrowErrorWithReason("error in MainWindow::SenderThreadEntry: bind failed\r\nfile: winmain\r\nline: %i", 320,
-                             BindFailure(local, socket.LastError()));
+        ThrowEngineError(EngineError::SenderNotBound, BindFailure(local, socket.LastError()));
     }
     if (settings.trafficClass >= 0 && !socket.SetTrafficClass(settings.destination, settings.trafficClass)) {
         ThrowFixed(
@@ -140,16 +128,17 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
             "IP_TOS/IPV6_TCLASS " + std::to_string(settings.trafficClass) + ": " + SocketErrorText(socket.LastError()));
     }
     if (!socket.SetNonBlocking()) {
-        ThrowErrorWithReason("error in MainWindow::SenderThreadEntry: ioctlsocket failed\r\nfile: winmain\r\nline: %i",
-                             314, "non-blocking mode: " + SocketErrorText(socket.LastError()));
+        ThrowEngineError(EngineError::SenderNotNonBlocking,
+                         "non-blocking mode: " + SocketErrorText(socket.LastError()));
     }
     const uint32_t packetSize = EffectivePacketSize(settings.packetSize);
     packetSize_.store(packetSize);
     // Every send would fail: refused before a buffer of up to 4 GB is allocated for it.
     if (packetSize > settings.destination.MaxDatagramPayload()) {
-        ThrowSendFailed("send to " + settings.destination.ToString() + ": " + std::to_string(packetSize) +
-                        " bytes are more than a datagram carries (" +
-                        std::to_string(settings.destination.MaxDatagramPayload()) + ")");
+        ThrowEngineError(EngineError::SendFailed, "send to " + settings.destination.ToString() + ": " +
+                                                      std::to_string(packetSize) +
+                                                      " bytes are more than a datagram carries (" +
+                                                      std::to_string(settings.destination.MaxDatagramPayload()) + ")");
     }
     // Zero-filled once per run: padding and filler never carry stale memory onto the wire.
     std::vector<uint8_t> packet(packetSize);

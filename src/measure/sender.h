@@ -8,6 +8,7 @@
 
 #include "base/clock.h"
 #include "base/udp_socket.h"
+#include "measure/default_settings.h"
 #include "measure/sender_statistics.h"
 #include "measure/shared_statistics.h"
 #include "measure/worker_observer.h"
@@ -17,11 +18,12 @@ class LogSink;
 
 // The sender's settings, read by the front end and handed over at start.
 struct SenderSettings {
-    uint32_t bufferSizeKB = 0;  // socket send buffer in KB; 0 keeps the system's size
-    Endpoint destination = Endpoint::Ipv4(0x7F000001, 13014);
-    uint32_t packetSize = 192;  // raised to 32 by the engine
-    uint32_t periodMs = 10;     // pause after each group, or the fixed schedule's step
-    int32_t packetsPerPeriod = 100;
+    // Socket send buffer in KB; 0 keeps the system's size.
+    uint32_t bufferSizeKB = DefaultSettings::kSenderBufferSizeKB;
+    Endpoint destination = Endpoint::Ipv4(DefaultSettings::kDestinationAddress, DefaultSettings::kDestinationPort);
+    uint32_t packetSize = DefaultSettings::kPacketSize;  // raised to 32 by the engine
+    uint32_t periodMs = DefaultSettings::kPeriodMs;      // pause after each group, or the fixed schedule's step
+    int32_t packetsPerPeriod = DefaultSettings::kPacketsPerPeriod;
     uint16_t sourcePort = 0;  // local port to send from; 0 lets the system choose
     // The local address (with sourcePort) to send from on a host of several; none: any.
     std::optional<Endpoint> sourceAddress;
