@@ -33,11 +33,12 @@ void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
         ++working.dscpCounts[(trafficClass >> 2) % kDscpValues];
         ++working.ecnCounts[trafficClass % kEcnValues];
     }
-    if (IsAnalysedPacket(datagram, length)) {
-        // The histogram is published bin by bin as it decays; the other fields follow.
-        AnalyzeReceivedPacket(working, datagram, clock, logSink, statistics.Published().jitterHistogram);
+    const bool analysed = IsAnalysedPacket(datagram, length);
+    if (analysed) {
+        AnalyzeReceivedPacket(working, datagram, clock, logSink);
     }
-    statistics.Publish(false);
+    // Only an analysed packet changes the histogram, so only then is it published too.
+    statistics.Publish(analysed);
     statistics.ConsumeReset();
 }
 

@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "base/clock.h"
-#include "base/shared_value.h"
 #include "measure/test_packet.h"
 #include "measure/watchdog.h"
 
@@ -43,7 +42,7 @@ void CountOrder(ReceiverStatistics& s, int64_t groupNumber) {
     }
 }
 
-void MeasurePacket(ReceiverStatistics& s, const TestPacketHeader& packet, Clock& clock, double* publishedHistogram) {
+void MeasurePacket(ReceiverStatistics& s, const TestPacketHeader& packet, Clock& clock) {
     // Only differences of the sender's counter enter, each divided by the packet's own
     // frequency, so the two hosts' clocks need not agree.
     const double sendInterval = CounterSeconds(packet.sendCounter, s.lastSendCounter, packet.counterFrequency);
@@ -53,7 +52,7 @@ void MeasurePacket(ReceiverStatistics& s, const TestPacketHeader& packet, Clock&
                              CounterSeconds(packet.sendCounter, s.firstSendCounter, packet.counterFrequency)) *
                             kMsPerSecond;
     const double jitter = (CounterSeconds(now, s.lastLocalCounter, localFrequency) - sendInterval) * kMsPerSecond;
-    AddJitterSample(s, jitter, publishedHistogram);
+    AddJitterSample(s, jitter);
     if (absDelay > s.maxAbsDelay) {
         s.maxAbsDelay = absDelay;
     }
@@ -80,7 +79,7 @@ int JitterBin(double jitterMs) {
     return static_cast<int>(position);
 }
 
-void AddJitterSample(ReceiverStatistics& s, double jitterMs, double* publishedHistogram) {
+void AddJitterSample(ReceiverStatistics& s, double jitterMs) {
     if (jitterMs < s.minJitter) {
         s.minJitter = jitterMs;
     }
@@ -92,23 +91,16 @@ void AddJitterSample(ReceiverStatistics& s, double jitterMs, double* publishedHi
     // Every bin decays on every sample, so the histogram shows the recent distribution.
     for (int bin = 0; bin < kHistogramBins; ++bin) {
         s.jitterHistogram[bin] *= kBinDecay;
-        if (publishedHistogram != nullptr) {
-            StoreShared(publishedHistogram[bin], s.jitterHistogram[bin]);
-        }
     }
 }
 
-void AnalyzeReceivedPacket(ReceiverStatistics& s,
-                           const uint8_t* packet,
-                           Clock& clock,
-                           LogSink* logSink,
-                           double* publishedHistogram) {
+void AnalyzeReceivedPacket(ReceiverStatistics& s, const uint8_t* packet, Clock& clock, LogSink* logSink) {
     const int64_t start = clock.Counter();
     const TestPacketHeader header = ReadPacketHeader(packet);
     if (!s.referenceSet) {
         TakeReference(s, header, clock);
     } else {
-        MeasurePacket(s, header, clock, publishedHistogram);
+        MeasurePacket(s, header, clock);
     }
     ++s.analysedCount;
     s.lastSendCounter = header.sendCounter;

@@ -12,14 +12,9 @@ class LogSink;
 // a non-finite sample goes to bin 0.
 int JitterBin(double jitterMs);
 
-// Folds one jitter sample into the minimum, maximum, mean square and histogram. When
-// `publishedHistogram` is given, each decayed bin is also stored there (relaxed atomic).
-void AddJitterSample(ReceiverStatistics& statistics, double jitterMs, double* publishedHistogram = nullptr);
+// Folds one jitter sample into the minimum, maximum, mean square and histogram.
+void AddJitterSample(ReceiverStatistics& statistics, double jitterMs);
 
 // Analyses one datagram that IsAnalysedPacket accepted, reading the local arrival time and
 // the watchdog's times from `clock`.
-void AnalyzeReceivedPacket(ReceiverStatistics& statistics,
-                           const uint8_t* packet,
-                           Clock& clock,
-                           LogSink* logSink,
-                           double* publishedHistogram = nullptr);
+void AnalyzeReceivedPacket(ReceiverStatistics& statistics, const uint8_t* packet, Clock& clock, LogSink* logSink);
