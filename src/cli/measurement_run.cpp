@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/errors.h"
 #include "base/socket_library.h"
@@ -186,11 +188,13 @@ class Run {
 
     // The sender first, as the dialog does (it ends within one send).
     void StopSender() {
-        StopWorker([this] {
-            if (sender_.Running()) {
-                sender_.Stop();
-            }
-        });
+        StopWorker(
+            [this] {
+                if (sender_.Running()) {
+                    sender_.Stop();
+                }
+            },
+            [this] { return sender_.Running(); });
     }
 
     // In a loop-back run the receiver first takes in what is still under way, so that the
@@ -199,11 +203,13 @@ class Run {
         if (options_.mode == RunMode::Loopback) {
             WaitWhileReceiving();
         }
-        StopWorker([this] {
-            if (receiver_.Running()) {
-                receiver_.Stop(kReceiverStopGraceMs);
-            }
-        });
+        StopWorker(
+            [this] {
+                if (receiver_.Running()) {
+                    receiver_.Stop(kReceiverStopGraceMs);
+                }
+            },
+            [this] { return receiver_.Running(); });
     }
 
     Report TakeReport(double elapsedSeconds, bool final) const {
@@ -225,14 +231,22 @@ class Run {
 
     RunObserver& Observer() { return observer_; }
 
+    // True when a worker did not end within its stop's bound: it still uses this object.
+    bool WorkerStuck() const { return stuck_; }
+
   private:
     // A worker may end by itself between the test and the stop, which then throws its
-    // not-started error; the error that ended it, if any, has gone to the observer.
-    static void StopWorker(const std::function<void()>& stop) {
+    // not-started error; the error that ended it, if any, has gone to the observer. A worker
+    // still running after its stop gave up makes the run fail with that error.
+    void StopWorker(const std::function<void()>& stop, const std::function<bool()>& running) {
         try {
             stop();
         } catch (Exception* e) {
-            DestroyException(e);
+            ExceptionOwner owner(e);
+            if (running()) {
+                stuck_ = true;
+                observer_.ReportError(owner.release());
+            }
         }
     }
 
@@ -254,6 +268,7 @@ class Run {
     RunObserver observer_;
     Receiver receiver_;
     Sender sender_;  // after the receiver: destroyed, and so stopped, first
+    bool stuck_ = false;
 };
 
 // Writes the reports, and says once when the receiver drops datagrams too long for its
@@ -321,6 +336,13 @@ bool ReportUntilEnd(const CliOptions& options,
     return true;
 }
 
+// A run whose worker did not end: kept, never destroyed (that would join the worker), and
+// reachable from here for the rest of the process, whose end ends the worker.
+void Abandon(std::unique_ptr<Run> run) {
+    static auto* const abandoned = new std::vector<std::unique_ptr<Run>>;
+    abandoned->push_back(std::move(run));
+}
+
 }  // namespace
 
 int RunMeasurement(const CliOptions& options,
@@ -335,26 +357,31 @@ int RunMeasurement(const CliOptions& options,
     if (!PacketSizeFits(options, *endpoints, err)) {
         return kExitUsage;
     }
-    Run run(options, *endpoints);
-    run.Start();
+    // On the heap: a worker that does not end within its stop's bound keeps using the run,
+    // which is then left to it, as the end of the process will end the worker.
+    auto run = std::make_unique<Run>(options, *endpoints);
+    run->Start();
     if (started) {
         started();
     }
     const SteadyClock::time_point start = SteadyClock::now();
     ReportWriter writer(options, out, err);
-    const bool workersKept = ReportUntilEnd(options, run, start, stopRequested, writer);
-    run.StopSender();
+    const bool workersKept = ReportUntilEnd(options, *run, start, stopRequested, writer);
+    run->StopSender();
     // Up to the end of sending: a loop-back run's wait for the last packets is not measuring.
     const double elapsed = SecondsSince(start);
-    run.StopReceiver();
-    if (run.Observer().Failed()) {
-        err << ConsoleText(run.Observer().ErrorText()) << "\n";
+    run->StopReceiver();
+    if (run->Observer().Failed()) {
+        err << ConsoleText(run->Observer().ErrorText()) << "\n";
+        if (run->WorkerStuck()) {
+            Abandon(std::move(run));
+        }
         return kExitError;
     }
     if (!workersKept) {
         err << "veltrane-cli: a worker thread could not be started\n";
         return kExitError;
     }
-    writer.Write(run.TakeReport(elapsed, true));
+    writer.Write(run->TakeReport(elapsed, true));
     return kExitSuccess;
 }

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
@@ -15,6 +17,7 @@
 #include "cli/measurement_run.h"
 #include "cli_test_support.h"
 #include "measure/test_packet.h"
+#include "measure/worker_thread.h"
 
 namespace {
 
@@ -302,6 +305,43 @@ TEST(Run, AFixedPaceCountsTheGroupsThatLeaveLate) {
     EXPECT_GE(sender["lateGroups"].get<int64_t>(), groups - 1);
     EXPECT_GT(sender["maxLatenessMs"].get<double>(), 2.0);
     EXPECT_LT(sender["groupsPerSecond"].get<double>(), 1000.0);
+}
+
+// Holds every worker thread before its body until the gate opens: a worker that does not end.
+struct HeldThreads {
+    static std::thread Start(std::function<void()> body) {
+        return std::thread([body = std::move(body)] {
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                opened.wait(lock, [] { return open; });
+            }
+            body();
+        });
+    }
+    static void Open() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            open = true;
+        }
+        opened.notify_all();
+    }
+    static inline std::mutex mutex;
+    static inline std::condition_variable opened;
+    static inline bool open = false;
+};
+
+// The run ends with the stop's error instead of waiting for the worker for ever.
+TEST(Run, AWorkerThatDoesNotStopEndsTheRunWithItsError) {
+    const HeldPort held;
+    const uint32_t bound = WorkerThread::SetStopBoundMs(200);
+    const WorkerThread::ThreadStarter starter = WorkerThread::SetThreadStarter(&HeldThreads::Start);
+    const RunResult result = RunFor(Options(RunMode::Send, {"--port", held.PortText().c_str(), "--duration", "0.2"}));
+    WorkerThread::SetThreadStarter(starter);
+    WorkerThread::SetStopBoundMs(bound);
+    HeldThreads::Open();
+    EXPECT_EQ(result.exitCode, kExitError);
+    EXPECT_NE(result.err.find("error in MainWindow::StopSenderThread: thread did not stop"), std::string::npos)
+        << result.err;
 }
 
 TEST(Run, AHostThatCannotBeResolvedIsAnError) {
