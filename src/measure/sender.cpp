@@ -140,8 +140,10 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
                                                       " bytes are more than a datagram carries (" +
                                                       std::to_string(settings.destination.MaxDatagramPayload()) + ")");
     }
-    // Zero-filled once per run: padding and filler never carry stale memory onto the wire.
+    // Zero-filled once per run: the filler never carries stale memory onto the wire. The
+    // padding tells a receiver how many packets each group has, so that it can count each one.
     std::vector<uint8_t> packet(packetSize);
+    WriteGroupSize(packet.data(), settings.packetsPerPeriod);
     SendContext context{socket,  settings.destination, packet.data(), packetSize, statistics_.Working(), clock_,
                         logSink_};
     RunPacingLoop(context, settings);

@@ -90,7 +90,7 @@ TEST(Loopback, DefaultSettingsMeasureACleanPath) {
     EXPECT_LT(std::sqrt(received.jitterMeanSquare), 5.0);
 }
 
-TEST(Loopback, SenderPutsZeroedFillerAndCountedHeadersOnTheWire) {
+TEST(Loopback, SenderPutsZeroedFillerCountedHeadersAndTheGroupSizeOnTheWire) {
     RecordingObserver observer;
     Sender sender(observer);
     SenderSettings settings;
@@ -108,7 +108,7 @@ TEST(Loopback, SenderPutsZeroedFillerAndCountedHeadersOnTheWire) {
                 EXPECT_EQ(header.indexInGroup, index);
                 EXPECT_EQ(header.groupNumber, group);
                 EXPECT_EQ(header.counterFrequency, QueryCounterFrequency());
-                EXPECT_EQ(std::vector<uint8_t>(packet.begin() + 4, packet.begin() + 8), std::vector<uint8_t>(4, 0));
+                EXPECT_EQ(ReadGroupSize(packet.data()), 2);
                 EXPECT_EQ(std::vector<uint8_t>(packet.begin() + 32, packet.end()), std::vector<uint8_t>(68, 0));
             }
         }
