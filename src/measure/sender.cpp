@@ -165,11 +165,10 @@ void Sender::RunPacingLoop(SendContext& context, const SenderSettings& settings)
     int64_t groupNumber = 0;
     while (!senderStopFlag_.load()) {
         // The first group sets the schedule's start: it is never late.
+        // A stop during the wait leaves the group unsent (SendGroup sees it before the first
+        // packet), and the record below still gets the run's real duration.
         if (fixedPace && groupNumber != 0) {
             WaitForGroupTime(scheduleStart + groupNumber * step, statistics);
-            if (senderStopFlag_.load()) {
-                break;
-            }
         }
         const int64_t groupStart = clock_.Counter();
         if (SendGroup(context, packetsPerPeriod, groupNumber)) {
