@@ -355,7 +355,8 @@ void MainWindow::StartSenderThread() {
     senderThread.Start(settings);
 }
 
-// Waits up to one period and one group. The GUI thread meanwhile serves sent messages only:
+// Waits until the sender's next send or slice of its pause ends, 3 s at most (the stop's bound).
+// The GUI thread meanwhile serves sent messages only:
 // a sender that fails just now shows its box owned by the dialog, which needs them.
 void MainWindow::StopSenderThread() {
     WaitForWorker([this] { RunServingSentMessages([this] { senderThread.Stop(); }); });
@@ -380,7 +381,8 @@ void MainWindow::StartReceiverThread() {
     receiverThread.Start(settings);
 }
 
-// Waits about two seconds at most (the receiver closes its socket after the first).
+// Waits 4 s at most: a second of grace for a datagram to end the receive, then the socket is
+// closed and the stop's bound of 3 s begins.
 void MainWindow::StopReceiverThread() {
     WaitForWorker([this] { RunServingSentMessages([this] { receiverThread.Stop(); }); });
 }

@@ -68,11 +68,13 @@ void ThrowError(const char* format, int32_t line) {
 namespace {
 
 [[noreturn]] void ThrowWithReason(Exception* e, const std::string& reason) {
+    // Owned until thrown: a reason that cannot be allocated must not leak the error.
+    ExceptionOwner owner(e);
     if (!reason.empty()) {
         e->reason = new char[reason.size() + 1];
         std::memcpy(e->reason, reason.c_str(), reason.size() + 1);
     }
-    throw e;
+    throw owner.release();
 }
 
 }  // namespace

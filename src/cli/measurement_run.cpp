@@ -181,7 +181,8 @@ class Run {
         }
     }
 
-    // A worker that ended without reporting an error could not start its thread.
+    // A worker that ended without reporting an error: no path is known to do so (a thread
+    // that cannot be created is an error of Start), but the run must not go on without it.
     bool WorkerLost() const {
         return (options_.Receives() && !receiver_.Running()) || (options_.Sends() && !sender_.Running());
     }
@@ -223,7 +224,8 @@ class Run {
         }
         if (options_.Receives()) {
             report.receiver = receiver_.Statistics();
-            report.receiverBufferSize = EffectivePacketSize(options_.packetSize);
+            report.receiverBufferSize =
+                ReceiveBufferSize(ReceiverSettings{endpoints_.local, options_.packetSize, endpoints_.dualStack});
             report.readsTrafficClass = receiver_.ReadsTrafficClass();
         }
         return report;

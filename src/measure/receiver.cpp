@@ -28,7 +28,8 @@ void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
     statistics.ConsumeReset();
     ReceiverStatistics& working = statistics.Working();
     working.bytesReceived += length;
-    // The marks of test packets only: a foreign datagram says nothing about the path's marking.
+    // Only datagrams long enough to be test packets: a short foreign one says nothing about
+    // the marking of the path measured.
     if (trafficClass >= 0 && length >= kPacketHeaderSize) {
         ++working.dscpCounts[(trafficClass >> 2) % kDscpValues];
         ++working.ecnCounts[trafficClass % kEcnValues];

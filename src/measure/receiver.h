@@ -66,11 +66,12 @@ class Receiver {
     // Zeroes the statistics: at once for readers, and in the thread before its next datagram.
     void ResetStatistics();
 
-    // A copy of one publish of the statistics (any thread).
+    // A copy of one publish of the statistics (the thread that resets, or any other while
+    // nobody resets).
     ReceiverStatistics Statistics() const { return statistics_.Snapshot(); }
 
-    // The published histogram, kHistogramBins values that the receiver thread updates in
-    // place; read each with LoadShared.
+    // The published histogram, kHistogramBins values that each publish of an analysed packet
+    // rewrites; read each with LoadShared.
     const double* PublishedHistogram() const { return statistics_.Published().jitterHistogram; }
 
     // The port the current run's socket is bound to; 0 before it is bound.

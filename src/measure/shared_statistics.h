@@ -67,29 +67,28 @@ class SharedStatistics {
 
     // The thread that resets (or any other while nobody resets): a copy of one publish of
     // the record, retried while a publish is under way or came in between; zeros while a
-    // reset is pending. Fields stored in place (the receiver's histogram bins) are each whole
-    // but may come from neighbouring publishes.
+    // reset is pending. Under a flood of publishes the tries are bounded: the last copy is
+    // then taken, each of its fields whole, so that the GUI thread never waits without end.
     Record Snapshot() const {
-        for (;;) {
+        Record copy{};
+        for (int attempt = 0; attempt < kSnapshotAttempts; ++attempt) {
             if ((state_.load(std::memory_order_acquire) & kRequested) != 0) {
                 return Record{};
             }
             const uint32_t before = sequence_.load(std::memory_order_acquire);
-            if ((before & 1u) == 0) {
-                const Record copy = LoadSharedRecord(published_);
-                // A read-modify-write (release): the copy's loads cannot move past it.
-                if (sequence_.fetch_add(0, std::memory_order_acq_rel) == before) {
-                    return copy;
-                }
+            copy = LoadSharedRecord(published_);
+            // A read-modify-write (release): the copy's loads cannot move past it.
+            if ((before & 1u) == 0 && sequence_.fetch_add(0, std::memory_order_acq_rel) == before) {
+                return copy;
             }
             // A publish is a few dozen stores: the worker finishes it within its time slice.
             std::this_thread::yield();
         }
+        return copy;
     }
 
-    // The published record; read it with LoadShared, write it in place (worker only) with
-    // StoreShared.
-    Record& Published() { return published_; }
+    // The published record, for readers of single fields in place (the graph reads the
+    // histogram's bins so); read each with LoadShared.
     const Record& Published() const { return published_; }
 
   private:
@@ -101,6 +100,7 @@ class SharedStatistics {
         sequence_.fetch_add(1, std::memory_order_release);
     }
 
+    static constexpr int kSnapshotAttempts = 1000;
     static constexpr unsigned kRequested = 1;  // a reset waits for the worker
     static constexpr unsigned kZeroing = 2;    // the GUI thread is zeroing the published record
 
