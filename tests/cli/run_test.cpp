@@ -238,6 +238,22 @@ TEST(Run, ABindThatFailsEndsWithTheDialogsErrorText) {
     EXPECT_EQ(result.out, "");
 }
 
+#ifndef _WIN32
+// From ::1 no route leads to an IPv4 address: the first send fails at once, and nothing
+// leaves the host.
+TEST(Run, ASendThatFailsEndsWithTheDialogsErrorTextAndTheSystemsReason) {
+    const HeldPort held;
+    const std::string port = held.PortText();
+    const RunResult result = RunFor(Options(RunMode::Send, {"--to", "::ffff:127.0.0.1", "--bind", "::1", "--port",
+                                                            port.c_str(), "--source-port", "0", "--duration", "5"}));
+    EXPECT_EQ(result.exitCode, kExitError);
+    EXPECT_EQ(result.err,
+              "error in MainWindow::SendPacket: WSASendTo failed\nfile: winmain\nline: 390\nsend to "
+              "[::ffff:127.0.0.1]:" +
+                  port + ": Network is unreachable\n");
+}
+#endif
+
 TEST(Run, ASizeThatNoDatagramOfTheFamilyCarriesIsRefusedBeforeTheRun) {
     const HeldPort held;
     const std::string port = held.PortText();
