@@ -92,6 +92,15 @@ std::string LoadText(const LoadReport& report) {
     return text;
 }
 
+// Windows drops a datagram too long for the buffer without telling its length: with
+// truncations counted and no length known, the length is unknown (null), not 0 bytes.
+Json LargestTruncatedLengthJson(const ReceiverStatistics& s) {
+    if (s.truncatedCount > 0 && s.largestTruncatedLength == 0) {
+        return nullptr;
+    }
+    return s.largestTruncatedLength;
+}
+
 Json ReceiverJson(const ReceiverStatistics& s, bool readsTrafficClass) {
     return Json{
         {"bytesReceived", s.bytesReceived},
@@ -107,7 +116,7 @@ Json ReceiverJson(const ReceiverStatistics& s, bool readsTrafficClass) {
         {"outOfOrderCount", s.outOfOrderCount},
         {"duplicateCount", s.duplicateCount},
         {"truncatedCount", s.truncatedCount},
-        {"largestTruncatedLength", s.largestTruncatedLength},
+        {"largestTruncatedLength", LargestTruncatedLengthJson(s)},
         // Per receiver for now; these move with the rest into a record per sender.
         {"dscp", ValueCounts(s.dscpCounts, readsTrafficClass)},
         {"ecn", ValueCounts(s.ecnCounts, readsTrafficClass)},

@@ -63,7 +63,28 @@ CliOptions Options(RunMode mode, std::vector<const char*> arguments) {
     }
     const ParsedCommandLine parsed = Parse(arguments);
     EXPECT_TRUE(parsed.options) << parsed.error;
-    return parsed.options.value_or(CliOptions{});
+    if (parsed.options) {
+        return *parsed.options;
+    }
+    // The test has failed already; what it runs next is kept short and off the default port,
+    // which other runs on this machine may hold.
+    CliOptions fallback;
+    fallback.port = FreeUdpPort();
+    fallback.durationSeconds = 0.1;
+    return fallback;
+}
+
+// The system's reason ends the error text. Windows words it in its own language (or gives
+// only the code under Wine), so there only the text before it is compared.
+void ExpectTheSystemsReasonAfter(const std::string& text, const std::string& prefix, const std::string& posixReason) {
+#ifdef _WIN32
+    (void)posixReason;
+    EXPECT_EQ(text.rfind(prefix, 0), 0u) << text;
+    EXPECT_GT(text.size(), prefix.size() + 1) << text;
+    EXPECT_EQ(text.find('\n', prefix.size()), text.size() - 1) << text;
+#else
+    EXPECT_EQ(text, prefix + posixReason + "\n");
+#endif
 }
 
 // A socket that holds a port on every interface, as another program would.
@@ -147,8 +168,12 @@ TEST(Run, AStopRequestEndsTheRunWithTheFinalTextReport) {
     EXPECT_EQ(result.out,
               "receiver statistics:\nreceived 0 MB 0 bytes\nmin jitter = 0.ms\nmax jitter = 0.ms\njitter RMS = 0.ms\n"
               "max abs. delay = 0.ms\nmean abs. delay = 0.ms\nabs. delay RMS = 0.ms\nlost packets: 100.%\n"
-              "out-of-order packets: 0\nduplicate packets: 0\nDSCP values seen (packets): none yet\n"
-              "ECN values seen (packets): none yet\n\n");
+              "out-of-order packets: 0\nduplicate packets: 0\n"
+#ifndef _WIN32
+              // Windows cannot read the marks a packet arrived with: no line claims none were seen.
+              "DSCP values seen (packets): none yet\nECN values seen (packets): none yet\n"
+#endif
+              "\n");
 }
 
 TEST(Run, HandMadePacketsOutOfOrderShowInTheFinalReport) {
@@ -177,7 +202,9 @@ TEST(Run, HandMadePacketsOutOfOrderShowInTheFinalReport) {
     EXPECT_EQ(receiverFigures["expectedCount"], 5);
 }
 
+#ifndef _WIN32
 // The DSCP value each packet arrived with: every one as marked, and 0 when unmarked.
+// Windows neither marks the packets of a program nor reads the marks they arrive with.
 TEST(Run, TheReceiverCountsTheDscpEveryPacketArrivedWith) {
     struct Case {
         std::vector<const char*> marking;
@@ -197,6 +224,7 @@ TEST(Run, TheReceiverCountsTheDscpEveryPacketArrivedWith) {
         EXPECT_EQ(last["receiver"]["ecn"], (nlohmann::json{{"0", sent}}));
     }
 }
+#endif
 
 // Datagrams longer than the receiver's --size are said once, not left to show as a loss.
 TEST(Run, DatagramsLongerThanTheSizeAreToldOnce) {
@@ -216,14 +244,22 @@ TEST(Run, DatagramsLongerThanTheSizeAreToldOnce) {
     EXPECT_EQ(result.err.find("datagrams were longer than the receiver's --size of 100 bytes"),
               result.err.rfind("datagrams were longer"))
         << result.err;
-    EXPECT_EQ(result.err.rfind("veltrane-cli: 1 datagrams were longer than the receiver's --size of 100 bytes and were "
-                               "dropped (the largest had 150 bytes); give the receiver --size 150\n",
-                               0),
-              0u)
-        << result.err;
+#ifdef _WIN32
+    // Windows drops a datagram too long for the buffer without telling its length.
+    const char* notice =
+        "veltrane-cli: 1 datagrams were longer than the receiver's --size of 100 bytes and were "
+        "dropped; give the receiver the sender's --size\n";
+    const nlohmann::json largest = nullptr;
+#else
+    const char* notice =
+        "veltrane-cli: 1 datagrams were longer than the receiver's --size of 100 bytes and were "
+        "dropped (the largest had 150 bytes); give the receiver --size 150\n";
+    const nlohmann::json largest = 300;
+#endif
+    EXPECT_EQ(result.err.rfind(notice, 0), 0u) << result.err;
     const nlohmann::json last = JsonLines(result.out).back();
     EXPECT_EQ(last["receiver"]["truncatedCount"], 3);
-    EXPECT_EQ(last["receiver"]["largestTruncatedLength"], 300);
+    EXPECT_EQ(last["receiver"]["largestTruncatedLength"], largest);
 }
 
 TEST(Run, ABindThatFailsEndsWithTheDialogsErrorText) {
@@ -232,9 +268,10 @@ TEST(Run, ABindThatFailsEndsWithTheDialogsErrorText) {
     const RunResult result = RunFor(Options(RunMode::Loopback, {"--port", port.c_str(), "--duration", "5"}));
     EXPECT_EQ(result.exitCode, kExitError);
     // The dialog's text, then the system's reason with the address (every interface, both families).
-    EXPECT_EQ(result.err,
-              "error in MainWindow::ReceiverThreadEntry: bind failed\nfile: winmain\nline: 530\nbind [::]:" + port +
-                  "/udp: Address already in use\n");
+    ExpectTheSystemsReasonAfter(
+        result.err,
+        "error in MainWindow::ReceiverThreadEntry: bind failed\nfile: winmain\nline: 530\nbind [::]:" + port + "/udp: ",
+        "Address already in use");
     EXPECT_EQ(result.out, "");
 }
 
@@ -301,22 +338,30 @@ TEST(Run, TheSenderSendsFromItsSourcePortOrEndsWithTheBindError) {
     const RunResult refused =
         RunFor(Options(RunMode::Send, {"--port", port.c_str(), "--source-port", heldPort.c_str(), "--duration", "5"}));
     EXPECT_EQ(refused.exitCode, kExitError);
-    EXPECT_EQ(refused.err,
-              "error in MainWindow::SenderThreadEntry: bind failed\nfile: winmain\nline: 320\nbind 0.0.0.0:" +
-                  heldPort + "/udp: Address already in use\n");
+    ExpectTheSystemsReasonAfter(
+        refused.err,
+        "error in MainWindow::SenderThreadEntry: bind failed\nfile: winmain\nline: 320\nbind 0.0.0.0:" + heldPort +
+            "/udp: ",
+        "Address already in use");
     EXPECT_EQ(refused.out, "");
 }
 
-// Groups of 2000 packets cannot leave every millisecond: each is late, is sent at once and
-// counted, and the schedule is not shifted, so the lateness keeps growing.
+// Groups too large to leave every millisecond: each is late, is sent at once and counted,
+// and the schedule is not shifted, so the lateness keeps growing.
 TEST(Run, AFixedPaceCountsTheGroupsThatLeaveLate) {
+#ifdef _WIN32
+    // A send costs some 75 us under Wine: 2000 packets would take most of the run for one group.
+    const char* count = "500";
+#else
+    const char* count = "2000";
+#endif
     const HeldPort held;
     const std::string port = held.PortText();
     const RunResult result = RunFor(Options(
-        RunMode::Send, {"--port", port.c_str(), "--period", "1", "--count", "2000", "--duration", "0.3", "--json"}));
+        RunMode::Send, {"--port", port.c_str(), "--period", "1", "--count", count, "--duration", "0.3", "--json"}));
     ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
     const nlohmann::json sender = JsonLines(result.out).back()["sender"];
-    const int64_t groups = sender["sentPackets"].get<int64_t>() / 2000;
+    const int64_t groups = sender["sentPackets"].get<int64_t>() / std::stoi(count);
     ASSERT_GE(groups, 3);
     EXPECT_GE(sender["lateGroups"].get<int64_t>(), groups - 1);
     EXPECT_GT(sender["maxLatenessMs"].get<double>(), 2.0);
@@ -363,9 +408,10 @@ TEST(Run, AWorkerThatDoesNotStopEndsTheRunWithItsError) {
 TEST(Run, AHostThatCannotBeResolvedIsAnError) {
     const RunResult result = RunFor(Options(RunMode::Send, {"--to", "no-such-host.invalid", "--duration", "5"}));
     EXPECT_EQ(result.exitCode, kExitError);
-    EXPECT_EQ(result.err,
-              "veltrane-cli: cannot resolve the destination 'no-such-host.invalid'\n"
-              "cannot resolve 'no-such-host.invalid': Name or service not known\n");
+    ExpectTheSystemsReasonAfter(result.err,
+                                "veltrane-cli: cannot resolve the destination 'no-such-host.invalid'\n"
+                                "cannot resolve 'no-such-host.invalid': ",
+                                "Name or service not known");
     EXPECT_EQ(result.out, "");
 }
 
@@ -394,8 +440,9 @@ TEST(Run, HostNamesAndIpv6LiteralsAreResolved) {
     for (const char* host : {"localhost", "::1"}) {
         SCOPED_TRACE(host);
         const std::string port = std::to_string(FreeUdpPort());
-        const RunResult result =
-            RunFor(Options(RunMode::Loopback, {"--to", host, "--port", port.c_str(), "--duration", "0.5", "--json"}));
+        // A light load: 100 packets every 10 ms overflow the receive buffer under Wine on a busy machine.
+        const RunResult result = RunFor(Options(
+            RunMode::Loopback, {"--to", host, "--port", port.c_str(), "--count", "10", "--duration", "0.5", "--json"}));
         if (result.exitCode == kExitError && result.err.find("WSASocket failed") != std::string::npos) {
             GTEST_SKIP() << "no IPv6 on this host";
         }
