@@ -104,6 +104,48 @@ std::string Endpoint::ToString() const {
     return std::string(text) + ":" + std::to_string(Port());
 }
 
+namespace {
+
+// An address reduced to what identifies a sender: a v4-mapped IPv6 address becomes IPv4.
+struct SenderKey {
+    int family = AF_INET;
+    unsigned char address[16] = {};
+    uint16_t port = 0;
+    uint32_t scope = 0;
+};
+
+SenderKey KeyOf(const Endpoint& endpoint) {
+    SenderKey key;
+    key.port = endpoint.Port();
+    if (!endpoint.IsIpv6()) {
+        sockaddr_in address{};
+        std::memcpy(&address, endpoint.Address(), sizeof(address));
+        std::memcpy(key.address, &address.sin_addr, sizeof(address.sin_addr));
+        return key;
+    }
+    sockaddr_in6 address{};
+    std::memcpy(&address, endpoint.Address(), sizeof(address));
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&address.sin6_addr);
+    static constexpr unsigned char kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    if (std::memcmp(bytes, kMappedPrefix, sizeof(kMappedPrefix)) == 0) {
+        std::memcpy(key.address, bytes + sizeof(kMappedPrefix), 4);
+        return key;
+    }
+    key.family = AF_INET6;
+    std::memcpy(key.address, bytes, sizeof(key.address));
+    key.scope = address.sin6_scope_id;
+    return key;
+}
+
+}  // namespace
+
+bool Endpoint::operator==(const Endpoint& other) const {
+    const SenderKey mine = KeyOf(*this);
+    const SenderKey theirs = KeyOf(other);
+    return mine.family == theirs.family && mine.port == theirs.port && mine.scope == theirs.scope &&
+           std::memcmp(mine.address, theirs.address, sizeof(mine.address)) == 0;
+}
+
 std::string OpenFailure(const Endpoint& familyOf, int code) {
     return std::string("socket ") + (familyOf.IsIpv6() ? "IPv6" : "IPv4") + "/udp: " + SocketErrorText(code);
 }

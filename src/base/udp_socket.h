@@ -39,6 +39,11 @@ class Endpoint {
     uint16_t Port() const;
     std::string ToString() const;  // "127.0.0.1:13014", "[::1]:13014"
 
+    // The same address and port: an IPv4 sender seen through a dual-stack socket (as a
+    // v4-mapped IPv6 address) equals itself seen through an IPv4 one.
+    bool operator==(const Endpoint& other) const;
+    bool operator!=(const Endpoint& other) const { return !(*this == other); }
+
     const void* Address() const { return storage_; }
     int Length() const { return length_; }
 
@@ -58,6 +63,7 @@ struct ReceivedDatagram {
     bool truncated = false;  // the datagram was longer than the buffer and is dropped whole
     int64_t fullLength = 0;  // a truncated datagram's real length; 0 where the system does not tell
     int trafficClass = -1;   // the IPv4 TOS / IPv6 traffic class byte it arrived with; -1: not read
+    Endpoint source;         // where it came from (set when `length` is not -1)
 };
 
 // The calling thread's last socket error code (errno, WSAGetLastError) and its system text.
@@ -111,8 +117,8 @@ class UdpSocket {
     // The error code of the last call above that failed.
     int LastError() const { return lastError_; }
 
-    // Plain blocking receive of one datagram. A datagram longer than `size` is an error,
-    // dropped whole, and told as truncated.
+    // Plain blocking receive of one datagram and its source. A datagram longer than `size`
+    // is an error, dropped whole, and told as truncated.
     static ReceivedDatagram ReceiveOn(SocketHandle handle, void* buffer, uint32_t size);
 
     // A blocking receive like ReceiveOn that also tells where the datagram came from.

@@ -77,9 +77,12 @@ int TrafficClassOf(msghdr& message) {
 }  // namespace
 
 ReceivedDatagram UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_t size) {
+    ReceivedDatagram received;
     iovec piece{buffer, size};
     alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(int)) * 2];
     msghdr message{};
+    message.msg_name = received.source.storage_;
+    message.msg_namelen = Endpoint::kStorageSize;
     message.msg_iov = &piece;
     message.msg_iovlen = 1;
     message.msg_control = control;
@@ -87,8 +90,8 @@ ReceivedDatagram UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_
     // MSG_TRUNC makes recvmsg return the datagram's real length, so a datagram that did not
     // fit is seen and refused as a whole, as Windows does.
     const ssize_t length = recvmsg(handle, &message, MSG_TRUNC);
-    ReceivedDatagram received;
-    if (length < 0) {
+    // A socket shut down to end the receive returns 0 bytes from nobody: no datagram.
+    if (length < 0 || (length == 0 && message.msg_namelen == 0)) {
         return received;
     }
     if (static_cast<uint64_t>(length) > size) {
@@ -98,6 +101,7 @@ ReceivedDatagram UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_
     }
     received.length = length;
     received.trafficClass = TrafficClassOf(message);
+    received.source.length_ = static_cast<int>(message.msg_namelen);
     return received;
 }
 

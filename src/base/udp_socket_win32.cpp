@@ -60,9 +60,12 @@ SendResult UdpSocket::SendTo(const void* data, uint32_t length, const Endpoint& 
 
 ReceivedDatagram UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_t size) {
     ReceivedDatagram received;
-    const int length = recv(handle, static_cast<char*>(buffer), size > INT_MAX ? INT_MAX : static_cast<int>(size), 0);
+    int sourceLength = Endpoint::kStorageSize;
+    const int length = recvfrom(handle, static_cast<char*>(buffer), size > INT_MAX ? INT_MAX : static_cast<int>(size),
+                                0, reinterpret_cast<sockaddr*>(received.source.storage_), &sourceLength);
     if (length != SOCKET_ERROR) {
         received.length = length;
+        received.source.length_ = sourceLength;
     } else if (WSAGetLastError() == WSAEMSGSIZE) {
         // Longer than the buffer: dropped whole; Windows does not tell the real length.
         received.truncated = true;

@@ -6,9 +6,32 @@
 #include "base/errors.h"
 #include "base/socket_library.h"
 #include "measure/engine_errors.h"
+#include "measure/packet_check.h"
 #include "measure/receiver_analysis.h"
 #include "measure/test_packet.h"
 #include "measure/watchdog.h"
+
+namespace {
+
+// What a datagram is to the followed sender's run; the first test packet after a reset
+// chooses the sender. Another sender's datagrams are never looked into, so that they cannot
+// change the run's state.
+DatagramKind ClassifyForFollowedSender(FollowedSender& follow,
+                                       const uint8_t* datagram,
+                                       int64_t length,
+                                       const Endpoint& source) {
+    if (follow.chosen && source != follow.source) {
+        return DatagramKind::NotTestPacket;
+    }
+    const DatagramKind kind = follow.check.Classify(datagram, length);
+    if (!follow.chosen && kind == DatagramKind::NewRun) {
+        follow.chosen = true;
+        follow.source = source;
+    }
+    return kind;
+}
+
+}  // namespace
 
 uint32_t ReceiveBufferSize(const ReceiverSettings& settings) {
     return std::min(EffectivePacketSize(settings.packetSize), settings.local.MaxDatagramPayload());
@@ -19,7 +42,8 @@ void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
                              int64_t length,
                              Clock& clock,
                              LogSink* logSink,
-                             int trafficClass) {
+                             int trafficClass,
+                             const Endpoint& source) {
     if (length < 0) {
         return;
     }
@@ -34,7 +58,13 @@ void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
         ++working.dscpCounts[(trafficClass >> 2) % kDscpValues];
         ++working.ecnCounts[trafficClass % kEcnValues];
     }
-    const bool analysed = IsAnalysedPacket(datagram, length);
+    const DatagramKind kind = ClassifyForFollowedSender(working.follow, datagram, length, source);
+    if (kind == DatagramKind::NotTestPacket) {
+        ++working.ignoredCount;
+    } else if (kind == DatagramKind::NewRun) {
+        EndRun(working);
+    }
+    const bool analysed = kind == DatagramKind::NewRun || kind == DatagramKind::FirstOfGroup;
     if (analysed) {
         AnalyzeReceivedPacket(working, datagram, clock, logSink);
     }
@@ -180,5 +210,6 @@ void Receiver::ReceivePacket(SocketHandle socket, uint8_t* buffer, uint32_t buff
     if (received.truncated) {
         AccountTruncatedDatagram(statistics_, received.fullLength);
     }
-    AccountReceivedDatagram(statistics_, buffer, received.length, clock_, logSink_, received.trafficClass);
+    AccountReceivedDatagram(statistics_, buffer, received.length, clock_, logSink_, received.trafficClass,
+                            received.source);
 }

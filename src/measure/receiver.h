@@ -28,16 +28,18 @@ struct ReceiverSettings {
 // the largest datagram the local endpoint's family carries.
 uint32_t ReceiveBufferSize(const ReceiverSettings& settings);
 
-// The receive loop's accounting of one datagram of `length` bytes (negative: a failed
-// receive, which counts nothing): carries out a pending reset, counts the bytes and the
-// datagram's TOS / traffic class byte (-1: not read), analyses the first packet of a group
+// The receive loop's accounting of one datagram of `length` bytes from `source` (negative
+// length: a failed receive, which counts nothing): carries out a pending reset, counts the
+// bytes and the datagram's TOS / traffic class byte (-1: not read), analyses the first packet
+// of a group of the followed sender's test packets, counts every other datagram as ignored
 // and publishes the changes.
 void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
                              const uint8_t* datagram,
                              int64_t length,
                              Clock& clock,
                              LogSink* logSink,
-                             int trafficClass = -1);
+                             int trafficClass = -1,
+                             const Endpoint& source = Endpoint());
 
 // The accounting of a datagram that was longer than the receive buffer (`fullLength`: its
 // length, 0 when unknown).

@@ -94,6 +94,13 @@ void AddJitterSample(ReceiverStatistics& s, double jitterMs) {
     }
 }
 
+void EndRun(ReceiverStatistics& s) {
+    if (s.referenceSet) {
+        s.earlierRunsExpected = ExpectedCount(s);
+        s.referenceSet = false;
+    }
+}
+
 void AnalyzeReceivedPacket(ReceiverStatistics& s, const uint8_t* packet, Clock& clock, LogSink* logSink) {
     const int64_t start = clock.Counter();
     const TestPacketHeader header = ReadPacketHeader(packet);

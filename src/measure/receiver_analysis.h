@@ -15,6 +15,11 @@ int JitterBin(double jitterMs);
 // Folds one jitter sample into the minimum, maximum, mean square and histogram.
 void AddJitterSample(ReceiverStatistics& statistics, double jitterMs);
 
-// Analyses one datagram that IsAnalysedPacket accepted, reading the local arrival time and
-// the watchdog's times from `clock`.
+// Ends the current run of the followed sender (it started again): its expected packets are
+// kept for the loss, and the next analysed packet takes a new reference, so that no delay or
+// jitter sample spans the restart.
+void EndRun(ReceiverStatistics& statistics);
+
+// Analyses one first packet of the followed sender (see AccountReceivedDatagram), reading
+// the local arrival time and the watchdog's times from `clock`.
 void AnalyzeReceivedPacket(ReceiverStatistics& statistics, const uint8_t* packet, Clock& clock, LogSink* logSink);

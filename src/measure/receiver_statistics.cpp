@@ -9,8 +9,8 @@ namespace {
 
 constexpr int64_t kBytesPerMB = 1048576;
 
-// A functor over every field but the histogram (the counts of values included), applied to the pair (to, from), so that
-// the store and the load below can never miss a field.
+// A functor over every published field but the histogram (the counts of values included), applied to the pair (to,
+// from), so that the store and the load below can never miss a field.
 template <typename Copy>
 void ForEachScalar(ReceiverStatistics& to, const ReceiverStatistics& from, Copy copy) {
     copy(to.bytesReceived, from.bytesReceived);
@@ -33,6 +33,8 @@ void ForEachScalar(ReceiverStatistics& to, const ReceiverStatistics& from, Copy 
     copy(to.duplicateCount, from.duplicateCount);
     copy(to.truncatedCount, from.truncatedCount);
     copy(to.largestTruncatedLength, from.largestTruncatedLength);
+    copy(to.ignoredCount, from.ignoredCount);
+    copy(to.earlierRunsExpected, from.earlierRunsExpected);
     for (int value = 0; value < kDscpValues; ++value) {
         copy(to.dscpCounts[value], from.dscpCounts[value]);
     }
@@ -43,11 +45,15 @@ void ForEachScalar(ReceiverStatistics& to, const ReceiverStatistics& from, Copy 
 
 }  // namespace
 
-int64_t ExpectedCount(const ReceiverStatistics& statistics) {
-    // Unsigned arithmetic: foreign group numbers wrap instead of overflowing. The count is
-    // not validated; the display shows whatever loss it gives.
+int64_t CurrentRunExpectedCount(const ReceiverStatistics& statistics) {
+    // Unsigned arithmetic: group numbers far apart wrap instead of overflowing.
     return static_cast<int64_t>(static_cast<uint64_t>(statistics.lastGroupNumber) -
                                 static_cast<uint64_t>(statistics.firstGroupNumber) + 1);
+}
+
+int64_t ExpectedCount(const ReceiverStatistics& statistics) {
+    return static_cast<int64_t>(static_cast<uint64_t>(statistics.earlierRunsExpected) +
+                                static_cast<uint64_t>(CurrentRunExpectedCount(statistics)));
 }
 
 double LossPercent(const ReceiverStatistics& statistics) {
@@ -58,12 +64,17 @@ double LossPercent(const ReceiverStatistics& statistics) {
 std::string ReceiverStatisticsText(const ReceiverStatistics& statistics) {
     const int32_t wholeMB = static_cast<int32_t>(statistics.bytesReceived / kBytesPerMB);
     const int32_t remainingBytes = static_cast<int32_t>(statistics.bytesReceived % kBytesPerMB);
-    return FormatToString(
+    std::string text = FormatToString(
         "receiver statistics:\r\nreceived %i MB %i bytes\r\nmin jitter = %dms\r\nmax jitter = %dms\r\njitter RMS = "
         "%dms\r\nmax abs. delay = %dms\r\nmean abs. delay = %dms\r\nabs. delay RMS = %dms\r\nlost packets: %d%%",
         {wholeMB, remainingBytes, statistics.minJitter, statistics.maxJitter, std::sqrt(statistics.jitterMeanSquare),
          statistics.maxAbsDelay, statistics.absDelayMean, std::sqrt(statistics.absDelayMeanSquare),
          LossPercent(statistics)});
+    if (statistics.ignoredCount != 0) {
+        // Written out whole: a flood can pass the 32 bits of the formatter's integers.
+        text += "\r\nignored datagrams: " + std::to_string(statistics.ignoredCount);
+    }
+    return text;
 }
 
 void StoreSharedRecord(ReceiverStatistics& to, const ReceiverStatistics& from, bool withHistogram) {

@@ -4,9 +4,20 @@
 #include <cstdint>
 #include <string>
 
+#include "base/udp_socket.h"
+#include "measure/packet_check.h"
+
 inline constexpr int kHistogramBins = 400;
 inline constexpr int kDscpValues = 64;  // the six DSCP bits of the TOS / traffic class byte
 inline constexpr int kEcnValues = 4;    // its two ECN bits
+
+// The sender whose datagrams enter the figures: the source of the first test packet after a
+// reset, and the state of its current run. The worker's own: it is never published.
+struct FollowedSender {
+    bool chosen = false;
+    Endpoint source;
+    PacketCheck check;
+};
 
 // What the receiver measured since the last reset; all-zero is the reset state.
 struct ReceiverStatistics {
@@ -37,17 +48,28 @@ struct ReceiverStatistics {
     // Datagrams by the DSCP and ECN values they arrived with, where the receiver reads them.
     int64_t dscpCounts[kDscpValues] = {};
     int64_t ecnCounts[kEcnValues] = {};
+    // Datagrams left out of the figures: from another sender than the followed one, or not
+    // test packets.
+    int64_t ignoredCount = 0;
+    // The expected first packets of the followed sender's runs before the current one: a
+    // sender that starts again counts its groups from 0 anew.
+    int64_t earlierRunsExpected = 0;
+    FollowedSender follow;
 };
 
-// The analysed packets expected from the reference group to the latest analysed one:
-// last - first + 1, wrapping (a sender restart can make it 0 or negative until a reset).
+// The analysed packets expected in the current run, from its reference group to the latest
+// analysed one: last - first + 1, wrapping.
+int64_t CurrentRunExpectedCount(const ReceiverStatistics& statistics);
+
+// The analysed packets expected over every run since the last reset.
 int64_t ExpectedCount(const ReceiverStatistics& statistics);
 
 // The share of expected first packets that did not arrive, in percent: (1 - analysed /
 // expected) * 100, infinite or negative as the counts fall.
 double LossPercent(const ReceiverStatistics& statistics);
 
-// The text of the receiver statistics box (CR LF line breaks).
+// The text of the receiver statistics box (CR LF line breaks); its last line counts the
+// ignored datagrams, and only when there are any.
 std::string ReceiverStatisticsText(const ReceiverStatistics& statistics);
 
 // Field-wise relaxed atomic copies, for a record one thread writes while another reads.

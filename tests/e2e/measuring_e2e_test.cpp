@@ -14,6 +14,7 @@
 #include "app_driver.h"
 #include "measure/receiver_statistics.h"
 #include "measure/sender_statistics.h"
+#include "measure/test_packet.h"
 #include "udp_probe.h"
 #include "veltrane_test.h"
 
@@ -184,6 +185,61 @@ TEST_F(VeltraneTest, ReceiverStopsWithoutTrafficAndItsResetShowsTheEmptyRecord) 
     Sleep(300);
     EXPECT_EQ(Text(IDC_RECEIVER_STATISTICS), empty);
     ASSERT_TRUE(Click(Control(IDC_ENABLE_RECEIVER)));
+}
+
+// A test packet of 64 bytes, the first of its group.
+std::vector<uint8_t> FirstPacket(int64_t group, int64_t sendCounter, int64_t frequency) {
+    std::vector<uint8_t> packet(64);
+    WritePacketHeader(packet.data(), TestPacketHeader{0, group, sendCounter, frequency});
+    return packet;
+}
+
+// The receiver follows the first sender after its reset: a second sender's test packets, and
+// a header with frequency 0 from the first, are only counted as ignored.
+TEST_F(VeltraneTest, ASecondSenderLeavesTheFollowedSendersLossExact) {
+    UdpProbe followed;
+    UdpProbe other;
+    ASSERT_TRUE(followed.Valid() && other.Valid());
+    const uint16_t port = FreeUdpPort();
+    UseLoopback(port, FreeUdpPort());
+    ASSERT_TRUE(Click(Control(IDC_ENABLE_RECEIVER)));
+    // Datagrams that are no test packets until the receiver reads, then a reset: the run
+    // below starts from the empty record.
+    for (int tries = 0; tries < 50 && ReceivedBytes(Text(IDC_RECEIVER_STATISTICS)) <= 0; ++tries) {
+        ASSERT_TRUE(other.SendTo(port, std::vector<uint8_t>(8)));
+        WaitForText(Control(IDC_RECEIVER_STATISTICS), ShowsReceivedBytes, 200);
+    }
+    ASSERT_TRUE(Click(Control(IDC_RECEIVER_RESET)));
+    ASSERT_EQ(Text(IDC_RECEIVER_STATISTICS), ReceiverStatisticsText(ReceiverStatistics{}));
+
+    // Groups 0 to 19 without 3, 7, 11, 15 and 17: a loss of 25 %.
+    constexpr int64_t kFrequency = 10'000'000;
+    int sent = 0;
+    for (int64_t group = 0; group < 20; ++group) {
+        if (group == 3 || group == 7 || group == 11 || group == 15 || group == 17) {
+            continue;
+        }
+        ASSERT_TRUE(followed.SendTo(port, FirstPacket(group, group * kFrequency / 100, kFrequency)));
+        // Another sender of the same kind, a few groups ahead, whose clock is an hour ahead.
+        ASSERT_TRUE(other.SendTo(port, FirstPacket(group + 2, (group + 360'000) * kFrequency / 100, kFrequency)));
+        sent += 2;
+        if (group == 9) {
+            ASSERT_TRUE(followed.SendTo(port, FirstPacket(10, 10 * kFrequency / 100, 0)));
+            ++sent;
+        }
+    }
+    ASSERT_EQ(sent, 31);
+    const std::string text = WaitForText(
+        Control(IDC_RECEIVER_STATISTICS), [](const std::string& t) { return ReceivedBytes(t) == 31 * 64; },
+        kTrafficTimeoutMs);
+    ASSERT_TRUE(Click(Control(IDC_ENABLE_RECEIVER)));
+    SCOPED_TRACE(text);
+    EXPECT_EQ(ReceivedBytes(text), 31 * 64);
+    const std::string end = "lost packets: 25.%\r\nignored datagrams: 16";
+    ASSERT_GE(text.size(), end.size());
+    EXPECT_EQ(text.substr(text.size() - end.size()), end);
+    EXPECT_EQ(text.find("nan"), std::string::npos);
+    EXPECT_EQ(text.find("inf"), std::string::npos);
 }
 
 // A long period keeps the sender's own text away while the reset's text is read.

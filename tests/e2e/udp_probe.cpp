@@ -60,6 +60,16 @@ std::vector<uint8_t> UdpProbe::Receive(uint32_t timeoutMs) {
     return datagram;
 }
 
+bool UdpProbe::SendTo(uint16_t port, const std::vector<uint8_t>& datagram) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int length = static_cast<int>(datagram.size());
+    return socket_ != INVALID_SOCKET && sendto(socket_, reinterpret_cast<const char*>(datagram.data()), length, 0,
+                                               reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == length;
+}
+
 uint16_t FreeUdpPort() {
     // The port is free again once the probe has gone; the system hands out ports in turn, so
     // it is not given to the next test at once.

@@ -1,5 +1,6 @@
 #pragma once
-// A UDP socket of the test driver on 127.0.0.1: holds a port, receives what the program sends.
+// A UDP socket of the test driver on 127.0.0.1: holds a port, receives what the program sends
+// and sends to it.
 
 #include <winsock2.h>
 
@@ -20,6 +21,9 @@ class UdpProbe {
     // One datagram of up to 64 KB, or an empty vector when none came within `timeoutMs`
     // (a zero-length datagram also reads as empty).
     std::vector<uint8_t> Receive(uint32_t timeoutMs);
+
+    // One datagram to `port` on 127.0.0.1; false when it was not sent whole.
+    bool SendTo(uint16_t port, const std::vector<uint8_t>& datagram);
 
   private:
     SOCKET socket_ = INVALID_SOCKET;

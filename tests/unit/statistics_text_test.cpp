@@ -95,4 +95,14 @@ TEST(ReceiverStatisticsText, ExpectedCountWrapsAcrossTheEndOfTheGroupNumbers) {
     EXPECT_EQ(LossPercent(s), 175.0);
 }
 
+TEST(ReceiverStatisticsText, IgnoredDatagramsOnALineOfTheirOwnOnlyWhenThereAreAny) {
+    ReceiverStatistics s;
+    EXPECT_EQ(ReceiverStatisticsText(s).find("ignored"), std::string::npos);
+    s.ignoredCount = 2;
+    const std::string text = ReceiverStatisticsText(s);
+    const std::string end = "lost packets: 100.%\r\nignored datagrams: 2";
+    ASSERT_GE(text.size(), end.size());
+    EXPECT_EQ(text.substr(text.size() - end.size()), end);
+}
+
 }  // namespace

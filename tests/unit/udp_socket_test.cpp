@@ -21,3 +21,15 @@ TEST(Endpoint, AddressesPortsAndResolving) {
     EXPECT_EQ(Endpoint::AnyOfFamily(*v6, 13013).ToString(), "[::]:13013");
     EXPECT_EQ(Endpoint::AnyOfFamily(loopback, 13013).ToString(), "0.0.0.0:13013");
 }
+
+TEST(Endpoint, AnIpv4SenderEqualsItselfSeenThroughADualStackSocket) {
+    const Endpoint v4 = Endpoint::Ipv4(0x7F000001, 13014);
+    const auto mapped = Endpoint::Resolve("::ffff:127.0.0.1", 13014);
+    ASSERT_TRUE(mapped.has_value());
+    EXPECT_TRUE(mapped->IsIpv6());
+    EXPECT_TRUE(*mapped == v4);
+    EXPECT_TRUE(v4 == *mapped);
+    EXPECT_TRUE(*mapped != Endpoint::Ipv4(0x7F000001, 13015));
+    EXPECT_TRUE(*Endpoint::Resolve("::1", 13014) != *mapped);
+    EXPECT_TRUE(Endpoint::Ipv4(0x7F000002, 13014) != v4);
+}
