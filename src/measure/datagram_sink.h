@@ -1,0 +1,14 @@
+#pragma once
+// A second consumer of the datagrams a receiver reads, on its receiving thread, after the
+// receiver's own accounting: the command line's far end keeps its sessions through it.
+
+#include <cstdint>
+
+#include "base/udp_socket.h"
+
+class DatagramSink {
+  public:
+    virtual ~DatagramSink() = default;
+    // `trafficClass`: the TOS / traffic class byte, -1 when not read.
+    virtual void TakeDatagram(const uint8_t* datagram, int64_t length, const Endpoint& source, int trafficClass) = 0;
+};
