@@ -106,44 +106,62 @@ std::string Endpoint::ToString() const {
 
 namespace {
 
-// An address reduced to what identifies a sender: a v4-mapped IPv6 address becomes IPv4.
-struct SenderKey {
-    int family = AF_INET;
-    unsigned char address[16] = {};
-    uint16_t port = 0;
-    uint32_t scope = 0;
-};
+constexpr unsigned char kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
 
-SenderKey KeyOf(const Endpoint& endpoint) {
-    SenderKey key;
-    key.port = endpoint.Port();
-    if (!endpoint.IsIpv6()) {
-        sockaddr_in address{};
-        std::memcpy(&address, endpoint.Address(), sizeof(address));
-        std::memcpy(key.address, &address.sin_addr, sizeof(address.sin_addr));
-        return key;
-    }
-    sockaddr_in6 address{};
-    std::memcpy(&address, endpoint.Address(), sizeof(address));
+// The 16 address bytes of an IPv6 endpoint, or null for IPv4.
+const unsigned char* MappedIpv4Bytes(const sockaddr_in6& address) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&address.sin6_addr);
-    static constexpr unsigned char kMappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-    if (std::memcmp(bytes, kMappedPrefix, sizeof(kMappedPrefix)) == 0) {
-        std::memcpy(key.address, bytes + sizeof(kMappedPrefix), 4);
-        return key;
-    }
-    key.family = AF_INET6;
-    std::memcpy(key.address, bytes, sizeof(key.address));
-    key.scope = address.sin6_scope_id;
-    return key;
+    return std::memcmp(bytes, kMappedPrefix, sizeof(kMappedPrefix)) == 0 ? bytes + sizeof(kMappedPrefix) : nullptr;
 }
+
+// The key's layout: family (4 or 6), port (2 bytes), scope (4 bytes), pad, address (16 bytes).
+constexpr size_t kKeyPort = 1;
+constexpr size_t kKeyScope = 3;
+constexpr size_t kKeyAddress = 8;
 
 }  // namespace
 
+EndpointKey Endpoint::SenderKey() const {
+    EndpointKey key{};
+    key[0] = 4;
+    const uint16_t port = Port();
+    std::memcpy(key.data() + kKeyPort, &port, sizeof(port));
+    if (!IsIpv6()) {
+        sockaddr_in address{};
+        std::memcpy(&address, storage_, sizeof(address));
+        std::memcpy(key.data() + kKeyAddress, &address.sin_addr, sizeof(address.sin_addr));
+        return key;
+    }
+    sockaddr_in6 address{};
+    std::memcpy(&address, storage_, sizeof(address));
+    if (const unsigned char* ipv4 = MappedIpv4Bytes(address)) {
+        std::memcpy(key.data() + kKeyAddress, ipv4, 4);
+        return key;
+    }
+    key[0] = 6;
+    const uint32_t scope = address.sin6_scope_id;
+    std::memcpy(key.data() + kKeyScope, &scope, sizeof(scope));
+    std::memcpy(key.data() + kKeyAddress, &address.sin6_addr, sizeof(address.sin6_addr));
+    return key;
+}
+
+Endpoint Endpoint::Unmapped() const {
+    if (!IsIpv6()) {
+        return *this;
+    }
+    sockaddr_in6 address{};
+    std::memcpy(&address, storage_, sizeof(address));
+    const unsigned char* ipv4 = MappedIpv4Bytes(address);
+    if (ipv4 == nullptr) {
+        return *this;
+    }
+    uint32_t networkAddress = 0;
+    std::memcpy(&networkAddress, ipv4, sizeof(networkAddress));
+    return Ipv4(ntohl(networkAddress), Port());
+}
+
 bool Endpoint::operator==(const Endpoint& other) const {
-    const SenderKey mine = KeyOf(*this);
-    const SenderKey theirs = KeyOf(other);
-    return mine.family == theirs.family && mine.port == theirs.port && mine.scope == theirs.scope &&
-           std::memcmp(mine.address, theirs.address, sizeof(mine.address)) == 0;
+    return SenderKey() == other.SenderKey();
 }
 
 std::string OpenFailure(const Endpoint& familyOf, int code) {

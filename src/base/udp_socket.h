@@ -2,6 +2,7 @@
 // UDP sockets for the measuring engine: socket addresses, a move-only owning socket and
 // the handle-level calls the receiver needs for its exclusive close.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +16,9 @@ inline constexpr SocketHandle kNoSocket = ~static_cast<uintptr_t>(0);  // INVALI
 using SocketHandle = int;
 inline constexpr SocketHandle kNoSocket = -1;
 #endif
+
+// What tells senders apart, as bytes to compare and hash: see Endpoint::SenderKey.
+using EndpointKey = std::array<unsigned char, 24>;
 
 // An IPv4 or IPv6 socket address with its length, as the socket calls take it.
 class Endpoint {
@@ -43,6 +47,14 @@ class Endpoint {
     // v4-mapped IPv6 address) equals itself seen through an IPv4 one.
     bool operator==(const Endpoint& other) const;
     bool operator!=(const Endpoint& other) const { return !(*this == other); }
+
+    // The family, address, port and scope, a v4-mapped IPv6 address reduced to IPv4: equal
+    // keys are equal endpoints.
+    EndpointKey SenderKey() const;
+
+    // An IPv4 sender seen through a dual-stack socket as the IPv4 endpoint it is; any other
+    // endpoint as it is.
+    Endpoint Unmapped() const;
 
     const void* Address() const { return storage_; }
     int Length() const { return length_; }

@@ -5,6 +5,7 @@
 
 #include "base/errors.h"
 #include "base/socket_library.h"
+#include "measure/datagram_sink.h"
 #include "measure/engine_errors.h"
 #include "measure/packet_check.h"
 #include "measure/receiver_analysis.h"
@@ -84,8 +85,8 @@ void AccountTruncatedDatagram(SharedStatistics<ReceiverStatistics>& statistics, 
     statistics.ConsumeReset();
 }
 
-Receiver::Receiver(WorkerObserver& observer, LogSink* logSink, Clock& clock)
-    : observer_(observer), logSink_(logSink), clock_(clock) {}
+Receiver::Receiver(WorkerObserver& observer, LogSink* logSink, Clock& clock, DatagramSink* sink)
+    : observer_(observer), logSink_(logSink), clock_(clock), sink_(sink) {}
 
 Receiver::~Receiver() {
     if (Running()) {
@@ -212,4 +213,7 @@ void Receiver::ReceivePacket(SocketHandle socket, uint8_t* buffer, uint32_t buff
     }
     AccountReceivedDatagram(statistics_, buffer, received.length, clock_, logSink_, received.trafficClass,
                             received.source);
+    if (sink_ != nullptr && received.length >= 0) {
+        sink_->TakeDatagram(buffer, received.length, received.source, received.trafficClass);
+    }
 }

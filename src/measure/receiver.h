@@ -13,6 +13,7 @@
 #include "measure/worker_observer.h"
 #include "measure/worker_thread.h"
 
+class DatagramSink;
 class LogSink;
 
 // The receiver's settings, read by the front end and handed over at start.
@@ -48,7 +49,12 @@ void AccountTruncatedDatagram(SharedStatistics<ReceiverStatistics>& statistics, 
 // Owns the receiver thread, its socket, its stop flag and its statistics.
 class Receiver {
   public:
-    explicit Receiver(WorkerObserver& observer, LogSink* logSink = nullptr, Clock& clock = SystemClock());
+    // `sink`, when given, takes every datagram read on the receiving thread after the
+    // receiver's own accounting; it must outlive the receiver's thread.
+    explicit Receiver(WorkerObserver& observer,
+                      LogSink* logSink = nullptr,
+                      Clock& clock = SystemClock(),
+                      DatagramSink* sink = nullptr);
     ~Receiver();  // stops a running receiver and joins its thread
     Receiver(const Receiver&) = delete;
     Receiver& operator=(const Receiver&) = delete;
@@ -91,6 +97,7 @@ class Receiver {
     WorkerObserver& observer_;
     LogSink* logSink_;
     Clock& clock_;
+    DatagramSink* sink_;
     std::atomic<bool> receiverStopFlag_{false};
     std::atomic<SocketHandle> receiverSocket_{kNoSocket};
     std::atomic<uint16_t> localPort_{0};

@@ -21,13 +21,17 @@ double CounterSeconds(int64_t end, int64_t start, int64_t frequency) {
 }
 
 // The first packet after a reset: every later packet is measured against it.
-void TakeReference(ReceiverStatistics& s, const TestPacketHeader& packet, Clock& clock) {
+AnalysedPacket TakeReference(ReceiverStatistics& s, const TestPacketHeader& packet, Clock& clock) {
     s.referenceSet = true;
     s.firstSendCounter = packet.sendCounter;
     s.firstGroupNumber = packet.groupNumber;
     s.highestGroupNumber = packet.groupNumber;
     s.lastLocalCounter = clock.Counter();
     s.firstLocalCounter = s.lastLocalCounter;
+    AnalysedPacket measured;
+    measured.reference = true;
+    measured.localCounter = s.lastLocalCounter;
+    return measured;
 }
 
 // A repeat of the latest or largest group number is a duplicate; any other number below
@@ -42,7 +46,7 @@ void CountOrder(ReceiverStatistics& s, int64_t groupNumber) {
     }
 }
 
-void MeasurePacket(ReceiverStatistics& s, const TestPacketHeader& packet, Clock& clock) {
+AnalysedPacket MeasurePacket(ReceiverStatistics& s, const TestPacketHeader& packet, Clock& clock) {
     // Only differences of the sender's counter enter, each divided by the packet's own
     // frequency, so the two hosts' clocks need not agree.
     const double sendInterval = CounterSeconds(packet.sendCounter, s.lastSendCounter, packet.counterFrequency);
@@ -60,6 +64,11 @@ void MeasurePacket(ReceiverStatistics& s, const TestPacketHeader& packet, Clock&
     s.absDelayMeanSquare = kNewWeight * (absDelay * absDelay) + kOldWeight * s.absDelayMeanSquare;
     s.absDelayMean = kNewWeight * absDelay + kOldWeight * s.absDelayMean;
     CountOrder(s, packet.groupNumber);
+    AnalysedPacket measured;
+    measured.jitterMs = jitter;
+    measured.delayMs = absDelay;
+    measured.localCounter = now;
+    return measured;
 }
 
 }  // namespace
@@ -101,17 +110,14 @@ void EndRun(ReceiverStatistics& s) {
     }
 }
 
-void AnalyzeReceivedPacket(ReceiverStatistics& s, const uint8_t* packet, Clock& clock, LogSink* logSink) {
+AnalysedPacket AnalyzeReceivedPacket(ReceiverStatistics& s, const uint8_t* packet, Clock& clock, LogSink* logSink) {
     const int64_t start = clock.Counter();
     const TestPacketHeader header = ReadPacketHeader(packet);
-    if (!s.referenceSet) {
-        TakeReference(s, header, clock);
-    } else {
-        MeasurePacket(s, header, clock);
-    }
+    const AnalysedPacket measured = s.referenceSet ? MeasurePacket(s, header, clock) : TakeReference(s, header, clock);
     ++s.analysedCount;
     s.lastSendCounter = header.sendCounter;
     s.lastGroupNumber = header.groupNumber;
     const int64_t end = clock.Counter();
     CheckSlowCall(logSink, kAnalyzePacketSite, ElapsedMs(start, end, clock.Frequency()));
+    return measured;
 }

@@ -20,6 +20,17 @@ void AddJitterSample(ReceiverStatistics& statistics, double jitterMs);
 // jitter sample spans the restart.
 void EndRun(ReceiverStatistics& statistics);
 
+// What the analysis of one packet measured, for figures kept beside the record.
+struct AnalysedPacket {
+    bool reference = false;    // the run's first packet: no jitter sample, delay 0 by definition
+    double jitterMs = 0;       // the dialog's jitter sample (0 for the reference)
+    double delayMs = 0;        // relative one-way delay, from the run's reference packet
+    int64_t localCounter = 0;  // the arrival, read from the clock
+};
+
 // Analyses one first packet of the followed sender (see AccountReceivedDatagram), reading
 // the local arrival time and the watchdog's times from `clock`.
-void AnalyzeReceivedPacket(ReceiverStatistics& statistics, const uint8_t* packet, Clock& clock, LogSink* logSink);
+AnalysedPacket AnalyzeReceivedPacket(ReceiverStatistics& statistics,
+                                     const uint8_t* packet,
+                                     Clock& clock,
+                                     LogSink* logSink);

@@ -8,6 +8,7 @@
 
 #include "base/socket_library.h"
 #include "base/udp_socket.h"
+#include "measure/datagram_sink.h"
 #include "measure/receiver.h"
 #include "measure/sender.h"
 #include "measure_test_support.h"
@@ -237,10 +238,28 @@ TEST(Loopback, AReceiverBufferIsNeverLargerThanTheLargestDatagram) {
     receiver.Stop(0);
 }
 
+// The datagrams a receiver handed on: their lengths and source ports.
+class RecordingDatagramSink : public DatagramSink {
+  public:
+    void TakeDatagram(const uint8_t*, int64_t length, const Endpoint& source, int) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        taken_.emplace_back(length, source.Port());
+    }
+    std::vector<std::pair<int64_t, uint16_t>> Taken() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return taken_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::pair<int64_t, uint16_t>> taken_;
+};
+
 TEST(Loopback, ReceiverStopsWithoutTrafficAndRestartsOnTheSamePort) {
     RecordingObserver observer;
     RecordingSink sink;
-    Receiver receiver(observer, &sink);
+    RecordingDatagramSink datagrams;
+    Receiver receiver(observer, &sink, SystemClock(), &datagrams);
     const uint16_t port = StartReceiver(receiver, 64);
     Listener sender;
     const Endpoint destination = Endpoint::Ipv4(kLoopback, port);
@@ -251,6 +270,8 @@ TEST(Loopback, ReceiverStopsWithoutTrafficAndRestartsOnTheSamePort) {
     ASSERT_TRUE(WaitUntil([&] { return receiver.Statistics().bytesReceived != 0; }));
     EXPECT_EQ(receiver.Statistics().bytesReceived, 64);  // the long one was dropped whole
     EXPECT_EQ(receiver.Statistics().analysedCount, 1);
+    // Only the datagram that was read whole goes on, after the receiver's own accounting.
+    EXPECT_EQ(datagrams.Taken(), (std::vector<std::pair<int64_t, uint16_t>>{{64, sender.endpoint.Port()}}));
 
     receiver.Stop();  // blocked in receive: the socket is closed to release it
     EXPECT_FALSE(receiver.Running());

@@ -18,10 +18,10 @@ constexpr int64_t kLocalNsPerMs = 1'000'000;  // ManualClock runs at 1e9
 // Feeds packets to the analysis with hand-chosen send and arrival times in ms.
 class Analysis : public ::testing::Test {
   protected:
-    void Packet(int64_t group, double sendMs, double arrivalMs, int64_t frequency = kSenderFrequency) {
+    AnalysedPacket Packet(int64_t group, double sendMs, double arrivalMs, int64_t frequency = kSenderFrequency) {
         const auto packet = MakePacket(0, group, std::llround(sendMs * kSenderTicksPerMs), frequency);
         clock.now = std::llround(arrivalMs * kLocalNsPerMs);
-        AnalyzeReceivedPacket(stats, packet.data(), clock, nullptr);
+        return AnalyzeReceivedPacket(stats, packet.data(), clock, nullptr);
     }
     double HistogramSum() const {
         return std::accumulate(std::begin(stats.jitterHistogram), std::end(stats.jitterHistogram), 0.0);
@@ -32,7 +32,9 @@ class Analysis : public ::testing::Test {
 };
 
 TEST_F(Analysis, ReferencePacketYieldsNoSample) {
-    Packet(7, 0, 5000);
+    const AnalysedPacket reference = Packet(7, 0, 5000);
+    EXPECT_TRUE(reference.reference);
+    EXPECT_EQ(reference.localCounter, 5000 * kLocalNsPerMs);
     EXPECT_TRUE(stats.referenceSet);
     EXPECT_EQ(stats.analysedCount, 1);
     EXPECT_EQ(stats.firstGroupNumber, 7);
@@ -55,7 +57,11 @@ TEST_F(Analysis, JitterAndDelayOfPacketsInAndOutOfStep) {
     EXPECT_NEAR(stats.jitterHistogram[200], 0.002 * 0.998 * 0.998, 1e-15);
     EXPECT_EQ(stats.maxAbsDelay, 0);  // faster than the reference: negative delay
     EXPECT_NEAR(stats.absDelayMean, 0.002 * -0.1, 1e-12);
-    Packet(3, 30, 1033);  // 3.1 ms later than the previous interval
+    const AnalysedPacket late = Packet(3, 30, 1033);  // 3.1 ms later than the previous interval
+    EXPECT_FALSE(late.reference);
+    EXPECT_NEAR(late.jitterMs, 3.1, 1e-9);
+    EXPECT_NEAR(late.delayMs, 3.0, 1e-9);
+    EXPECT_EQ(late.localCounter, 1033 * kLocalNsPerMs);
     EXPECT_NEAR(stats.maxJitter, 3.1, 1e-9);
     EXPECT_NEAR(stats.maxAbsDelay, 3.0, 1e-9);
     const double expectedMeanSquare = (0.002 * 0.01 * 0.998) + 0.002 * 3.1 * 3.1;

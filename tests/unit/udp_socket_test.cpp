@@ -32,4 +32,7 @@ TEST(Endpoint, AnIpv4SenderEqualsItselfSeenThroughADualStackSocket) {
     EXPECT_TRUE(*mapped != Endpoint::Ipv4(0x7F000001, 13015));
     EXPECT_TRUE(*Endpoint::Resolve("::1", 13014) != *mapped);
     EXPECT_TRUE(Endpoint::Ipv4(0x7F000002, 13014) != v4);
+    EXPECT_EQ(mapped->Unmapped().ToString(), "127.0.0.1:13014");
+    EXPECT_EQ(mapped->SenderKey(), v4.SenderKey());
+    EXPECT_EQ(Endpoint::Resolve("::1", 13014)->Unmapped().ToString(), "[::1]:13014");
 }
