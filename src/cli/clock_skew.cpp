@@ -9,6 +9,16 @@ constexpr double kPpmPerMsPerSecond = 1000.0;  // 1 ms per s is 1e-3
 
 }  // namespace
 
+ClockSkewEstimator::ClockSkewEstimator() {
+    hull_.reserve(kMaxHullVertices + 1);
+}
+
+void ClockSkewEstimator::Reset() {
+    hull_.clear();
+    count_ = 0;
+    secondsSum_ = 0;
+}
+
 void ClockSkewEstimator::Add(double receiverSeconds, double delayMs) {
     if (!std::isfinite(receiverSeconds) || !std::isfinite(delayMs)) {
         return;

@@ -23,6 +23,12 @@ class ClockSkewEstimator {
     // The hull never holds more vertices than this (see Thin in the source).
     static constexpr std::size_t kMaxHullVertices = 512;
 
+    // The hull's memory is taken once, so that adding points never allocates.
+    ClockSkewEstimator();
+
+    // Forgets every point (a new run), keeping the memory.
+    void Reset();
+
     // One analysed packet: its arrival in seconds on the receiver's clock and its relative
     // one-way delay in ms, both measured from the same reference packet. Points must come in
     // order of arrival; a non-finite value or an arrival before the latest one is ignored.

@@ -6,11 +6,14 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
+#include <vector>
 
 #include "cli/session_figures.h"
 #include "measure/datagram_sink.h"
 
 struct Clock;
+class Session;
 
 inline constexpr double kDefaultSessionTimeoutSeconds = 10.0;
 inline constexpr int kDefaultMaxSessions = 256;
@@ -31,4 +34,28 @@ class SessionTable : public DatagramSink {
     // Report thread: ends the sessions quiet for the time-out, then copies every session's
     // figures and starts the next interval. `final`: every session ends (the receiver stopped).
     SessionsReport TakeReport(bool final);
+
+  private:
+    struct KeyHash {
+        size_t operator()(const EndpointKey& key) const;
+    };
+    using SessionMap = std::unordered_map<EndpointKey, std::unique_ptr<Session>, KeyHash>;
+
+    SessionMap::iterator StartSession(const Endpoint& source, int64_t arrival);
+    void PushOutOldestIdle(int64_t now);
+    bool TimedOut(const Session& session, int64_t now) const;
+
+    Clock& clock_;
+    const SessionTableSettings settings_;
+    const int64_t frequency_;
+    const int64_t origin_;  // the table's start on the clock
+    std::mutex mutex_;      // guards everything below
+    SessionMap sessions_;
+    // Sessions pushed out since the last report, told once more in the next (at most
+    // maxSessions of them: a flood of spoofed sources must not grow memory between reports).
+    std::vector<SessionFigures> pushedOut_;
+    int64_t nextSessionNumber_ = 1;
+    int64_t notTestPackets_ = 0;
+    int64_t droppedSessions_ = 0;
+    int64_t bytesReceived_ = 0;
 };

@@ -25,6 +25,19 @@ std::optional<double> LossFigures::LossPercent() const {
     return 100.0 * static_cast<double>(lost) / static_cast<double>(expected);
 }
 
+LossFigures CombineRuns(const LossFigures& earlier, const LossFigures& later) {
+    LossFigures sum = later;
+    AddSaturating(sum.received, earlier.received);
+    AddSaturating(sum.lost, earlier.lost);
+    AddSaturating(sum.expected, earlier.expected);
+    AddSaturating(sum.duplicates, earlier.duplicates);
+    AddSaturating(sum.reordered, earlier.reordered);
+    AddSaturating(sum.firstPacketsLost, earlier.firstPacketsLost);
+    AddSaturating(sum.ignored, earlier.ignored);
+    sum.longestLossRun = std::max(earlier.longestLossRun, later.longestLossRun);
+    return sum;
+}
+
 void LossAccountant::Add(int64_t groupNumber, int32_t indexInGroup, std::optional<uint16_t> paddingGroupSize) {
     if (indexInGroup < 0 || indexInGroup >= kLargestTrackedGroupSize || groupNumber < 0 ||
         (started_ && groupNumber < oldestOpen_)) {
@@ -94,12 +107,14 @@ void LossAccountant::CloseGroupsBefore(int64_t groupNumber) {
         } else {
             AddSaturating(figures_.expected, figures_.groupSize);
             CountMissing(figures_.groupSize);
+            AddSaturating(figures_.firstPacketsLost, 1);
         }
     }
     if (oldestOpen_ < groupNumber) {
         const int64_t packets = MultiplySaturating(groupNumber - oldestOpen_, figures_.groupSize);
         AddSaturating(figures_.expected, packets);
         CountMissing(packets);
+        AddSaturating(figures_.firstPacketsLost, groupNumber - oldestOpen_);
         oldestOpen_ = groupNumber;
     }
 }
@@ -109,6 +124,9 @@ void LossAccountant::CloseGroupsBefore(int64_t groupNumber) {
 void LossAccountant::CloseGroup(Group& group) {
     const auto size = static_cast<int32_t>(figures_.groupSize);
     AddSaturating(figures_.expected, size);
+    if (group.bits.empty() || (group.bits[0] & 1u) == 0) {
+        AddSaturating(figures_.firstPacketsLost, 1);
+    }
     for (int32_t index = 0; index < size; ++index) {
         const size_t word = static_cast<size_t>(index) / 64;
         const bool received = word < group.bits.size() && ((group.bits[word] >> (index % 64)) & 1u) != 0;
@@ -126,6 +144,13 @@ void LossAccountant::CountMissing(int64_t packets) {
     AddSaturating(figures_.lost, packets);
     AddSaturating(currentLossRun_, packets);
     figures_.longestLossRun = std::max(figures_.longestLossRun, currentLossRun_);
+    intervalLongestLossRun_ = std::max(intervalLongestLossRun_, currentLossRun_);
+}
+
+int64_t LossAccountant::TakeIntervalLongestLossRun() {
+    const int64_t longest = intervalLongestLossRun_;
+    intervalLongestLossRun_ = 0;
+    return longest;
 }
 
 bool LossAccountant::TestAndSet(Group& group, int32_t index) {

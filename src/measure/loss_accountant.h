@@ -20,13 +20,18 @@ struct LossFigures {
     int64_t duplicates = 0;  // copies of a packet already received
     int64_t reordered = 0;   // arrived after a packet sent later
     int64_t longestLossRun = 0;
-    int64_t ignored = 0;  // too late for the window, or an index beyond the tracked ones
+    int64_t firstPacketsLost = 0;  // groups that left the window without their first packet
+    int64_t ignored = 0;           // too late for the window, or an index beyond the tracked ones
     int64_t groupSize = 0;
     bool groupSizeInferred = true;
 
     // lost / expected in %, none before the first group has left the window.
     std::optional<double> LossPercent() const;
 };
+
+// The figures of two runs of one sender as one: the counts summed (saturating), the longest
+// loss run the longer of the two, the group size the later run's.
+LossFigures CombineRuns(const LossFigures& earlier, const LossFigures& later);
 
 class LossAccountant {
   public:
@@ -35,6 +40,9 @@ class LossAccountant {
     // Ends the run: every packet still missing from the window counts as lost.
     void Finish();
     const LossFigures& Figures() const { return figures_; }
+    // The longest loss run that grew since the last call (a report interval's), and starts
+    // the next interval.
+    int64_t TakeIntervalLongestLossRun();
 
   private:
     struct Group {
@@ -59,4 +67,5 @@ class LossAccountant {
     std::optional<uint16_t> paddingSize_;
     bool paddingAgrees_ = true;  // every packet so far carried the same checked size
     int64_t currentLossRun_ = 0;
+    int64_t intervalLongestLossRun_ = 0;
 };

@@ -53,12 +53,7 @@ void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
     statistics.ConsumeReset();
     ReceiverStatistics& working = statistics.Working();
     working.bytesReceived += length;
-    // Only datagrams long enough to be test packets: a short foreign one says nothing about
-    // the marking of the path measured.
-    if (trafficClass >= 0 && length >= kPacketHeaderSize) {
-        ++working.dscpCounts[(trafficClass >> 2) % kDscpValues];
-        ++working.ecnCounts[trafficClass % kEcnValues];
-    }
+    CountTrafficClass(working, length, trafficClass);
     const DatagramKind kind = ClassifyForFollowedSender(working.follow, datagram, length, source);
     if (kind == DatagramKind::NotTestPacket) {
         ++working.ignoredCount;

@@ -4,6 +4,7 @@
 
 #include "base/format_string.h"
 #include "base/shared_value.h"
+#include "measure/test_packet.h"
 
 namespace {
 
@@ -93,4 +94,11 @@ ReceiverStatistics LoadSharedRecord(const ReceiverStatistics& from) {
         to.jitterHistogram[bin] = LoadShared(from.jitterHistogram[bin]);
     }
     return to;
+}
+
+void CountTrafficClass(ReceiverStatistics& statistics, int64_t length, int trafficClass) {
+    if (trafficClass >= 0 && length >= kPacketHeaderSize) {
+        ++statistics.dscpCounts[(trafficClass >> 2) % kDscpValues];
+        ++statistics.ecnCounts[trafficClass % kEcnValues];
+    }
 }

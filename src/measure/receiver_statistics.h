@@ -68,6 +68,11 @@ int64_t ExpectedCount(const ReceiverStatistics& statistics);
 // expected) * 100, infinite or negative as the counts fall.
 double LossPercent(const ReceiverStatistics& statistics);
 
+// Counts a datagram of `length` bytes by the DSCP and ECN values of its TOS / traffic class
+// byte (-1: not read, counts nothing). A datagram too short for a test packet says nothing
+// about the marking of the path measured, and is left out.
+void CountTrafficClass(ReceiverStatistics& statistics, int64_t length, int trafficClass);
+
 // The text of the receiver statistics box (CR LF line breaks); its last line counts the
 // ignored datagrams, and only when there are any.
 std::string ReceiverStatisticsText(const ReceiverStatistics& statistics);

@@ -3,35 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
-#include <new>
 #include <random>
 #include <string>
 #include <vector>
 
-// Every allocation of this test program is counted, so that a test can show that adding
-// samples allocates nothing: memory stays flat however long the run.
-namespace {
-std::atomic<int64_t> allocationCount{0};
-}  // namespace
-
-// Not inlined: GCC would take the pairing of malloc and free through them for a mismatch.
-[[gnu::noinline]] void* operator new(std::size_t size) {
-    ++allocationCount;
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
-        return memory;
-    }
-    throw std::bad_alloc();
-}
-[[gnu::noinline]] void operator delete(void* memory) noexcept {
-    std::free(memory);
-}
-[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept {
-    std::free(memory);
-}
+#include "allocation_count.h"
 
 namespace {
 
@@ -130,7 +108,7 @@ TEST(SampleDistribution, MemoryStaysFlatOverALongRun) {
     SampleDistribution distribution;
     std::mt19937 random(1);
     std::lognormal_distribution<double> spread(0.0, 4.0);
-    const int64_t before = allocationCount.load();
+    const int64_t before = AllocationCount();
     for (int i = 0; i < 1'000'000; ++i) {
         distribution.Add(i % 2 == 0 ? spread(random) : -spread(random));
         if (i % 100'000 == 0) {
@@ -138,7 +116,7 @@ TEST(SampleDistribution, MemoryStaysFlatOverALongRun) {
             distribution.Reset();
         }
     }
-    EXPECT_EQ(allocationCount.load() - before, 0);
+    EXPECT_EQ(AllocationCount() - before, 0);
 }
 
 }  // namespace

@@ -37,6 +37,7 @@ TEST(LossAccountant, PolicerPassingTheFirst20OfEach100) {
         EXPECT_EQ(f.lost, c.lost);
         EXPECT_EQ(f.expected, f.received + f.lost);
         EXPECT_EQ(f.longestLossRun, c.lost == 0 ? 0 : 80);
+        EXPECT_EQ(f.firstPacketsLost, 0);
         EXPECT_EQ(f.groupSize, c.groupSize);
         EXPECT_EQ(f.groupSizeInferred, c.inferred);
         EXPECT_DOUBLE_EQ(f.LossPercent().value(), c.lost / 1000.0);
@@ -91,6 +92,7 @@ TEST(LossAccountant, DuplicatesReorderingAndTheWindow) {
     EXPECT_EQ(f.ignored, 3);
     EXPECT_EQ(f.lost, 1 + 63 * 2 + 1);  // then groups 3 to 65 whole and group 66's index 1
     EXPECT_EQ(f.longestLossRun, 63 * 2);
+    EXPECT_EQ(f.firstPacketsLost, 63);
     EXPECT_EQ(f.expected, 67 * 2);
     EXPECT_FALSE(f.groupSizeInferred);
 }
@@ -127,6 +129,7 @@ TEST(LossAccountant, HugeJumpsAreCountedWithoutLoopingAndSaturate) {
         accountant.Finish();
         EXPECT_EQ(accountant.Figures().lost, c.lost);
         EXPECT_EQ(accountant.Figures().longestLossRun, c.lost);
+        EXPECT_EQ(accountant.Figures().firstPacketsLost, c.jumpTo);
         EXPECT_LE(accountant.Figures().LossPercent().value(), 100.0);
     }
 }

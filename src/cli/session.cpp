@@ -1,0 +1,158 @@
+#include "cli/session.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "base/clock.h"
+#include "measure/receiver_analysis.h"
+#include "measure/test_packet.h"
+
+namespace {
+
+// A clock that always reads one instant: a datagram's arrival, read once when it came in
+// (before the table's lock), so that the analysis sees the arrival whenever it runs.
+class ArrivalClock : public Clock {
+  public:
+    ArrivalClock(int64_t counter, int64_t frequency) : counter_(counter), frequency_(frequency) {}
+    int64_t Counter() override { return counter_; }
+    int64_t Frequency() override { return frequency_; }
+
+  private:
+    int64_t counter_;
+    int64_t frequency_;
+};
+
+// The cumulative counts less those at the interval's start.
+LossFigures Difference(const LossFigures& now, const LossFigures& start) {
+    LossFigures interval = now;
+    interval.received -= start.received;
+    interval.lost -= start.lost;
+    interval.expected -= start.expected;
+    interval.duplicates -= start.duplicates;
+    interval.reordered -= start.reordered;
+    interval.firstPacketsLost -= start.firstPacketsLost;
+    interval.ignored -= start.ignored;
+    return interval;
+}
+
+}  // namespace
+
+bool Session::StartsSession(const uint8_t* datagram, int64_t length) {
+    PacketCheck check;
+    return check.Classify(datagram, length) == DatagramKind::NewRun;
+}
+
+Session::Session(int64_t number, const Endpoint& source, int64_t arrival, int64_t frequency)
+    : number_(number), source_(source.Unmapped()), frequency_(frequency), started_(arrival), lastTestPacket_(arrival) {}
+
+bool Session::Take(const uint8_t* datagram, int64_t length, int trafficClass, int64_t arrival) {
+    record_.bytesReceived += length;
+    CountTrafficClass(record_, length, trafficClass);
+    const DatagramKind kind = check_.Classify(datagram, length);
+    if (kind == DatagramKind::NotTestPacket) {
+        ++notTestPackets_;
+        record_.ignoredCount = notTestPackets_;
+        return false;
+    }
+    lastTestPacket_ = arrival;
+    if (kind == DatagramKind::NewRun) {
+        StartRun();
+    }
+    const TestPacketHeader header = ReadPacketHeader(datagram);
+    loss_.Add(header.groupNumber, header.indexInGroup, ReadGroupSize(datagram));
+    if (kind != DatagramKind::RestOfGroup) {
+        Analyse(datagram, arrival);
+    }
+    return true;
+}
+
+// The sender started (again): the run before keeps its loss, and nothing measured spans the
+// restart.
+void Session::StartRun() {
+    ++run_;
+    if (run_ == 1) {
+        return;
+    }
+    EndRun(record_);
+    loss_.Finish();
+    earlierRunsLongestInInterval_ = std::max(earlierRunsLongestInInterval_, loss_.TakeIntervalLongestLossRun());
+    earlierRuns_ = CombineRuns(earlierRuns_, loss_.Figures());
+    loss_ = LossAccountant();
+    rfc3550Jitter_.Restart();
+    skew_.Reset();
+}
+
+void Session::Analyse(const uint8_t* datagram, int64_t arrival) {
+    ArrivalClock clock(arrival, frequency_);
+    const AnalysedPacket measured = AnalyzeReceivedPacket(record_, datagram, clock, nullptr);
+    if (measured.reference) {
+        runReference_ = measured.localCounter;
+    } else {
+        AddJitterSample(measured.jitterMs);
+    }
+    const double runSeconds = SecondsBetween(measured.localCounter, runReference_);
+    skew_.Add(runSeconds, measured.delayMs);
+    delay_.Add(measured.delayMs);
+    intervalDelay_.Add(measured.delayMs);
+    delaySkewRemoved_.Add(skew_.SkewRemovedDelayMs(runSeconds, measured.delayMs));
+    rfc3550Jitter_.AddTransit(measured.delayMs);
+}
+
+void Session::AddJitterSample(double jitterMs) {
+    jitter_.Add(jitterMs);
+    intervalJitter_.Add(jitterMs);
+    const double absolute = std::fabs(jitterMs);
+    if (!std::isfinite(absolute)) {
+        return;
+    }
+    for (size_t bound = 0; bound < kJitterBucketBoundsMs.size(); ++bound) {
+        if (absolute <= kJitterBucketBoundsMs[bound]) {
+            ++jitterBuckets_.atOrBelow[bound];
+        }
+    }
+    ++jitterBuckets_.count;
+    jitterBuckets_.sumMs += absolute;
+}
+
+LossFigures Session::PacketFigures() const {
+    return CombineRuns(earlierRuns_, loss_.Figures());
+}
+
+double Session::SecondsBetween(int64_t end, int64_t start) const {
+    return static_cast<double>(CounterDifference(end, start)) / static_cast<double>(frequency_);
+}
+
+SessionFigures Session::TakeFigures(int64_t now, int64_t origin, bool final) {
+    if (final) {
+        loss_.Finish();
+    }
+    SessionFigures figures;
+    figures.session = number_;
+    figures.run = run_;
+    figures.source = source_;
+    figures.final = final;
+    figures.startedSeconds = SecondsBetween(started_, origin);
+    figures.idleSeconds = std::max(0.0, SecondsBetween(now, lastTestPacket_));
+    figures.record = record_;
+    figures.packets = PacketFigures();
+    figures.firstPacketsLost = figures.packets.firstPacketsLost;
+    figures.jitter = jitter_.Summary();
+    figures.delay = delay_.Summary();
+    figures.delaySkewRemoved = delaySkewRemoved_.Summary();
+    figures.rfc3550JitterMs = rfc3550Jitter_.JitterMs();
+    figures.skewPpm = skew_.SkewPpm();
+    figures.notTestPackets = notTestPackets_;
+    figures.bytesReceived = record_.bytesReceived;
+    figures.jitterBuckets = jitterBuckets_;
+    figures.interval.packets = Difference(figures.packets, intervalStart_);
+    figures.interval.packets.longestLossRun =
+        std::max(earlierRunsLongestInInterval_, loss_.TakeIntervalLongestLossRun());
+    figures.interval.jitter = intervalJitter_.Summary();
+    figures.interval.delay = intervalDelay_.Summary();
+
+    intervalStart_ = figures.packets;
+    earlierRunsLongestInInterval_ = 0;
+    intervalJitter_.Reset();
+    intervalDelay_.Reset();
+    return figures;
+}

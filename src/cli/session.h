@@ -1,0 +1,68 @@
+#pragma once
+// One sender's session at the far end: its own header checks, its runs and every figure a
+// report tells of it. Its memory is bounded however long it runs: the distributions have
+// fixed bins, the skew's hull is thinned and the loss window holds a fixed number of groups.
+
+#include <cstdint>
+
+#include "base/udp_socket.h"
+#include "cli/clock_skew.h"
+#include "cli/interarrival_jitter.h"
+#include "cli/sample_distribution.h"
+#include "cli/session_figures.h"
+#include "measure/loss_accountant.h"
+#include "measure/packet_check.h"
+#include "measure/receiver_statistics.h"
+
+class Session {
+  public:
+    // Whether a datagram from a source without a session starts one: an acceptable first
+    // packet of a run.
+    static bool StartsSession(const uint8_t* datagram, int64_t length);
+
+    // `number`: the session's place in the order of start. Times are counter readings of
+    // the receiver's clock, which counts `frequency` per second.
+    Session(int64_t number, const Endpoint& source, int64_t arrival, int64_t frequency);
+
+    // Takes one datagram from the session's source that arrived at `arrival`; false when it
+    // is not a test packet.
+    bool Take(const uint8_t* datagram, int64_t length, int trafficClass, int64_t arrival);
+
+    // The figures as they are at `now`, and the next report interval starts; `origin`: the
+    // table's start, for startedSeconds. `final`: the session ends, so the packets still
+    // missing from its window count as lost.
+    SessionFigures TakeFigures(int64_t now, int64_t origin, bool final);
+
+    int64_t Number() const { return number_; }
+    int64_t LastTestPacketCounter() const { return lastTestPacket_; }
+
+  private:
+    void StartRun();
+    void Analyse(const uint8_t* datagram, int64_t arrival);
+    void AddJitterSample(double jitterMs);
+    LossFigures PacketFigures() const;
+    double SecondsBetween(int64_t end, int64_t start) const;
+
+    int64_t number_;
+    Endpoint source_;
+    int64_t frequency_;  // of the receiver's clock
+    int64_t started_;
+    int64_t lastTestPacket_;
+    int64_t run_ = 0;
+    int64_t runReference_ = 0;  // arrival of the current run's reference packet
+    int64_t notTestPackets_ = 0;
+    PacketCheck check_;
+    ReceiverStatistics record_;
+    LossAccountant loss_;
+    LossFigures earlierRuns_;  // the loss figures of the runs before the current one
+    int64_t earlierRunsLongestInInterval_ = 0;
+    LossFigures intervalStart_;  // the cumulative figures at the start of the interval
+    SampleDistribution jitter_;
+    SampleDistribution delay_;
+    SampleDistribution delaySkewRemoved_;
+    SampleDistribution intervalJitter_;
+    SampleDistribution intervalDelay_;
+    InterarrivalJitter rfc3550Jitter_;
+    ClockSkewEstimator skew_;
+    JitterBuckets jitterBuckets_;
+};

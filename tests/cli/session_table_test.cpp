@@ -1,0 +1,481 @@
+// The far end's sessions, fed with synthetic traffic on an injected clock: senders kept
+// apart, restarts, hostile datagrams, the bound and the time-out, loss over every packet,
+// clock skew per run and memory that stays flat.
+
+#include "cli/session_table.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "allocation_count.h"
+#include "base/clock.h"
+#include "measure/test_packet.h"
+
+namespace {
+
+constexpr int64_t kSenderFrequency = 10'000'000;
+constexpr double kGroupMs = 10.0;
+constexpr double kPacketSpacingMs = 0.05;
+constexpr uint32_t kPacketSize = 64;
+
+class TestClock : public Clock {
+  public:
+    int64_t Counter() override { return now.load(std::memory_order_relaxed); }
+    int64_t Frequency() override { return 1'000'000'000; }
+    void SetMs(double ms) { now.store(std::llround(ms * 1e6), std::memory_order_relaxed); }
+    std::atomic<int64_t> now{0};
+};
+
+// A synthetic sender: its clock, its group size and its address.
+struct TestSender {
+    Endpoint source;
+    int32_t groupSize = 4;
+    int64_t counterAtZero = 0;  // the sender's counter when the receiver's reads 0
+    double ppm = 0;             // its clock runs this slow: the relative delay grows by it
+
+    // Packet `index` of `group`, sent `sendMs` after the receiver's 0.
+    std::vector<uint8_t> Packet(int64_t group, int32_t index, double sendMs) const {
+        std::vector<uint8_t> packet(kPacketSize);
+        const double ticks = sendMs * (1.0 - ppm * 1e-6) * static_cast<double>(kSenderFrequency) / 1000.0;
+        WritePacketHeader(packet.data(),
+                          TestPacketHeader{index, group, counterAtZero + std::llround(ticks), kSenderFrequency});
+        WriteGroupSize(packet.data(), groupSize);
+        return packet;
+    }
+};
+
+struct Datagram {
+    double arrivalMs;
+    Endpoint source;
+    std::vector<uint8_t> bytes;
+};
+
+using DelayMs = std::function<double(int64_t group, int32_t index)>;
+using Passes = std::function<bool(int64_t group, int32_t index)>;
+
+// Datagrams of several sources, handed to a table in order of arrival.
+class Traffic {
+  public:
+    // `groups` groups from `firstGroup` on, the first sent at `startMs`.
+    void Stream(
+        const TestSender& sender,
+        int64_t firstGroup,
+        int64_t groups,
+        double startMs,
+        const DelayMs& delayMs,
+        const Passes& passes = [](int64_t, int32_t) { return true; }) {
+        for (int64_t g = 0; g < groups; ++g) {
+            for (int32_t index = 0; index < sender.groupSize; ++index) {
+                const int64_t group = firstGroup + g;
+                if (passes(group, index)) {
+                    const double sendMs = startMs + static_cast<double>(g) * kGroupMs + index * kPacketSpacingMs;
+                    datagrams_.push_back(
+                        {sendMs + delayMs(group, index), sender.source, sender.Packet(group, index, sendMs)});
+                }
+            }
+        }
+    }
+    void Raw(double arrivalMs, const Endpoint& source, std::vector<uint8_t> bytes) {
+        datagrams_.push_back({arrivalMs, source, std::move(bytes)});
+    }
+    void Play(SessionTable& table, TestClock& clock) {
+        std::stable_sort(datagrams_.begin(), datagrams_.end(),
+                         [](const Datagram& a, const Datagram& b) { return a.arrivalMs < b.arrivalMs; });
+        for (const Datagram& d : datagrams_) {
+            clock.SetMs(d.arrivalMs);
+            table.TakeDatagram(d.bytes.data(), static_cast<int64_t>(d.bytes.size()), d.source, -1);
+        }
+        datagrams_.clear();
+    }
+
+  private:
+    std::vector<Datagram> datagrams_;
+};
+
+Endpoint Local(uint16_t port) {
+    return Endpoint::Ipv4(0x7F000001, port);
+}
+
+const SessionFigures* Find(const SessionsReport& report, const Endpoint& source) {
+    for (const SessionFigures& s : report.sessions) {
+        if (s.source == source) {
+            return &s;
+        }
+    }
+    return nullptr;
+}
+
+void ExpectSameSummary(const std::optional<DistributionSummary>& a, const std::optional<DistributionSummary>& b) {
+    ASSERT_EQ(a.has_value(), b.has_value());
+    if (a) {
+        EXPECT_EQ(a->count, b->count);
+        EXPECT_EQ(a->min, b->min);
+        EXPECT_EQ(a->mean, b->mean);
+        EXPECT_EQ(a->max, b->max);
+        EXPECT_EQ(a->stddev, b->stddev);
+        EXPECT_EQ(a->p50, b->p50);
+        EXPECT_EQ(a->p95, b->p95);
+        EXPECT_EQ(a->p99, b->p99);
+    }
+}
+
+void ExpectSamePackets(const LossFigures& a, const LossFigures& b) {
+    EXPECT_EQ(a.received, b.received);
+    EXPECT_EQ(a.lost, b.lost);
+    EXPECT_EQ(a.expected, b.expected);
+    EXPECT_EQ(a.duplicates, b.duplicates);
+    EXPECT_EQ(a.reordered, b.reordered);
+    EXPECT_EQ(a.longestLossRun, b.longestLossRun);
+    EXPECT_EQ(a.firstPacketsLost, b.firstPacketsLost);
+    EXPECT_EQ(a.ignored, b.ignored);
+    EXPECT_EQ(a.groupSize, b.groupSize);
+}
+
+// Bit for bit the same measurement of one sender (the byte and not-test-packet counts aside).
+void ExpectSameMeasurement(const SessionFigures& a, const SessionFigures& b) {
+    EXPECT_EQ(a.run, b.run);
+    ExpectSamePackets(a.packets, b.packets);
+    ExpectSamePackets(a.interval.packets, b.interval.packets);
+    ExpectSameSummary(a.jitter, b.jitter);
+    ExpectSameSummary(a.delay, b.delay);
+    ExpectSameSummary(a.delaySkewRemoved, b.delaySkewRemoved);
+    ExpectSameSummary(a.interval.jitter, b.interval.jitter);
+    EXPECT_EQ(a.rfc3550JitterMs, b.rfc3550JitterMs);
+    EXPECT_EQ(a.skewPpm, b.skewPpm);
+    EXPECT_EQ(a.record.analysedCount, b.record.analysedCount);
+    EXPECT_EQ(a.record.minJitter, b.record.minJitter);
+    EXPECT_EQ(a.record.maxJitter, b.record.maxJitter);
+    EXPECT_EQ(a.record.jitterMeanSquare, b.record.jitterMeanSquare);
+    EXPECT_EQ(a.record.absDelayMean, b.record.absDelayMean);
+    EXPECT_EQ(a.record.maxAbsDelay, b.record.maxAbsDelay);
+    EXPECT_EQ(a.record.outOfOrderCount + a.record.duplicateCount, b.record.outOfOrderCount + b.record.duplicateCount);
+    EXPECT_EQ(a.jitterBuckets.atOrBelow, b.jitterBuckets.atOrBelow);
+    EXPECT_EQ(a.jitterBuckets.sumMs, b.jitterBuckets.sumMs);
+}
+
+DelayMs Wavy(double baseMs) {
+    return
+        [baseMs](int64_t group, int32_t index) { return baseMs + static_cast<double>((group * 7 + index) % 11) * 0.3; };
+}
+
+TEST(SessionTable, SendersStayApartAndAClockAnHourAheadChangesNoOtherSession) {
+    const TestSender a{Local(5001)};
+    const TestSender b{*Endpoint::Resolve("::ffff:192.0.2.1", 13013)};
+    const TestSender bPlain{Endpoint::Ipv4(0xC0000201, 13013)};  // the same sender through an IPv4 socket
+    TestSender hourAhead{Local(5003)};
+    hourAhead.counterAtZero = 3600 * kSenderFrequency;
+    const auto alternating = [](int64_t group, int32_t) { return group % 2 == 0 ? 20.0 : 23.0; };
+
+    TestClock aloneClock;
+    SessionTable alone(aloneClock);
+    Traffic aloneTraffic;
+    aloneTraffic.Stream(a, 0, 500, 0.0, Wavy(5.0));
+    aloneTraffic.Play(alone, aloneClock);
+
+    TestClock clock;
+    SessionTable table(clock);
+    Traffic traffic;
+    traffic.Stream(a, 0, 500, 0.0, Wavy(5.0));
+    traffic.Stream(b, 0, 500, 1.0, alternating, [](int64_t group, int32_t) { return group % 3 != 0; });
+    traffic.Stream(bPlain, 0, 500, 1.0, alternating, [](int64_t group, int32_t) { return group % 3 == 0; });
+    traffic.Stream(hourAhead, 0, 500, 2.0, [](int64_t, int32_t) { return 1.0; });
+    traffic.Play(table, clock);
+
+    const SessionsReport report = table.TakeReport(false);
+    const SessionsReport reportAlone = alone.TakeReport(false);
+    ASSERT_EQ(report.sessions.size(), 3u);  // in the order of their first arrivals
+    EXPECT_EQ(report.sessions[0].source.ToString(), "127.0.0.1:5003");
+    EXPECT_EQ(report.sessions[1].source.ToString(), "127.0.0.1:5001");
+    EXPECT_EQ(report.sessions[2].source.ToString(), "192.0.2.1:13013");
+    for (int i = 0; i < 3; ++i) {
+        const SessionFigures& s = report.sessions[i];
+        EXPECT_EQ(s.session, i + 1);
+        EXPECT_EQ(s.run, 1);
+        EXPECT_FALSE(s.final);
+        EXPECT_EQ(s.packets.received, 2000);
+        EXPECT_EQ(s.packets.lost, 0);
+        EXPECT_EQ(s.packets.LossPercent(), 0.0);
+        EXPECT_EQ(s.packets.groupSize, 4);
+        EXPECT_FALSE(s.packets.groupSizeInferred);
+        EXPECT_EQ(s.jitter->count, 499);
+        EXPECT_EQ(s.delay->count, 500);
+        EXPECT_LE(std::fabs(s.jitter->max), 3.0 + 1e-6);
+        EXPECT_EQ(s.notTestPackets, 0);
+        EXPECT_EQ(s.bytesReceived, 2000 * kPacketSize);
+    }
+    ExpectSameMeasurement(*Find(report, a.source), reportAlone.sessions.at(0));
+    // Every jitter sample of the second sender is +-3 ms: in the buckets from 5 ms up.
+    const JitterBuckets& buckets = report.sessions[2].jitterBuckets;
+    EXPECT_EQ(buckets.count, 499);
+    EXPECT_EQ(buckets.atOrBelow, (std::array<int64_t, 9>{0, 0, 0, 499, 499, 499, 499, 499, 499}));
+    EXPECT_NEAR(buckets.sumMs, 499 * 3.0, 1e-6);
+    EXPECT_NEAR(report.sessions[2].rfc3550JitterMs.value(), 3.0, 0.01);
+    EXPECT_EQ(report.bytesReceived, 3 * 2000 * kPacketSize);
+    EXPECT_EQ(report.notTestPackets, 0);
+}
+
+TEST(SessionTable, ARestartIsANewRunWithItsOwnReferenceLossAndSkew) {
+    std::mt19937 random(7);
+    std::exponential_distribution<double> exponential(1.0);
+    std::vector<double> queueingMs(4000);  // mean 1 ms, the same for a whole group (in order)
+    const auto queueing = [&](int64_t group, int32_t) { return queueingMs[static_cast<size_t>(group)]; };
+    const auto drawQueueing = [&] {
+        std::generate(queueingMs.begin(), queueingMs.end(), [&] { return exponential(random); });
+    };
+    drawQueueing();
+    TestSender sender{Local(5001), 2};
+    sender.ppm = 50;
+    TestClock clock;
+    SessionTable table(clock);
+    Traffic traffic;
+    // 40 s at 100 groups/s; the last ten groups lose their second packet.
+    traffic.Stream(
+        sender, 0, 4000, 0.0, [&](int64_t g, int32_t i) { return 5.0 + queueing(g, i); },
+        [](int64_t group, int32_t index) { return group < 3990 || index == 0; });
+    traffic.Play(table, clock);
+    const SessionFigures first = table.TakeReport(false).sessions.at(0);
+    EXPECT_NEAR(first.skewPpm.value(), 50.0, 2.0);
+    double mean = 0;
+    double squares = 0;
+    for (const double q : queueingMs) {
+        mean += q / 4000.0;
+    }
+    for (const double q : queueingMs) {
+        squares += (q - mean) * (q - mean) / 4000.0;
+    }
+    EXPECT_LT(first.delaySkewRemoved->stddev, std::sqrt(squares) * 1.005);  // the queueing's own
+    EXPECT_GT(first.delay->stddev, std::sqrt(squares) * 1.1);               // 2 ms of drift on top
+
+    // Started again 2 s later with a clock of another rate and a path 1 s longer.
+    sender.ppm = -50;
+    sender.counterAtZero = -123'456'789;
+    drawQueueing();
+    traffic.Stream(sender, 0, 4000, 42'000.0, [&](int64_t g, int32_t i) { return 1005.0 + queueing(g, i); });
+    traffic.Play(table, clock);
+    const SessionsReport report = table.TakeReport(true);
+    ASSERT_EQ(report.sessions.size(), 1u);
+    const SessionFigures& s = report.sessions[0];
+    EXPECT_TRUE(s.final);
+    EXPECT_EQ(s.run, 2);
+    EXPECT_NEAR(s.skewPpm.value(), -50.0, 2.0);  // the second run's alone
+    EXPECT_EQ(s.packets.received, 16000 - 10);
+    EXPECT_EQ(s.packets.lost, 10);
+    EXPECT_EQ(s.packets.expected, 16000);
+    EXPECT_EQ(s.packets.longestLossRun, 1);
+    EXPECT_EQ(s.interval.packets.received, 8000);
+    EXPECT_EQ(s.interval.packets.lost, 10);  // run 1's open groups closed at the restart
+    EXPECT_EQ(s.firstPacketsLost, 0);
+    // No jitter sample across the restart: the second of a longer path would stand out.
+    EXPECT_EQ(s.jitter->count, 8000 - 2);
+    EXPECT_LT(s.jitter->max, 30.0);
+    EXPECT_EQ(s.delay->count, 8000);
+    EXPECT_LT(s.delay->max, 30.0);
+    EXPECT_EQ(s.record.analysedCount, 8000);
+    EXPECT_EQ(LossPercent(s.record), 0.0);  // the dialog's figure, over both runs
+}
+
+// A clean stream, with or without hostile datagrams from its own address among it.
+SessionsReport RunWithHostiles(bool hostile, int& hostileCount) {
+    const TestSender sender{Local(5001)};
+    TestClock clock;
+    SessionTable table(clock);
+    Traffic traffic;
+    traffic.Stream(sender, 0, 300, 0.0, Wavy(5.0),
+                   [](int64_t group, int32_t index) { return group % 50 != 25 || index != 0; });
+    // Before the sender's first packet, and not from it: no session.
+    traffic.Raw(-5.0, Local(6000), sender.Packet(0, 1, 0.0));
+    traffic.Raw(-4.0, Local(6000), std::vector<uint8_t>(31));
+    hostileCount = 0;
+    std::mt19937_64 random(99);
+    for (int64_t group = 1; hostile && group < 300; group += 3) {
+        const double at = static_cast<double>(group) * kGroupMs + 2.5;
+        std::vector<std::vector<uint8_t>> bad;
+        for (const int64_t frequency : {int64_t{0}, -kSenderFrequency, int64_t{-1}}) {
+            bad.push_back(sender.Packet(group, 0, at));
+            WritePacketHeader(bad.back().data(), TestPacketHeader{0, group, 1, frequency});
+        }
+        for (const int64_t farGroup : {group + (int64_t{1} << 40), std::numeric_limits<int64_t>::max(), -group}) {
+            bad.push_back(sender.Packet(0, 0, at));
+            WritePacketHeader(bad.back().data(),
+                              TestPacketHeader{0, farGroup, std::numeric_limits<int64_t>::max(), kSenderFrequency});
+        }
+        std::vector<uint8_t> randomHeader(kPacketSize);
+        for (uint8_t& byte : randomHeader) {
+            byte = static_cast<uint8_t>(random());
+        }
+        std::fill(randomHeader.begin(), randomHeader.begin() + 4, 0);  // index 0: analysed if accepted
+        bad.push_back(randomHeader);
+        bad.push_back(sender.Packet(group, 0, at));
+        bad.back().resize(31);
+        bad.push_back({});
+        for (std::vector<uint8_t>& datagram : bad) {
+            traffic.Raw(at, sender.source, std::move(datagram));
+            ++hostileCount;
+        }
+    }
+    traffic.Play(table, clock);
+    return table.TakeReport(true);
+}
+
+TEST(SessionTable, HostileDatagramsFromTheSendersOwnAddressChangeNoFigure) {
+    int none = 0;
+    int hostiles = 0;
+    const SessionsReport clean = RunWithHostiles(false, none);
+    const SessionsReport attacked = RunWithHostiles(true, hostiles);
+    ASSERT_GT(hostiles, 500);
+    ASSERT_EQ(clean.sessions.size(), 1u);
+    ASSERT_EQ(attacked.sessions.size(), 1u);
+    const SessionFigures& s = attacked.sessions[0];
+    ExpectSameMeasurement(s, clean.sessions[0]);
+    EXPECT_EQ(s.packets.lost, 6);
+    EXPECT_EQ(s.firstPacketsLost, 6);
+    EXPECT_EQ(s.notTestPackets, hostiles);
+    EXPECT_EQ(s.record.ignoredCount, hostiles);
+    EXPECT_EQ(clean.notTestPackets, 2);  // the two from another address, which start nothing
+    EXPECT_EQ(attacked.notTestPackets, 2 + hostiles);
+    for (const auto& summary : {s.jitter, s.delay, s.delaySkewRemoved}) {
+        EXPECT_TRUE(std::isfinite(summary->min) && std::isfinite(summary->max) && std::isfinite(summary->stddev));
+    }
+    EXPECT_TRUE(std::isfinite(s.record.jitterMeanSquare) && std::isfinite(s.record.absDelayMean));
+    EXPECT_TRUE(std::isfinite(s.rfc3550JitterMs.value()));
+}
+
+TEST(SessionTable, AFloodOfSourcesStaysWithinTheBoundAndQuietSessionsTimeOut) {
+    const TestSender real{Local(5001), 1};
+    TestClock clock;
+    SessionTable table(clock, SessionTableSettings{10.0, 4});
+    Traffic traffic;
+    traffic.Stream(real, 0, 1000, 0.0, [](int64_t, int32_t) { return 1.0; });
+    // Two spoofed sources with a first packet each between the real sender's packets.
+    for (int spoofed = 0; spoofed < 2000; ++spoofed) {
+        const TestSender fake{Endpoint::Ipv4(0x0A000000 + static_cast<uint32_t>(spoofed), 9)};
+        traffic.Raw(spoofed * 5.0 + 2.0, fake.source, fake.Packet(spoofed, 0, 0.0));
+    }
+    traffic.Play(table, clock);
+    const SessionsReport report = table.TakeReport(false);
+    EXPECT_EQ(report.droppedSessions, 2000 - 3);
+    const auto open =
+        std::count_if(report.sessions.begin(), report.sessions.end(), [](const SessionFigures& s) { return !s.final; });
+    EXPECT_EQ(open, 4);
+    EXPECT_EQ(report.sessions.size(), 4u + 4u);  // the finals kept between reports are bounded too
+    const SessionFigures* kept = Find(report, real.source);
+    ASSERT_NE(kept, nullptr);  // never the oldest idle
+    EXPECT_EQ(kept->session, 1);
+    EXPECT_EQ(kept->packets.received, 1000);
+
+    // Quiet for less than the time-out: still open; then ended, told once, and gone.
+    clock.SetMs(10'000.0 + 9'000.0);
+    EXPECT_EQ(table.TakeReport(false).sessions.size(), 4u);
+    clock.SetMs(10'000.0 + 10'000.0);
+    const SessionsReport timedOut = table.TakeReport(false);
+    EXPECT_EQ(timedOut.sessions.size(), 4u);
+    EXPECT_TRUE(std::all_of(timedOut.sessions.begin(), timedOut.sessions.end(),
+                            [](const SessionFigures& s) { return s.final; }));
+    EXPECT_TRUE(table.TakeReport(false).sessions.empty());
+
+    // The sender comes back: a new session, ended by the receiver's stop.
+    traffic.Stream(real, 0, 10, 30'000.0, [](int64_t, int32_t) { return 1.0; });
+    traffic.Play(table, clock);
+    const SessionsReport stopped = table.TakeReport(true);
+    ASSERT_EQ(stopped.sessions.size(), 1u);
+    EXPECT_EQ(stopped.sessions[0].session, 2002);
+    EXPECT_TRUE(stopped.sessions[0].final);
+    EXPECT_EQ(stopped.droppedSessions, 2000 - 3);
+    EXPECT_TRUE(table.TakeReport(false).sessions.empty());
+}
+
+TEST(SessionTable, APolicedStreamLosesEightyPercentOverEveryPacketButNoFirstPacket) {
+    TestSender sender{Local(5001), 100};
+    TestClock clock;
+    SessionTable table(clock);
+    Traffic traffic;
+    const Passes firstTwenty = [](int64_t, int32_t index) { return index < 20; };
+    traffic.Stream(sender, 0, 200, 0.0, Wavy(3.0), firstTwenty);
+    traffic.Play(table, clock);
+    const SessionFigures early = table.TakeReport(false).sessions.at(0);
+    traffic.Stream(sender, 200, 300, 2000.0, Wavy(3.0), firstTwenty);
+    traffic.Play(table, clock);
+    const SessionFigures s = table.TakeReport(true).sessions.at(0);
+    EXPECT_EQ(s.packets.received, 500 * 20);
+    EXPECT_EQ(s.packets.lost, 500 * 80);
+    EXPECT_DOUBLE_EQ(s.packets.LossPercent().value(), 80.0);
+    EXPECT_EQ(s.packets.longestLossRun, 80);
+    EXPECT_EQ(s.firstPacketsLost, 0);
+    EXPECT_EQ(LossPercent(s.record), 0.0);  // the dialog's first-packet loss
+    // The interval's counts are the differences of the cumulative ones.
+    EXPECT_EQ(early.packets.received, 200 * 20);
+    EXPECT_EQ(s.interval.packets.received, 300 * 20);
+    EXPECT_EQ(s.interval.packets.lost, s.packets.lost - early.packets.lost);
+    EXPECT_EQ(s.interval.packets.expected, s.packets.expected - early.packets.expected);
+    EXPECT_EQ(s.interval.packets.longestLossRun, 80);
+    EXPECT_EQ(s.interval.jitter->count, 300);
+    EXPECT_EQ(s.interval.delay->count, 300);
+    EXPECT_EQ(early.interval.delay->count, 200);
+}
+
+TEST(SessionTable, TakingADatagramAllocatesNothingOnceWarmedUp) {
+    std::mt19937 random(5);
+    std::exponential_distribution<double> queueing(2.0);
+    TestSender sender{Local(5001), 3};
+    sender.ppm = 20;
+    TestClock clock;
+    SessionTable table(clock);
+    int64_t allocations = 0;
+    constexpr int64_t kGroups = 300'000;  // more than 8 hours at 10 groups/s
+    for (int64_t group = 0; group < kGroups; ++group) {
+        for (int32_t index = 0; index < sender.groupSize; ++index) {
+            const double sendMs = static_cast<double>(group) * 100.0 + index;
+            const std::vector<uint8_t> packet = sender.Packet(group, index, sendMs);
+            clock.SetMs(sendMs + 4.0 + queueing(random));
+            const int64_t before = AllocationCount();
+            table.TakeDatagram(packet.data(), kPacketSize, sender.source, 0xB8);
+            if (group >= 100) {
+                allocations += AllocationCount() - before;
+            }
+        }
+        if (group % 10'000 == 0) {
+            EXPECT_EQ(table.TakeReport(false).sessions.size(), 1u);
+        }
+    }
+    EXPECT_EQ(allocations, 0);
+    const SessionFigures s = table.TakeReport(true).sessions.at(0);
+    EXPECT_EQ(s.packets.received, 3 * kGroups);
+    EXPECT_EQ(s.record.dscpCounts[46], 3 * kGroups);  // EF
+    EXPECT_NEAR(s.skewPpm.value(), 20.0, 1.0);
+}
+
+// Under ThreadSanitizer: the receiving and the report thread share the table through its lock.
+TEST(SessionTable, TheReceivingAndTheReportThreadShareTheTable) {
+    const TestSender sender{Local(5001), 2};
+    TestClock clock;
+    SessionTable table(clock);
+    std::atomic<bool> done{false};
+    std::thread receiving([&] {
+        for (int64_t group = 0; group < 5000; ++group) {
+            for (int32_t index = 0; index < 2; ++index) {
+                const auto packet = sender.Packet(group, index, static_cast<double>(group) * kGroupMs);
+                clock.SetMs(static_cast<double>(group) * kGroupMs + 1.0);
+                table.TakeDatagram(packet.data(), kPacketSize, sender.source, -1);
+            }
+        }
+        done = true;
+    });
+    int64_t received = 0;
+    while (!done) {
+        for (const SessionFigures& s : table.TakeReport(false).sessions) {
+            received += s.interval.packets.received;
+        }
+    }
+    receiving.join();
+    received += table.TakeReport(true).sessions.at(0).interval.packets.received;
+    EXPECT_EQ(received, 10'000);
+}
+
+}  // namespace
