@@ -128,4 +128,17 @@ void TakeOneAnalysedDatagram(benchmark::State& state) {
 }
 BENCHMARK(TakeOneAnalysedDatagram)->Arg(1)->Arg(64);
 
+// A flood of spoofed sources at the bound: each datagram starts a session and pushes the
+// oldest idle one out.
+void TakeOneDatagramFromANewSource(benchmark::State& state) {
+    SessionTable table(SystemClock());
+    PacketStream stream;
+    uint32_t address = 0x0A000000;
+    for (auto _ : state) {
+        table.TakeDatagram(stream.Next(), 192, Endpoint::Ipv4(address++, 9), -1);
+    }
+    benchmark::DoNotOptimize(table.TakeReport(true).droppedSessions);
+}
+BENCHMARK(TakeOneDatagramFromANewSource);
+
 }  // namespace
