@@ -33,7 +33,6 @@ class Session {
     // missing from its window count as lost.
     SessionFigures TakeFigures(int64_t now, int64_t origin, bool final);
 
-    int64_t Number() const { return number_; }
     int64_t LastTestPacketCounter() const { return lastTestPacket_; }
 
   private:
