@@ -215,6 +215,7 @@ class Run {
 
     Report TakeReport(double elapsedSeconds, bool final) const {
         Report report;
+        report.time = std::chrono::system_clock::now();
         report.elapsedSeconds = elapsedSeconds;
         report.final = final;
         if (options_.Sends()) {
@@ -281,7 +282,8 @@ class ReportWriter {
         : options_(options), out_(out), err_(err) {}
 
     void Write(const Report& report) {
-        out_ << (options_.json ? ReportJsonLine(report) : ReportText(report));
+        out_ << (options_.json ? ReportJsonLines(report, options_.histogram)
+                               : ReportText(report, options_.dialogText ? TextStyle::Dialog : TextStyle::Readable));
         // Flushed at once: a pipe to another tool or a file that is watched must see each
         // report when it is made.
         out_.flush();
