@@ -22,6 +22,9 @@ constexpr uint64_t kMaxCount = 2147483647;  // packets per period are a signed 3
 constexpr uint64_t kMaxBufferKB = 2147483647 / 1024;
 constexpr uint64_t kMaxMs = 4294967295;
 constexpr double kMaxSeconds = 1e9;
+// Each session holds its own windows and histograms: the bound keeps a flood of spoofed
+// sources from taking the host's memory even when the user raises it.
+constexpr uint64_t kMaxSessions = 16384;
 
 // Every option is taken as text: CLI11's own number conversion also accepts octal ("010"
 // is 8), hexadecimal and negative numbers wrapped into unsigned ones, and a port or a count
@@ -30,6 +33,8 @@ struct RawOptions {
     std::string bind, to, port, sourcePort, period, count, size, buffer, duration, interval;
     std::string dscp, codec, calls, pace, output, helpCommand;
     bool json = false;
+    std::string sessionTimeout, maxSessions;
+    bool histogram = false, dialogText = false;
 };
 
 const char* const kCommands[] = {"receive", "send", "loopback", "help"};
@@ -236,6 +241,23 @@ void AddCommonOptions(CLI::App& command, RawOptions& raw) {
             [](std::string& text) { return text.empty() ? std::string("an empty text is not a file name") : ""; }, ""));
 }
 
+// The receiving commands' sessions (one per sender) and how their reports show them.
+void AddSessionOptions(CLI::App& command, RawOptions& raw) {
+    command
+        .add_option("--session-timeout", raw.sessionTimeout,
+                    "a sender quiet this long ends its session (default " +
+                        Text(static_cast<uint64_t>(kDefaultSessionTimeoutSeconds)) + ")")
+        ->type_name("SECONDS")
+        ->check(PositiveSeconds());
+    AddNumber(command, "--max-sessions", raw.maxSessions, "N",
+              "senders followed at once; the one quiet longest makes room for a new one (default " +
+                  Text(kDefaultMaxSessions) + ")",
+              1, kMaxSessions);
+    command.add_flag("--histogram", raw.histogram, "with --json: each session's 400-bin jitter histogram");
+    command.add_flag("--dialog-text", raw.dialogText,
+                     "print the dialog program's receiver text for each session instead of the readable report");
+}
+
 // The validators have accepted every number given, so the conversions cannot fail here.
 template <typename T>
 void SetNumber(const std::string& text, T& target) {
@@ -278,6 +300,12 @@ CliOptions ToOptions(const RawOptions& raw, RunMode mode) {
     if (!raw.output.empty()) {
         options.outputPath = raw.output;
     }
+    if (!raw.sessionTimeout.empty()) {
+        options.sessionTimeoutSeconds = *Seconds(raw.sessionTimeout);
+    }
+    SetNumber(raw.maxSessions, options.maxSessions);
+    options.histogram = raw.histogram;
+    options.dialogText = raw.dialogText;
     return options;
 }
 
@@ -288,6 +316,12 @@ std::string ConflictOf(const RawOptions& raw) {
     }
     if (!raw.calls.empty() && !raw.count.empty()) {
         return "--calls and --count both set the packets per period; give one of them";
+    }
+    if (raw.histogram && !raw.json) {
+        return "--histogram adds the histogram to the JSON lines; give --json too";
+    }
+    if (raw.dialogText && raw.json) {
+        return "--dialog-text is a text output and --json the other one; give one of them";
     }
 #ifdef _WIN32
     if (!raw.dscp.empty()) {
@@ -317,6 +351,8 @@ std::string ShortUsage() {
     const std::string port = Text(kDestinationPort);
     const std::string size = Text(kPacketSize);
     return "usage: veltrane-cli receive [--bind ADDR] [--port " + Text(kReceiverPort) + "] [--size " + size + "]\n" +
+           "                         [--session-timeout " + Text(static_cast<uint64_t>(kDefaultSessionTimeoutSeconds)) +
+           "] [--max-sessions " + Text(kDefaultMaxSessions) + "] [--histogram] [--dialog-text]\n" +
            "       veltrane-cli send [--to HOST] [--port " + port + "] [--bind ADDR] [--source-port " +
            Text(kSourcePort) + "] [--period " + Text(kPeriodMs) + "]\n" + "                         [--count " +
            Text(kPacketsPerPeriod) + "] [--size " + size +
@@ -359,6 +395,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     for (CLI::App* command : {receive, send, loopback}) {
         AddCommonOptions(*command, raw);
     }
+    AddSessionOptions(*receive, raw);
+    AddSessionOptions(*loopback, raw);
 
     ParsedCommandLine result;
     try {

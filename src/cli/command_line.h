@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/session_table.h"
 #include "measure/default_settings.h"
 
 enum class RunMode { Receive, Send, Loopback };
@@ -37,6 +38,11 @@ struct CliOptions {
     uint32_t codecPayloadBytes = 0;        // its payload, before the raise to the header size
     Pace pace = Pace::Fixed;
     std::optional<std::string> outputPath;  // reports appended to this file instead of stdout
+    // The far end's sessions, one per sender, and what the reports show of them.
+    double sessionTimeoutSeconds = kDefaultSessionTimeoutSeconds;
+    int maxSessions = kDefaultMaxSessions;
+    bool histogram = false;   // JSON: each session's 400-bin jitter histogram
+    bool dialogText = false;  // text: the dialog's receiver text of each session, as it shows it
 
     bool Sends() const { return mode != RunMode::Receive; }
     bool Receives() const { return mode != RunMode::Send; }

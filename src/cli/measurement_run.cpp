@@ -13,7 +13,9 @@
 #include "base/errors.h"
 #include "base/socket_library.h"
 #include "base/udp_socket.h"
+#include "cli/published_sessions.h"
 #include "cli/report.h"
+#include "cli/session_table.h"
 #include "measure/receiver.h"
 #include "measure/sender.h"
 #include "measure/test_packet.h"
@@ -152,8 +154,13 @@ bool PacketSizeFits(const CliOptions& options, const Endpoints& endpoints, std::
 // The engine's sender and receiver for one run, stopped and joined when it goes.
 class Run {
   public:
-    Run(const CliOptions& options, const Endpoints& endpoints)
-        : options_(options), endpoints_(endpoints), receiver_(observer_), sender_(observer_) {}
+    Run(const CliOptions& options, const Endpoints& endpoints, PublishedSessions* published)
+        : options_(options),
+          endpoints_(endpoints),
+          published_(published),
+          sessions_(SystemClock(), SessionTableSettings{options.sessionTimeoutSeconds, options.maxSessions}),
+          receiver_(observer_, nullptr, SystemClock(), &sessions_),
+          sender_(observer_) {}
 
     // Starts the receiver first, so that a loop-back run's first packets find it bound.
     void Start() {
@@ -213,8 +220,10 @@ class Run {
             [this] { return receiver_.Running(); });
     }
 
-    Report TakeReport(double elapsedSeconds, bool final) const {
+    // `final` ends every session: it comes after the receiver has stopped.
+    Report TakeReport(double elapsedSeconds, bool final) {
         Report report;
+        report.time = std::chrono::system_clock::now();
         report.elapsedSeconds = elapsedSeconds;
         report.final = final;
         if (options_.Sends()) {
@@ -227,6 +236,14 @@ class Run {
             report.receiverBufferSize =
                 ReceiveBufferSize(ReceiverSettings{endpoints_.local, options_.packetSize, endpoints_.dualStack});
             report.readsTrafficClass = receiver_.ReadsTrafficClass();
+            report.sessions = sessions_.TakeReport(final);
+            for (const SessionFigures& session : report.sessions->sessions) {
+                sessionsStarted_ = std::max(sessionsStarted_, session.session);
+            }
+            report.sessionsStarted = sessionsStarted_;
+            if (published_) {
+                published_->Set(*report.sessions);
+            }
         }
         return report;
     }
@@ -267,7 +284,10 @@ class Run {
 
     const CliOptions& options_;
     const Endpoints& endpoints_;
+    PublishedSessions* published_;
     RunObserver observer_;
+    SessionTable sessions_;  // before the receiver: it takes the datagrams as long as the receiver runs
+    int64_t sessionsStarted_ = 0;
     Receiver receiver_;
     Sender sender_;  // after the receiver: destroyed, and so stopped, first
     bool stuck_ = false;
@@ -281,7 +301,8 @@ class ReportWriter {
         : options_(options), out_(out), err_(err) {}
 
     void Write(const Report& report) {
-        out_ << (options_.json ? ReportJsonLine(report) : ReportText(report));
+        out_ << (options_.json ? ReportJsonLines(report, options_.histogram)
+                               : ReportText(report, options_.dialogText ? TextStyle::Dialog : TextStyle::Readable));
         // Flushed at once: a pipe to another tool or a file that is watched must see each
         // report when it is made.
         out_.flush();
@@ -351,7 +372,8 @@ int RunMeasurement(const CliOptions& options,
                    const std::atomic<bool>& stopRequested,
                    std::ostream& out,
                    std::ostream& err,
-                   const std::function<void()>& started) {
+                   const std::function<void()>& started,
+                   PublishedSessions* published) {
     const std::optional<Endpoints> endpoints = ResolveEndpoints(options, err);
     if (!endpoints) {
         return kExitError;
@@ -361,7 +383,7 @@ int RunMeasurement(const CliOptions& options,
     }
     // On the heap: a worker that does not end within its stop's bound keeps using the run,
     // which is then left to it, as the end of the process will end the worker.
-    auto run = std::make_unique<Run>(options, *endpoints);
+    auto run = std::make_unique<Run>(options, *endpoints, published);
     run->Start();
     if (started) {
         started();

@@ -3,7 +3,9 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
+#include <vector>
 
 #include "base/errors.h"
 
@@ -123,6 +125,216 @@ Json ReceiverJson(const ReceiverStatistics& s, bool readsTrafficClass) {
     };
 }
 
+// The dialog's histogram: 400 bins of 0.2 ms from -40 ms, each sample's weight decaying as
+// later samples come, so that it shows the recent distribution.
+constexpr double kHistogramFromMs = -40.0;
+constexpr double kHistogramBinMs = 0.2;
+
+Json Optional(const std::optional<double>& value) {
+    return value ? Json(*value) : Json(nullptr);
+}
+
+// Always an object, so that a script reads `jitter.p99` as null before the first sample.
+Json DistributionJson(const std::optional<DistributionSummary>& d) {
+    if (!d) {
+        return Json{{"count", 0},        {"min", nullptr}, {"mean", nullptr}, {"max", nullptr},
+                    {"stddev", nullptr}, {"p50", nullptr}, {"p95", nullptr},  {"p99", nullptr}};
+    }
+    return Json{{"count", d->count},   {"min", d->min}, {"mean", d->mean}, {"max", d->max},
+                {"stddev", d->stddev}, {"p50", d->p50}, {"p95", d->p95},   {"p99", d->p99}};
+}
+
+Json PacketsJson(const LossFigures& p) {
+    return Json{
+        {"received", p.received},
+        {"lost", p.lost},
+        {"expected", p.expected},
+        {"lossPercent", Optional(p.LossPercent())},
+        {"duplicates", p.duplicates},
+        {"reordered", p.reordered},
+        {"longestLossRun", p.longestLossRun},
+        {"groupSize", p.groupSize > 0 ? Json(p.groupSize) : Json(nullptr)},
+        {"groupSizeInferred", p.groupSizeInferred},
+    };
+}
+
+Json HistogramJson(const ReceiverStatistics& record) {
+    return Json{{"fromMs", kHistogramFromMs},
+                {"binMs", kHistogramBinMs},
+                {"weights", std::vector<double>(std::begin(record.jitterHistogram), std::end(record.jitterHistogram))}};
+}
+
+Json LineStart(const Report& report, bool final) {
+    return Json{{"time", Rfc3339Utc(report.time)}, {"elapsed", report.elapsedSeconds}, {"final", final}};
+}
+
+Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogram) {
+    Json line = LineStart(report, report.final || s.final);
+    line["source"] = s.source.ToString();
+    line["session"] = s.session;
+    line["run"] = s.run;
+    line["receiver"] = ReceiverJson(s.record, report.readsTrafficClass);
+    line["packets"] = PacketsJson(s.packets);
+    line["firstPacketsLost"] = s.firstPacketsLost;
+    line["jitter"] = DistributionJson(s.jitter);
+    line["delay"] = DistributionJson(s.delay);
+    line["delaySkewRemoved"] = DistributionJson(s.delaySkewRemoved);
+    line["rfc3550Jitter"] = Optional(s.rfc3550JitterMs);
+    line["skewPpm"] = Optional(s.skewPpm);
+    line["notTestPackets"] = s.notTestPackets;
+    line["bytesReceived"] = s.bytesReceived;
+    line["interval"] = Json{{"packets", PacketsJson(s.interval.packets)},
+                            {"jitter", DistributionJson(s.interval.jitter)},
+                            {"delay", DistributionJson(s.interval.delay)}};
+    if (withHistogram) {
+        line["histogram"] = HistogramJson(s.record);
+    }
+    return line;
+}
+
+// A receiver without a session to tell of still reports, with its totals.
+Json NoSessionJson(const Report& report, const SessionsReport& sessions) {
+    Json line = LineStart(report, report.final);
+    line["sessions"] = 0;
+    line["sessionsStarted"] = report.sessionsStarted;
+    line["bytesReceived"] = sessions.bytesReceived;
+    line["notTestPackets"] = sessions.notTestPackets;
+    line["droppedSessions"] = sessions.droppedSessions;
+    if (report.receiver) {
+        line["truncatedCount"] = report.receiver->truncatedCount;
+        line["largestTruncatedLength"] = LargestTruncatedLengthJson(*report.receiver);
+    }
+    return line;
+}
+
+std::string SenderDialogText(const Report& report) {
+    std::string text = ConsoleText(SenderStatisticsText(*report.sender, report.packetSize)) + "\n";
+    if (report.load) {
+        text += LoadText(*report.load) + PaceText(*report.sender, report.load->fixedPace);
+    }
+    return text;
+}
+
+std::string Printed(const char* format, ...) {
+    char text[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof(text), format, arguments);
+    va_end(arguments);
+    return text;
+}
+
+std::string SenderReadableText(const Report& report) {
+    const SenderStatistics& s = *report.sender;
+    std::string text = Printed("sender, %.1f s:\n", report.elapsedSeconds);
+    text +=
+        Printed("  sent: %lld packets of %u bytes in %lld groups, %.2f KB/s\n", static_cast<long long>(s.sentPackets),
+                report.packetSize, static_cast<long long>(s.groupsSent),
+                s.duration > 0 ? static_cast<double>(s.sentPackets) * report.packetSize / s.duration / 1024.0 : 0.0);
+    text += Printed("  send time: %.3f ms at most, %.3f ms mean, %.3f ms at most for a group\n", s.maxSendDelay,
+                    s.meanSendDelay, s.maxSendGroupDelay);
+    text += Printed("  sends refused as the socket buffer was full: %lld\n", static_cast<long long>(s.wouldBlockCount));
+    if (report.load) {
+        text += "  " + LoadText(*report.load) + "  " + PaceText(s, report.load->fixedPace);
+    }
+    return text + "\n";
+}
+
+std::string DistributionText(const char* name, const std::optional<DistributionSummary>& d) {
+    if (!d) {
+        return Printed("  %s: no samples yet\n", name);
+    }
+    return Printed(
+        "  %s (ms): p50 %.3f, p95 %.3f, p99 %.3f; min %.3f, mean %.3f, max %.3f, stddev %.3f (%lld samples)\n", name,
+        d->p50, d->p95, d->p99, d->min, d->mean, d->max, d->stddev, static_cast<long long>(d->count));
+}
+
+std::string PacketsText(const LossFigures& p) {
+    std::string text = Printed("%lld received, ", static_cast<long long>(p.received));
+    if (const std::optional<double> loss = p.LossPercent()) {
+        text += Printed("%lld lost of %lld (%.3f %%)", static_cast<long long>(p.lost),
+                        static_cast<long long>(p.expected), *loss);
+    } else {
+        text += "loss not counted yet";
+    }
+    return text + Printed(", %lld duplicates, %lld reordered", static_cast<long long>(p.duplicates),
+                          static_cast<long long>(p.reordered));
+}
+
+std::string SessionReadableText(const SessionFigures& s, bool readsTrafficClass) {
+    std::string text = Printed("session %lld from %s, run %lld%s:\n", static_cast<long long>(s.session),
+                               s.source.ToString().c_str(), static_cast<long long>(s.run), s.final ? " (ended)" : "");
+    text += "  packets: " + PacketsText(s.packets) +
+            Printed(", longest loss run %lld\n", static_cast<long long>(s.packets.longestLossRun));
+    if (s.packets.groupSize > 0) {
+        text += Printed("  group size: %lld packets%s\n", static_cast<long long>(s.packets.groupSize),
+                        s.packets.groupSizeInferred ? " (inferred from the largest index seen)" : "");
+    }
+    text += DistributionText("jitter", s.jitter);
+    text += DistributionText("delay", s.delay);
+    text += DistributionText("delay without clock skew", s.delaySkewRemoved);
+    text += s.rfc3550JitterMs ? Printed("  RFC 3550 jitter: %.3f ms\n", *s.rfc3550JitterMs)
+                              : std::string("  RFC 3550 jitter: none yet\n");
+    text += s.skewPpm ? Printed("  clock skew: %.1f ppm\n", *s.skewPpm) : std::string("  clock skew: not known yet\n");
+    text += "  last interval: " + PacketsText(s.interval.packets) + "\n";
+    text += DistributionText("  jitter", s.interval.jitter);
+    text += Printed("  first packets lost: %lld; datagrams that were not test packets: %lld\n",
+                    static_cast<long long>(s.firstPacketsLost), static_cast<long long>(s.notTestPackets));
+    if (readsTrafficClass) {
+        text += "  DSCP values seen (packets): " + ValueCountsText(s.record.dscpCounts) + "\n";
+        text += "  ECN values seen (packets): " + ValueCountsText(s.record.ecnCounts) + "\n";
+    }
+    return text + "\n";
+}
+
+std::string ReceiverTotalsText(const Report& report, const SessionsReport& sessions) {
+    std::string text = "receiver: ";
+    if (sessions.sessions.empty()) {
+        text += report.sessionsStarted == 0 ? "no test packets yet; "
+                                            : "no open session (every sender was quiet for the time-out); ";
+    }
+    text += Printed("%lld bytes received, %lld datagrams were not test packets, %lld sessions dropped",
+                    static_cast<long long>(sessions.bytesReceived), static_cast<long long>(sessions.notTestPackets),
+                    static_cast<long long>(sessions.droppedSessions));
+    if (report.receiver && report.receiver->truncatedCount > 0) {
+        text += Printed(", %lld datagrams longer than --size", static_cast<long long>(report.receiver->truncatedCount));
+    }
+    return text + "\n\n";
+}
+
+// Today's texts of the dialog: its receiver text, then the order and mark counts.
+std::string RecordDialogText(const ReceiverStatistics& record, bool readsTrafficClass) {
+    std::string text = ConsoleText(ReceiverStatisticsText(record)) + "\n";
+    text += "out-of-order packets: " + std::to_string(record.outOfOrderCount) + "\n";
+    text += "duplicate packets: " + std::to_string(record.duplicateCount) + "\n";
+    if (record.truncatedCount > 0) {
+        text += "datagrams longer than --size: " + std::to_string(record.truncatedCount) + "\n";
+    }
+    if (readsTrafficClass) {
+        text += "DSCP values seen (packets): " + ValueCountsText(record.dscpCounts) + "\n";
+        text += "ECN values seen (packets): " + ValueCountsText(record.ecnCounts) + "\n";
+    }
+    return text;
+}
+
+std::string ReceiverDialogText(const Report& report, const SessionsReport& sessions) {
+    // Without a session, the receiver's own record: what the dialog shows of the same datagrams.
+    if (sessions.sessions.empty()) {
+        return report.receiver ? RecordDialogText(*report.receiver, report.readsTrafficClass) + "\n" : "";
+    }
+    std::string text;
+    for (const SessionFigures& s : sessions.sessions) {
+        text += Printed("session %lld from %s, run %lld%s:\n", static_cast<long long>(s.session),
+                        s.source.ToString().c_str(), static_cast<long long>(s.run), s.final ? " (ended)" : "");
+        text += RecordDialogText(s.record, report.readsTrafficClass) + "\n";
+    }
+    return text;
+}
+
+bool HasReceiver(const Report& report) {
+    return report.receiver || report.sessions;
+}
+
 }  // namespace
 
 // The dialog's texts end their lines in CR LF; a console or a pipe wants the platform's
@@ -156,43 +368,55 @@ std::string ErrorReportText(const Exception& e) {
     return ConsoleText(ExceptionText(e)) + (reason.empty() ? "" : "\n" + reason);
 }
 
-std::string ReportText(const Report& report) {
-    std::string text;
-    if (report.sender) {
-        text += ConsoleText(SenderStatisticsText(*report.sender, report.packetSize)) + "\n";
-    }
-    if (report.load) {
-        text += LoadText(*report.load);
-        if (report.sender) {
-            text += PaceText(*report.sender, report.load->fixedPace);
-        }
-    }
-    if (report.receiver) {
-        const ReceiverStatistics& receiver = *report.receiver;
-        text += ConsoleText(ReceiverStatisticsText(receiver)) + "\n";
-        text += "out-of-order packets: " + std::to_string(receiver.outOfOrderCount) + "\n";
-        text += "duplicate packets: " + std::to_string(receiver.duplicateCount) + "\n";
-        if (receiver.truncatedCount > 0) {
-            text += "datagrams longer than --size: " + std::to_string(receiver.truncatedCount) + "\n";
-        }
-        if (report.readsTrafficClass) {
-            text += "DSCP values seen (packets): " + ValueCountsText(receiver.dscpCounts) + "\n";
-            text += "ECN values seen (packets): " + ValueCountsText(receiver.ecnCounts) + "\n";
-        }
-    }
-    return text + "\n";
+std::string Rfc3339Utc(std::chrono::system_clock::time_point time) {
+    using namespace std::chrono;
+    const auto milliseconds = floor<std::chrono::milliseconds>(time);
+    const auto day = floor<days>(milliseconds);
+    const year_month_day date(day);
+    const hh_mm_ss<std::chrono::milliseconds> clock(milliseconds - day);
+    return Printed("%04d-%02u-%02uT%02lld:%02lld:%02lld.%03lldZ", static_cast<int>(date.year()),
+                   static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                   static_cast<long long>(clock.hours().count()), static_cast<long long>(clock.minutes().count()),
+                   static_cast<long long>(clock.seconds().count()), static_cast<long long>(clock.subseconds().count()));
 }
 
-std::string ReportJsonLine(const Report& report) {
-    Json line{{"elapsed", report.elapsedSeconds}, {"final", report.final}};
+std::string ReportText(const Report& report, TextStyle style) {
+    std::string text;
     if (report.sender) {
+        text += style == TextStyle::Dialog ? SenderDialogText(report) : SenderReadableText(report);
+    }
+    if (!HasReceiver(report)) {
+        return text + (style == TextStyle::Dialog ? "\n" : "");
+    }
+    const SessionsReport sessions = report.sessions.value_or(SessionsReport{});
+    if (style == TextStyle::Dialog) {
+        return text + ReceiverDialogText(report, sessions);
+    }
+    for (const SessionFigures& s : sessions.sessions) {
+        text += SessionReadableText(s, report.readsTrafficClass);
+    }
+    return text + ReceiverTotalsText(report, sessions);
+}
+
+std::string ReportJsonLines(const Report& report, bool withHistogram) {
+    std::string lines;
+    if (report.sender) {
+        Json line = LineStart(report, report.final);
         line["sender"] = SenderJson(*report.sender, report.packetSize);
         if (report.load) {
             line["sender"]["load"] = LoadJson(*report.load);
         }
+        lines += line.dump() + "\n";
     }
-    if (report.receiver) {
-        line["receiver"] = ReceiverJson(*report.receiver, report.readsTrafficClass);
+    if (!HasReceiver(report)) {
+        return lines;
     }
-    return line.dump() + "\n";
+    const SessionsReport sessions = report.sessions.value_or(SessionsReport{});
+    for (const SessionFigures& s : sessions.sessions) {
+        lines += SessionJson(report, s, withHistogram).dump() + "\n";
+    }
+    if (sessions.sessions.empty()) {
+        lines += NoSessionJson(report, sessions).dump() + "\n";
+    }
+    return lines;
 }

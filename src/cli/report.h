@@ -1,10 +1,13 @@
 #pragma once
-// One report of a run (periodic or final) as the dialog's statistics texts or as a JSON line.
+// One report of a run (periodic or final): readable text, the dialog's statistics texts, or
+// JSON Lines (one line for the sender, one for each sender's session at the receiver).
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "cli/session_figures.h"
 #include "cli/voice_load.h"
 #include "measure/receiver_statistics.h"
 #include "measure/sender_statistics.h"
@@ -21,21 +24,37 @@ struct LoadReport {
 
 // The figures of one report; a side that does not run is left out.
 struct Report {
-    double elapsedSeconds = 0;  // since the run began
-    bool final = false;         // the report printed when the run ends
+    std::chrono::system_clock::time_point time;  // when the report was taken
+    double elapsedSeconds = 0;                   // since the run began
+    bool final = false;                          // the report printed when the run ends
     std::optional<SenderStatistics> sender;
     uint32_t packetSize = 0;  // the sender's datagram length, for its bandwidth
     std::optional<LoadReport> load;
+    // The receiver's own record, of every datagram it read: the byte total, the datagrams too
+    // long for its buffer, and the one sender the dialog would follow.
     std::optional<ReceiverStatistics> receiver;
     uint32_t receiverBufferSize = 0;  // the longest datagram the receiver takes
     bool readsTrafficClass = false;   // the receiver's DSCP and ECN counts are meaningful
+    // The receiver's sessions, one per sender; set whenever `receiver` is.
+    std::optional<SessionsReport> sessions;
+    int64_t sessionsStarted = 0;  // since the run began, those told in earlier reports included
 };
 
-// The dialog's box texts (sender first), then the order counts, then an empty line; '\n' line ends.
-std::string ReportText(const Report& report);
+enum class TextStyle {
+    Readable,  // a block per side and per session, with units
+    Dialog,    // the dialog's box texts, one receiver text per session
+};
 
-// One JSON object with the raw figures, ending in '\n'; values that are not finite are null.
-std::string ReportJsonLine(const Report& report);
+// The sender's block, then one block per session (or the receiver's word that it has none),
+// each ending in an empty line; '\n' line ends.
+std::string ReportText(const Report& report, TextStyle style = TextStyle::Readable);
+
+// JSON Lines: the sender's object, then one object per session (or one that says there is
+// none), each ending in '\n'. Figures that do not exist (yet) are null, never NaN.
+std::string ReportJsonLines(const Report& report, bool withHistogram = false);
+
+// "2026-12-07T21:47:34.123Z"
+std::string Rfc3339Utc(std::chrono::system_clock::time_point time);
 
 // The receiver's one notice that datagrams longer than its buffer were dropped, '\n' ended.
 std::string TruncationNotice(const ReceiverStatistics& statistics, uint32_t bufferSize);

@@ -21,6 +21,10 @@ void ExpectDialogDefaults(const CliOptions& options) {
     EXPECT_FALSE(options.durationSeconds);
     EXPECT_EQ(options.intervalMs, 1000u);
     EXPECT_FALSE(options.json);
+    EXPECT_EQ(options.sessionTimeoutSeconds, 10.0);
+    EXPECT_EQ(options.maxSessions, 256);
+    EXPECT_FALSE(options.histogram);
+    EXPECT_FALSE(options.dialogText);
 }
 
 TEST(CommandLine, EachCommandStartsFromTheDialogDefaults) {
@@ -38,10 +42,33 @@ TEST(CommandLine, EachCommandStartsFromTheDialogDefaults) {
 }
 
 TEST(CommandLine, LoopbackTakesEveryOption) {
-    const ParsedCommandLine parsed =
-        Parse({"loopback", "--bind",     "::",  "--to",       "host.example", "--port", "65535", "--source-port",
-               "1",        "--period",   "0",   "--count",    "2147483647",   "--size", "65535", "--buffer",
-               "2097151",  "--duration", "2.5", "--interval", "250",          "--json"});
+    const ParsedCommandLine parsed = Parse({"loopback",
+                                            "--bind",
+                                            "::",
+                                            "--to",
+                                            "host.example",
+                                            "--port",
+                                            "65535",
+                                            "--source-port",
+                                            "1",
+                                            "--period",
+                                            "0",
+                                            "--count",
+                                            "2147483647",
+                                            "--size",
+                                            "65535",
+                                            "--buffer",
+                                            "2097151",
+                                            "--duration",
+                                            "2.5",
+                                            "--interval",
+                                            "250",
+                                            "--json",
+                                            "--session-timeout",
+                                            "0.5",
+                                            "--max-sessions",
+                                            "16384",
+                                            "--histogram"});
     ASSERT_TRUE(parsed.options) << parsed.error;
     const CliOptions& o = *parsed.options;
     EXPECT_EQ(o.bindHost, "::");
@@ -55,6 +82,10 @@ TEST(CommandLine, LoopbackTakesEveryOption) {
     EXPECT_EQ(o.durationSeconds, 2.5);
     EXPECT_EQ(o.intervalMs, 250u);
     EXPECT_TRUE(o.json);
+    EXPECT_EQ(o.sessionTimeoutSeconds, 0.5);
+    EXPECT_EQ(o.maxSessions, 16384);
+    EXPECT_TRUE(o.histogram);
+    EXPECT_TRUE(Parse({"receive", "--dialog-text"}).options->dialogText);
 }
 
 TEST(CommandLine, NumbersAreDecimalAndTheEqualsFormWorks) {
@@ -103,6 +134,11 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingRuns) {
         {{"loopback", "--duration", "2000000000"}, "--duration: 2000000000 is out of range"},
         {{"receive", "--interval", "0"}, "--interval: 0 is out of range"},
         {{"receive", "--interval", "-1000"}, "--interval: -1000 is negative"},
+        {{"receive", "--session-timeout", "0"}, "--session-timeout: 0 is out of range"},
+        {{"loopback", "--session-timeout", "inf"}, "--session-timeout: 'inf' is not a number of seconds"},
+        {{"receive", "--session-timeout", "-5"}, "--session-timeout: -5 is negative"},
+        {{"receive", "--max-sessions", "0"}, "--max-sessions: 0 is out of range"},
+        {{"receive", "--max-sessions", "16385"}, "--max-sessions: 16385 is out of range"},
         {{"send", "--to", "[::1]:13014"},
          "--to: '[::1]:13014' holds a port; give the address and the port apart: "
          "--to ::1 --port 13014"},
@@ -139,6 +175,9 @@ TEST(CommandLine, BadUsageGivesTheShortUsageAndExitCode2) {
         {"send", "--codec", "g711-20", "--period", "10"},  // and the period
         {"send", "--calls", "3", "--count", "3"},          // two counts
         {"help", "measure"},                               // help on no such command
+        {"send", "--session-timeout", "5"},                // a receiver's option
+        {"receive", "--histogram"},                        // a JSON figure without --json
+        {"receive", "--json", "--dialog-text"},            // two outputs
     };
     for (const auto& arguments : cases) {
         SCOPED_TRACE(arguments.empty() ? "(nothing)" : arguments.back());

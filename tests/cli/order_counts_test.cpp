@@ -88,13 +88,16 @@ TEST_F(OrderCounts, OnlyTheFirstPacketOfAGroupIsCounted) {
 
 TEST_F(OrderCounts, BothReportsShowTheCounts) {
     ReceiveGroups({0, 3, 1, 3, 2, 2});  // 1 and 2 late, 3 and 2 repeated
+    SessionFigures session;
+    session.record = Statistics();
     Report report;
-    report.receiver = Statistics();
-    const nlohmann::json line = nlohmann::json::parse(ReportJsonLine(report));
+    report.receiver = ReceiverStatistics{};
+    report.sessions = SessionsReport{{session}};
+    const nlohmann::json line = nlohmann::json::parse(ReportJsonLines(report));
     EXPECT_EQ(line["receiver"]["outOfOrderCount"], 2);
     EXPECT_EQ(line["receiver"]["duplicateCount"], 2);
     EXPECT_EQ(line["receiver"]["analysedCount"], 6);
-    const std::string text = ReportText(report);
+    const std::string text = ReportText(report, TextStyle::Dialog);
     EXPECT_NE(text.find("\nout-of-order packets: 2\nduplicate packets: 2\n"), std::string::npos) << text;
 }
 

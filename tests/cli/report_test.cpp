@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <sstream>
+#include <vector>
 
 #include "cli/report.h"
 
@@ -44,40 +46,157 @@ ReceiverStatistics HandSetReceiver() {
     return r;
 }
 
+// A session whose record is `record`, with whole-run figures set by hand.
+SessionFigures HandSetSession(const ReceiverStatistics& record) {
+    SessionFigures s;
+    s.session = 2;
+    s.run = 3;
+    s.source = *Endpoint::Resolve("2001:db8::1", 13013);
+    s.record = record;
+    s.packets.received = 1990;
+    s.packets.lost = 10;
+    s.packets.expected = 2000;
+    s.packets.duplicates = 1;
+    s.packets.reordered = 4;
+    s.packets.longestLossRun = 7;
+    s.packets.groupSize = 100;
+    s.packets.groupSizeInferred = false;
+    s.firstPacketsLost = 2;
+    s.jitter = DistributionSummary{19, -1.5, 0.25, 2.5, 0.5, 0.125, 1.75, 2.25};
+    s.delay = DistributionSummary{20, 0.0, 1.0, 3.0, 0.75, 0.875, 2.5, 3.0};
+    s.skewPpm = -12.5;
+    s.notTestPackets = 5;
+    s.bytesReceived = 1048577;
+    s.interval.packets.received = 100;
+    return s;
+}
+
 Report BothSides(const SenderStatistics& sender, const ReceiverStatistics& receiver) {
     Report report;
+    report.time = std::chrono::sys_days{std::chrono::December / 7 / 2026} + std::chrono::hours(21) +
+                  std::chrono::minutes(47) + std::chrono::milliseconds(34123);
     report.elapsedSeconds = 2.5;
     report.final = true;
     report.sender = sender;
     report.packetSize = 192;
-    report.receiver = receiver;
+    report.receiver = ReceiverStatistics{};
+    report.sessions = SessionsReport{{HandSetSession(receiver)}, 5, 0, 1048577};
+    report.sessionsStarted = 2;
     return report;
 }
 
-TEST(ReportJson, OneLineOfRawFiguresForAHandSetRecord) {
+std::vector<nlohmann::json> Lines(const std::string& text) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(nlohmann::json::parse(line));
+    }
+    return lines;
+}
+
+TEST(ReportJson, TheSenderAndEachSessionOnALineOfTheirOwn) {
     Report report = BothSides(HandSetSender(), HandSetReceiver());
     report.readsTrafficClass = true;
-    EXPECT_EQ(ReportJsonLine(report),
-              "{\"elapsed\":2.5,\"final\":true,"
-              "\"sender\":{\"packetSize\":192,\"sentPackets\":1000,\"wouldBlockCount\":10,\"duration\":2.0,"
-              "\"bandwidth\":93.75,\"maxSendDelay\":0.5,\"maxSendGroupDelay\":2.25,\"meanSendDelay\":0.125,"
-              "\"wouldBlockPercent\":1.0,\"lateGroups\":3,\"maxLatenessMs\":1.5,\"groupsPerSecond\":250.0},"
-              "\"receiver\":{\"bytesReceived\":1048577,\"analysedCount\":6,\"expectedCount\":8,\"minJitter\":-1.5,"
-              "\"maxJitter\":2.5,\"jitterRms\":2.0,\"maxAbsDelay\":3.0,\"meanAbsDelay\":0.75,\"absDelayRms\":1.5,"
-              "\"lossPercent\":25.0,\"outOfOrderCount\":2,\"duplicateCount\":1,\"truncatedCount\":0,"
-              "\"largestTruncatedLength\":0,\"dscp\":{\"0\":2,\"46\":4},\"ecn\":{\"1\":6}}}\n");
+    const std::string lines = ReportJsonLines(report);
+    const std::string time = "{\"time\":\"2026-12-07T21:47:34.123Z\",\"elapsed\":2.5,\"final\":true,";
+    EXPECT_EQ(lines.substr(0, lines.find('\n') + 1),
+              time +
+                  "\"sender\":{\"packetSize\":192,\"sentPackets\":1000,\"wouldBlockCount\":10,\"duration\":2.0,"
+                  "\"bandwidth\":93.75,\"maxSendDelay\":0.5,\"maxSendGroupDelay\":2.25,\"meanSendDelay\":0.125,"
+                  "\"wouldBlockPercent\":1.0,\"lateGroups\":3,\"maxLatenessMs\":1.5,\"groupsPerSecond\":250.0}}\n");
+    // The session's line: the dialog's receiver object of its own record, unchanged in shape.
+    const std::string sessionStart =
+        time +
+        "\"source\":\"[2001:db8::1]:13013\",\"session\":2,\"run\":3,"
+        "\"receiver\":{\"bytesReceived\":1048577,\"analysedCount\":6,\"expectedCount\":8,\"minJitter\":-1.5,"
+        "\"maxJitter\":2.5,\"jitterRms\":2.0,\"maxAbsDelay\":3.0,\"meanAbsDelay\":0.75,\"absDelayRms\":1.5,"
+        "\"lossPercent\":25.0,\"outOfOrderCount\":2,\"duplicateCount\":1,\"truncatedCount\":0,"
+        "\"largestTruncatedLength\":0,\"dscp\":{\"0\":2,\"46\":4},\"ecn\":{\"1\":6}},";
+    EXPECT_EQ(lines.substr(lines.find('\n') + 1, sessionStart.size()), sessionStart) << lines;
+    const std::vector<nlohmann::json> parsed = Lines(lines);
+    ASSERT_EQ(parsed.size(), 2u);
+    const nlohmann::json& session = parsed[1];
+    EXPECT_FALSE(session.contains("sender"));
+    EXPECT_FALSE(parsed[0].contains("source"));
+    EXPECT_EQ(session["packets"], (nlohmann::json{{"received", 1990},
+                                                  {"lost", 10},
+                                                  {"expected", 2000},
+                                                  {"lossPercent", 0.5},
+                                                  {"duplicates", 1},
+                                                  {"reordered", 4},
+                                                  {"longestLossRun", 7},
+                                                  {"groupSize", 100},
+                                                  {"groupSizeInferred", false}}));
+    EXPECT_TRUE(session["packets"]["received"].is_number_integer());
+    EXPECT_EQ(session["jitter"], (nlohmann::json{{"count", 19},
+                                                 {"min", -1.5},
+                                                 {"mean", 0.25},
+                                                 {"max", 2.5},
+                                                 {"stddev", 0.5},
+                                                 {"p50", 0.125},
+                                                 {"p95", 1.75},
+                                                 {"p99", 2.25}}));
+    EXPECT_EQ(session["delay"]["p95"], 2.5);
+    EXPECT_EQ(session["skewPpm"], -12.5);
+    EXPECT_EQ(session["notTestPackets"], 5);
+    EXPECT_EQ(session["interval"]["packets"]["received"], 100);
+    // Figures that do not exist yet are null, in objects of the same shape.
+    EXPECT_TRUE(session["rfc3550Jitter"].is_null());
+    EXPECT_EQ(session["delaySkewRemoved"]["count"], 0);
+    EXPECT_TRUE(session["delaySkewRemoved"]["p99"].is_null());
+    EXPECT_TRUE(session["interval"]["packets"]["lossPercent"].is_null());
+    EXPECT_TRUE(session["interval"]["packets"]["groupSize"].is_null());
+    EXPECT_TRUE(session["interval"]["jitter"]["mean"].is_null());
+    EXPECT_FALSE(session.contains("histogram"));
+
+    // The histogram on request: the dialog's 400 bins from -40 ms.
+    report.sessions->sessions[0].record.jitterHistogram[200] = 0.5;
+    const nlohmann::json histogram = Lines(ReportJsonLines(report, true))[1]["histogram"];
+    EXPECT_EQ(histogram["fromMs"], -40.0);
+    EXPECT_EQ(histogram["binMs"], 0.2);
+    ASSERT_EQ(histogram["weights"].size(), 400u);
+    EXPECT_EQ(histogram["weights"][200], 0.5);
+
     // Where the receiver cannot read the values, they are unknown, not zero.
     report.readsTrafficClass = false;
-    const nlohmann::json unread = nlohmann::json::parse(ReportJsonLine(report));
+    const nlohmann::json unread = Lines(ReportJsonLines(report))[1];
     EXPECT_TRUE(unread["receiver"]["dscp"].is_null());
     EXPECT_TRUE(unread["receiver"]["ecn"].is_null());
+}
+
+TEST(ReportJson, AReceiverWithoutSessionsSaysSoWithItsTotals) {
+    Report report;
+    report.receiver = ReceiverStatistics{};
+    report.receiver->truncatedCount = 2;
+    report.sessions = SessionsReport{{}, 7, 1, 4096};
+    const std::vector<nlohmann::json> lines = Lines(ReportJsonLines(report));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]["time"], "1970-01-01T00:00:00.000Z");
+    EXPECT_EQ(lines[0]["final"], false);
+    EXPECT_EQ(lines[0]["sessions"], 0);
+    EXPECT_EQ(lines[0]["sessionsStarted"], 0);
+    EXPECT_EQ(lines[0]["notTestPackets"], 7);
+    EXPECT_EQ(lines[0]["droppedSessions"], 1);
+    EXPECT_EQ(lines[0]["bytesReceived"], 4096);
+    EXPECT_EQ(lines[0]["truncatedCount"], 2);
+    EXPECT_FALSE(lines[0].contains("receiver"));
+    EXPECT_FALSE(lines[0].contains("sender"));
+
+    const std::string text = ReportText(report);
+    EXPECT_EQ(text.rfind("receiver: no test packets yet; 4096 bytes received, 7 datagrams were not test packets", 0),
+              0u)
+        << text;
+    EXPECT_EQ(text.find("lost packets"), std::string::npos) << text;
+    report.sessionsStarted = 3;
+    EXPECT_NE(ReportText(report).find("no open session"), std::string::npos) << ReportText(report);
 }
 
 // The load on the wire, computed here from the header sizes: UDP 8, IPv4 20, IPv6 40.
 TEST(ReportLoad, CallsAndKbitPerSecondOnTheWire) {
     Report report = BothSides(HandSetSender(), HandSetReceiver());
     report.load = LoadReport{SendLoad{30, 172, 20, false}, std::string("g711-20"), 172};
-    nlohmann::json load = nlohmann::json::parse(ReportJsonLine(report))["sender"]["load"];
+    nlohmann::json load =
+        nlohmann::json::parse(ReportJsonLines(report).substr(0, ReportJsonLines(report).find('\n')))["sender"]["load"];
     EXPECT_EQ(load["codec"], "g711-20");
     EXPECT_EQ(load["calls"], 30);
     EXPECT_DOUBLE_EQ(load["wireKbitPerSecond"].get<double>(), 30 * (172 + 8 + 20) * 8 / 20.0);
@@ -86,7 +205,8 @@ TEST(ReportLoad, CallsAndKbitPerSecondOnTheWire) {
 
     // G.729 at 10 ms: 22 bytes of payload go out as a 32-byte test packet, and the report says so.
     report.load = LoadReport{SendLoad{2, 32, 10, true}, std::string("g729-10"), 22};
-    load = nlohmann::json::parse(ReportJsonLine(report))["sender"]["load"];
+    load =
+        nlohmann::json::parse(ReportJsonLines(report).substr(0, ReportJsonLines(report).find('\n')))["sender"]["load"];
     EXPECT_DOUBLE_EQ(load["wireKbitPerSecond"].get<double>(), 2 * (32 + 8 + 40) * 8 / 10.0);
     EXPECT_EQ(load["payloadBytes"], 22);
     EXPECT_NE(ReportText(report).find("g729-10's 22-byte payload is sent as 32 bytes"), std::string::npos)
@@ -103,47 +223,66 @@ TEST(ReportJson, ValuesThatAreNotFiniteAreWrittenAsNull) {
     receiver.jitterMeanSquare = std::numeric_limits<double>::infinity();
     receiver.absDelayMean = std::numeric_limits<double>::quiet_NaN();
     receiver.minJitter = -std::numeric_limits<double>::infinity();
-    const std::string line = ReportJsonLine(BothSides(SenderStatistics{}, receiver));
+    Report report = BothSides(SenderStatistics{}, receiver);
+    report.sessions->sessions[0].skewPpm = std::numeric_limits<double>::quiet_NaN();
+    const std::string line = ReportJsonLines(report);
 
-    const nlohmann::json parsed = nlohmann::json::parse(line);  // still valid JSON
-    EXPECT_TRUE(parsed["sender"]["bandwidth"].is_null());
-    EXPECT_TRUE(parsed["sender"]["wouldBlockPercent"].is_null());
-    EXPECT_EQ(parsed["sender"]["duration"], 0.0);
-    EXPECT_EQ(parsed["receiver"]["expectedCount"], 0);
-    EXPECT_TRUE(parsed["receiver"]["lossPercent"].is_null());
-    EXPECT_TRUE(parsed["receiver"]["jitterRms"].is_null());
-    EXPECT_TRUE(parsed["receiver"]["meanAbsDelay"].is_null());
-    EXPECT_TRUE(parsed["receiver"]["minJitter"].is_null());
-    EXPECT_EQ(parsed["receiver"]["maxJitter"], 0.0);
+    const std::vector<nlohmann::json> parsed = Lines(line);  // still valid JSON
+    EXPECT_TRUE(parsed[0]["sender"]["bandwidth"].is_null());
+    EXPECT_TRUE(parsed[0]["sender"]["wouldBlockPercent"].is_null());
+    EXPECT_EQ(parsed[0]["sender"]["duration"], 0.0);
+    const nlohmann::json& r = parsed[1]["receiver"];
+    EXPECT_EQ(r["expectedCount"], 0);
+    EXPECT_TRUE(r["lossPercent"].is_null());
+    EXPECT_TRUE(r["jitterRms"].is_null());
+    EXPECT_TRUE(r["meanAbsDelay"].is_null());
+    EXPECT_TRUE(r["minJitter"].is_null());
+    EXPECT_EQ(r["maxJitter"], 0.0);
+    EXPECT_TRUE(parsed[1]["skewPpm"].is_null());
     EXPECT_EQ(line.find("inf"), std::string::npos);
     EXPECT_EQ(line.find("nan"), std::string::npos);
 }
 
-TEST(ReportJson, ASideThatDoesNotRunIsLeftOut) {
+TEST(ReportJson, ASenderAloneGivesOneLine) {
     Report report;
-    report.receiver = ReceiverStatistics{};
-    const nlohmann::json receiveOnly = nlohmann::json::parse(ReportJsonLine(report));
-    EXPECT_FALSE(receiveOnly.contains("sender"));
-    EXPECT_EQ(receiveOnly["final"], false);
-    // Before the first packet the loss is 100 percent, as the dialog shows it.
-    EXPECT_EQ(receiveOnly["receiver"]["lossPercent"], 100.0);
-
-    report.receiver.reset();
     report.sender = HandSetSender();
     report.packetSize = 32;
-    const nlohmann::json sendOnly = nlohmann::json::parse(ReportJsonLine(report));
-    EXPECT_FALSE(sendOnly.contains("receiver"));
-    EXPECT_EQ(sendOnly["sender"]["packetSize"], 32);
+    const std::vector<nlohmann::json> lines = Lines(ReportJsonLines(report));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_FALSE(lines[0].contains("receiver"));
+    EXPECT_FALSE(lines[0].contains("sessions"));
+    EXPECT_EQ(lines[0]["sender"]["packetSize"], 32);
 }
 
-TEST(ReportText, TheDialogsTextsThenTheOrderCountsWithNewlines) {
+TEST(ReportText, AReadableBlockPerSessionWithUnitsLossAndPercentiles) {
+    const std::string text = ReportText(BothSides(HandSetSender(), HandSetReceiver()));
+    EXPECT_EQ(text.rfind("sender, 2.5 s:\n  sent: 1000 packets of 192 bytes in 500 groups, 93.75 KB/s\n", 0), 0u)
+        << text;
+    for (const char* line : {
+             "\nsession 2 from [2001:db8::1]:13013, run 3:\n",
+             "\n  packets: 1990 received, 10 lost of 2000 (0.500 %), 1 duplicates, 4 reordered, longest loss run 7\n",
+             "\n  group size: 100 packets\n",
+             "\n  jitter (ms): p50 0.125, p95 1.750, p99 2.250; min -1.500, mean 0.250, max 2.500, stddev 0.500 "
+             "(19 samples)\n",
+             "\n  delay without clock skew: no samples yet\n",
+             "\n  RFC 3550 jitter: none yet\n",
+             "\n  clock skew: -12.5 ppm\n",
+             "\n  last interval: 100 received, loss not counted yet, 0 duplicates, 0 reordered\n",
+             "\nreceiver: 1048577 bytes received, 5 datagrams were not test packets, 0 sessions dropped\n\n",
+         }) {
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\nin:\n" << text;
+    }
+}
+
+TEST(ReportText, TheDialogsTextsOneReceiverTextPerSession) {
     const SenderStatistics sender = HandSetSender();
     const ReceiverStatistics receiver = HandSetReceiver();
-    const std::string text = ReportText(BothSides(sender, receiver));
+    const std::string text = ReportText(BothSides(sender, receiver), TextStyle::Dialog);
 
     EXPECT_EQ(text,
               "sender statistics:\nbandwidth=93.75 KB/sec\nmaxSendDelay = 0.5ms\nmaxSendGroupDelay = 2.25ms\n"
               "mean delay = 0.125ms\nWSAEWOULDBLOCK 1.%\nduration = 2.s\n"
+              "session 2 from [2001:db8::1]:13013, run 3:\n"
               "receiver statistics:\nreceived 1 MB 1 bytes\nmin jitter = -1.5ms\nmax jitter = 2.5ms\n"
               "jitter RMS = 2.ms\nmax abs. delay = 3.ms\nmean abs. delay = 0.75ms\nabs. delay RMS = 1.5ms\n"
               "lost packets: 25.%\nout-of-order packets: 2\nduplicate packets: 1\n\n");
@@ -151,12 +290,33 @@ TEST(ReportText, TheDialogsTextsThenTheOrderCountsWithNewlines) {
     EXPECT_EQ(text.find(ConsoleText(SenderStatisticsText(sender, 192))), 0u);
     EXPECT_NE(text.find(ConsoleText(ReceiverStatisticsText(receiver))), std::string::npos);
 
-    Report marked = BothSides(sender, receiver);
-    marked.readsTrafficClass = true;
-    EXPECT_NE(ReportText(marked).find("duplicate packets: 1\nDSCP values seen (packets): 0 (2), 46 (4)\n"
-                                      "ECN values seen (packets): 1 (6)\n\n"),
+    // Two sessions: the text of each record, in order.
+    Report two = BothSides(sender, receiver);
+    two.readsTrafficClass = true;
+    ReceiverStatistics other;
+    other.analysedCount = 1;
+    two.sessions->sessions.push_back(HandSetSession(other));
+    const std::string both = ReportText(two, TextStyle::Dialog);
+    const size_t first = both.find(ConsoleText(ReceiverStatisticsText(receiver)));
+    EXPECT_NE(both.find("duplicate packets: 1\nDSCP values seen (packets): 0 (2), 46 (4)\n"
+                        "ECN values seen (packets): 1 (6)\n\n"),
               std::string::npos)
-        << ReportText(marked);
+        << both;
+    EXPECT_NE(both.find(ConsoleText(ReceiverStatisticsText(other)), first + 1), std::string::npos) << both;
+
+    // Without a session, the receiver's own record as the dialog shows it, its 100 % loss included.
+    Report none;
+    none.receiver = ReceiverStatistics{};
+    none.sessions = SessionsReport{};
+    EXPECT_EQ(ReportText(none, TextStyle::Dialog), ConsoleText(ReceiverStatisticsText(ReceiverStatistics{})) +
+                                                       "\nout-of-order packets: 0\nduplicate packets: 0\n\n");
+}
+
+TEST(ReportTime, Rfc3339InUtcWithMilliseconds) {
+    using namespace std::chrono;
+    EXPECT_EQ(Rfc3339Utc(sys_days{February / 29 / 2028} + hours(23) + minutes(59) + milliseconds(59999)),
+              "2028-02-29T23:59:59.999Z");
+    EXPECT_EQ(Rfc3339Utc(system_clock::time_point{}), "1970-01-01T00:00:00.000Z");
 }
 
 TEST(ReportText, ConsoleTextTakesOutEveryCarriageReturnBeforeALineFeed) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/measurement_run.h"
+#include "cli/published_sessions.h"
 #include "cli_test_support.h"
 #include "measure/test_packet.h"
 #include "measure/worker_thread.h"
@@ -29,10 +30,11 @@ struct RunResult {
 
 RunResult RunWith(const CliOptions& options,
                   const std::atomic<bool>& stopRequested,
-                  const std::function<void()>& started = {}) {
+                  const std::function<void()>& started = {},
+                  PublishedSessions* published = nullptr) {
     std::ostringstream out;
     std::ostringstream err;
-    const int exitCode = RunMeasurement(options, stopRequested, out, err, started);
+    const int exitCode = RunMeasurement(options, stopRequested, out, err, started, published);
     return {exitCode, out.str(), err.str()};
 }
 
@@ -47,6 +49,14 @@ std::vector<nlohmann::json> JsonLines(const std::string& text) {
     for (std::string line; std::getline(stream, line);) {
         lines.push_back(nlohmann::json::parse(line));
     }
+    return lines;
+}
+
+// The lines that hold `key`: "sender", or "source" for the receiver's sessions.
+std::vector<nlohmann::json> LinesWith(const std::string& text, const char* key) {
+    std::vector<nlohmann::json> lines = JsonLines(text);
+    lines.erase(std::remove_if(lines.begin(), lines.end(), [key](const nlohmann::json& l) { return !l.contains(key); }),
+                lines.end());
     return lines;
 }
 
@@ -131,27 +141,46 @@ class BackgroundReceive {
 TEST(Run, LoopbackReportsOnTheIntervalAndEndsAfterItsDuration) {
     const std::string port = std::to_string(FreeUdpPort());
     // A light load (10 packets every 10 ms), so that no receive buffer overflows even on a busy machine.
-    const RunResult result = RunFor(Options(RunMode::Loopback, {"--port", port.c_str(), "--count", "10", "--duration",
-                                                                "1.2", "--interval", "300", "--json"}));
+    PublishedSessions published;
+    const std::atomic<bool> never{false};
+    const RunResult result = RunWith(Options(RunMode::Loopback, {"--port", port.c_str(), "--count", "10", "--duration",
+                                                                 "1.2", "--interval", "300", "--json"}),
+                                     never, {}, &published);
     ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
     EXPECT_EQ(result.err, "");
 
+    // Each report: the sender's line, then its session's; at 0.3, 0.6 and 0.9 s, and at 1.2 s the final one instead.
     const std::vector<nlohmann::json> lines = JsonLines(result.out);
-    ASSERT_EQ(lines.size(), 4u) << result.out;  // at 0.3, 0.6 and 0.9 s; at 1.2 s the final one instead
+    ASSERT_EQ(lines.size(), 8u) << result.out;
     double previous = 0;
-    for (size_t i = 0; i + 1 < lines.size(); ++i) {
-        EXPECT_EQ(lines[i]["final"], false);
+    for (size_t i = 0; i < lines.size(); i += 2) {
+        EXPECT_TRUE(lines[i].contains("sender"));
+        EXPECT_TRUE(lines[i + 1]["source"].is_string()) << lines[i + 1].dump();
+        EXPECT_EQ(lines[i + 1]["session"], 1);
+        EXPECT_EQ(lines[i]["elapsed"], lines[i + 1]["elapsed"]);
+        EXPECT_EQ(lines[i]["final"], i + 2 == lines.size());
         EXPECT_GT(lines[i]["elapsed"].get<double>(), previous);
         previous = lines[i]["elapsed"].get<double>();
     }
-    const nlohmann::json& last = lines.back();
-    EXPECT_EQ(last["final"], true);
-    EXPECT_GE(last["elapsed"].get<double>(), 1.2);
-    EXPECT_GT(last["receiver"]["bytesReceived"].get<int64_t>(), 0);
-    EXPECT_EQ(last["receiver"]["lossPercent"], 0.0);
-    EXPECT_GT(last["sender"]["sentPackets"].get<int64_t>(), 0);
-    // Every byte sent arrived: the receiver is stopped after the sender, once it has taken in what was sent.
-    EXPECT_EQ(last["receiver"]["bytesReceived"].get<int64_t>(), last["sender"]["sentPackets"].get<int64_t>() * 192);
+    const nlohmann::json& sender = lines[6];
+    const nlohmann::json& session = lines[7];
+    EXPECT_EQ(session["final"], true);
+    EXPECT_GE(session["elapsed"].get<double>(), 1.2);
+    EXPECT_EQ(session["receiver"]["lossPercent"], 0.0);
+    const int64_t sent = sender["sender"]["sentPackets"].get<int64_t>();
+    EXPECT_GT(sent, 0);
+    // Every packet sent arrived: the receiver is stopped after the sender, once it has taken in what was sent.
+    EXPECT_EQ(session["bytesReceived"].get<int64_t>(), sent * 192);
+    EXPECT_EQ(session["packets"]["received"], sent);
+    EXPECT_EQ(session["packets"]["lost"], 0);
+    EXPECT_EQ(session["packets"]["groupSize"], 10);
+    EXPECT_EQ(session["packets"]["groupSizeInferred"], false);
+    // Readers on other threads see the final report's sessions.
+    const std::shared_ptr<const SessionsReport> latest = published.Get();
+    ASSERT_TRUE(latest);
+    ASSERT_EQ(latest->sessions.size(), 1u);
+    EXPECT_TRUE(latest->sessions[0].final);
+    EXPECT_EQ(latest->sessions[0].packets.received, sent);
 }
 
 TEST(Run, AStopRequestEndsTheRunWithTheFinalTextReport) {
@@ -162,9 +191,11 @@ TEST(Run, AStopRequestEndsTheRunWithTheFinalTextReport) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         stopRequested.store(true);
     });
-    const RunResult result = RunWith(Options(RunMode::Receive, {"--port", port.c_str()}), stopRequested);
+    const RunResult result =
+        RunWith(Options(RunMode::Receive, {"--port", port.c_str(), "--dialog-text"}), stopRequested);
     stopper.join();
     ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
+    // Without a session, --dialog-text shows what the dialog shows of a receiver that got nothing.
     EXPECT_EQ(result.out,
               "receiver statistics:\nreceived 0 MB 0 bytes\nmin jitter = 0.ms\nmax jitter = 0.ms\njitter RMS = 0.ms\n"
               "max abs. delay = 0.ms\nmean abs. delay = 0.ms\nabs. delay RMS = 0.ms\nlost packets: 100.%\n"
@@ -218,7 +249,7 @@ TEST(Run, TheReceiverCountsTheDscpEveryPacketArrivedWith) {
         const RunResult result = RunFor(Options(RunMode::Loopback, arguments));
         ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
         const nlohmann::json last = JsonLines(result.out).back();
-        const int64_t sent = last["sender"]["sentPackets"].get<int64_t>();
+        const int64_t sent = LinesWith(result.out, "sender").back()["sender"]["sentPackets"].get<int64_t>();
         ASSERT_GT(sent, 0);
         EXPECT_EQ(last["receiver"]["dscp"], (nlohmann::json{{c.seen, sent}})) << last.dump();
         EXPECT_EQ(last["receiver"]["ecn"], (nlohmann::json{{"0", sent}}));
@@ -257,9 +288,11 @@ TEST(Run, DatagramsLongerThanTheSizeAreToldOnce) {
     const nlohmann::json largest = 300;
 #endif
     EXPECT_EQ(result.err.rfind(notice, 0), 0u) << result.err;
+    // No test packet came: the receiver's line without a session carries the counts.
     const nlohmann::json last = JsonLines(result.out).back();
-    EXPECT_EQ(last["receiver"]["truncatedCount"], 3);
-    EXPECT_EQ(last["receiver"]["largestTruncatedLength"], largest);
+    EXPECT_EQ(last["sessions"], 0);
+    EXPECT_EQ(last["truncatedCount"], 3);
+    EXPECT_EQ(last["largestTruncatedLength"], largest);
 }
 
 TEST(Run, ABindThatFailsEndsWithTheDialogsErrorText) {
@@ -419,7 +452,7 @@ TEST(Run, AHostThatCannotBeResolvedIsAnError) {
     EXPECT_EQ(result.out, "");
 }
 
-// A receiver left to its defaults listens on IPv4 and IPv6 at once.
+// A receiver left to its defaults listens on IPv4 and IPv6 at once; each sender has its session.
 TEST(Run, TheDefaultReceiverTakesPacketsSentToIpv6AndIpv4) {
     BackgroundReceive run({"--interval", "60000"});
     ASSERT_TRUE(run.Bound()) << run.Finish().err;
@@ -436,7 +469,12 @@ TEST(Run, TheDefaultReceiverTakesPacketsSentToIpv6AndIpv4) {
     const RunResult& received = run.Finish();
     ASSERT_EQ(received.exitCode, kExitSuccess) << received.err;
     EXPECT_GT(sentPackets, 0);
-    EXPECT_EQ(JsonLines(received.out).back()["receiver"]["bytesReceived"], sentPackets * 192);
+    const std::vector<nlohmann::json> sessions = LinesWith(received.out, "source");
+    ASSERT_EQ(sessions.size(), 2u) << received.out;
+    EXPECT_EQ(sessions[0]["source"].get<std::string>().rfind("[::1]:", 0), 0u) << sessions[0]["source"];
+    EXPECT_EQ(sessions[1]["source"].get<std::string>().rfind("127.0.0.1:", 0), 0u) << sessions[1]["source"];
+    EXPECT_EQ(sessions[0]["bytesReceived"].get<int64_t>() + sessions[1]["bytesReceived"].get<int64_t>(),
+              sentPackets * 192);
 }
 
 TEST(Run, HostNamesAndIpv6LiteralsAreResolved) {
