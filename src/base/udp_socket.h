@@ -75,7 +75,7 @@ struct ReceivedDatagram {
     bool truncated = false;  // the datagram was longer than the buffer and is dropped whole
     int64_t fullLength = 0;  // a truncated datagram's real length; 0 where the system does not tell
     int trafficClass = -1;   // the IPv4 TOS / IPv6 traffic class byte it arrived with; -1: not read
-    Endpoint source;         // where it came from (set when `length` is not -1)
+    Endpoint source;         // where it came from (set when `length` is not -1 or it is truncated)
 };
 
 // The calling thread's last socket error code (errno, WSAGetLastError) and its system text.

@@ -97,6 +97,7 @@ ReceivedDatagram UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_
     if (static_cast<uint64_t>(length) > size) {
         received.truncated = true;
         received.fullLength = length;
+        received.source.length_ = static_cast<int>(message.msg_namelen);
         return received;
     }
     received.length = length;

@@ -69,6 +69,7 @@ ReceivedDatagram UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_
     } else if (WSAGetLastError() == WSAEMSGSIZE) {
         // Longer than the buffer: dropped whole; Windows does not tell the real length.
         received.truncated = true;
+        received.source.length_ = sourceLength;
     }
     return received;
 }

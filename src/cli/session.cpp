@@ -50,8 +50,7 @@ bool Session::Take(const uint8_t* datagram, int64_t length, int trafficClass, in
     CountTrafficClass(record_, length, trafficClass);
     const DatagramKind kind = check_.Classify(datagram, length);
     if (kind == DatagramKind::NotTestPacket) {
-        ++notTestPackets_;
-        record_.ignoredCount = notTestPackets_;
+        CountNotTestPacket();
         return false;
     }
     lastTestPacket_ = arrival;
@@ -120,6 +119,16 @@ LossFigures Session::PacketFigures() const {
 
 double Session::SecondsBetween(int64_t end, int64_t start) const {
     return static_cast<double>(CounterDifference(end, start)) / static_cast<double>(frequency_);
+}
+
+void Session::TakeOversized(int64_t fullLength) {
+    record_.bytesReceived += fullLength;
+    CountNotTestPacket();
+}
+
+void Session::CountNotTestPacket() {
+    ++notTestPackets_;
+    record_.ignoredCount = notTestPackets_;
 }
 
 SessionFigures Session::TakeFigures(int64_t now, int64_t origin, bool final) {

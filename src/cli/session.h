@@ -28,6 +28,10 @@ class Session {
     // is not a test packet.
     bool Take(const uint8_t* datagram, int64_t length, int trafficClass, int64_t arrival);
 
+    // Counts a datagram from the session's source that was too long for the receive buffer
+    // (`fullLength`: 0 when unknown): it is no test packet.
+    void TakeOversized(int64_t fullLength);
+
     // The figures as they are at `now`, and the next report interval starts; `origin`: the
     // table's start, for startedSeconds. `final`: the session ends, so the packets still
     // missing from its window count as lost.
@@ -36,6 +40,7 @@ class Session {
     int64_t LastTestPacketCounter() const { return lastTestPacket_; }
 
   private:
+    void CountNotTestPacket();
     void StartRun();
     void Analyse(const uint8_t* datagram, int64_t arrival);
     void AddJitterSample(double jitterMs);

@@ -49,6 +49,16 @@ void SessionTable::TakeDatagram(const uint8_t* datagram, int64_t length, const E
     }
 }
 
+void SessionTable::TakeOversizedDatagram(const Endpoint& source, int64_t fullLength) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    bytesReceived_ += fullLength;
+    ++notTestPackets_;
+    const auto found = sessions_.find(source.SenderKey());
+    if (found != sessions_.end()) {
+        found->second->TakeOversized(fullLength);
+    }
+}
+
 SessionTable::SessionMap::iterator SessionTable::StartSession(const Endpoint& source, int64_t arrival) {
     if (sessions_.size() >= static_cast<size_t>(settings_.maxSessions)) {
         PushOutOldestIdle(arrival);

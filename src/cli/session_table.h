@@ -30,6 +30,8 @@ class SessionTable : public DatagramSink {
 
     // Receiving thread: one datagram read from `source` (arrival read from the clock at once).
     void TakeDatagram(const uint8_t* datagram, int64_t length, const Endpoint& source, int trafficClass) override;
+    // Receiving thread: a datagram too long for the buffer counts as not a test packet.
+    void TakeOversizedDatagram(const Endpoint& source, int64_t fullLength) override;
 
     // Report thread: ends the sessions quiet for the time-out, then copies every session's
     // figures and starts the next interval. `final`: every session ends (the receiver stopped).

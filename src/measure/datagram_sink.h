@@ -11,4 +11,7 @@ class DatagramSink {
     virtual ~DatagramSink() = default;
     // `trafficClass`: the TOS / traffic class byte, -1 when not read.
     virtual void TakeDatagram(const uint8_t* datagram, int64_t length, const Endpoint& source, int trafficClass) = 0;
+    // A datagram longer than the receive buffer, dropped whole (`fullLength`: 0 when the
+    // system does not tell it): no test packet, yet its sender sent it.
+    virtual void TakeOversizedDatagram(const Endpoint& source, int64_t fullLength) = 0;
 };

@@ -205,6 +205,9 @@ void Receiver::ReceivePacket(SocketHandle socket, uint8_t* buffer, uint32_t buff
     CheckSlowCall(logSink_, kReceivePacketSite, ElapsedMs(start, end, clock_.Frequency()));
     if (received.truncated) {
         AccountTruncatedDatagram(statistics_, received.fullLength);
+        if (sink_ != nullptr) {
+            sink_->TakeOversizedDatagram(received.source, received.fullLength);
+        }
     }
     AccountReceivedDatagram(statistics_, buffer, received.length, clock_, logSink_, received.trafficClass,
                             received.source);

@@ -335,6 +335,10 @@ SessionsReport RunWithHostiles(bool hostile, int& hostileCount) {
         }
     }
     traffic.Play(table, clock);
+    if (hostile) {  // too long for the receive buffer: read by nobody, yet sent by someone
+        table.TakeOversizedDatagram(sender.source, 2048);
+        ++hostileCount;
+    }
     return table.TakeReport(true);
 }
 

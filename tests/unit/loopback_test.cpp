@@ -238,12 +238,17 @@ TEST(Loopback, AReceiverBufferIsNeverLargerThanTheLargestDatagram) {
     receiver.Stop(0);
 }
 
-// The datagrams a receiver handed on: their lengths and source ports.
+// The datagrams a receiver handed on: their lengths and source ports (an oversized one's
+// length negated).
 class RecordingDatagramSink : public DatagramSink {
   public:
     void TakeDatagram(const uint8_t*, int64_t length, const Endpoint& source, int) override {
         std::lock_guard<std::mutex> lock(mutex_);
         taken_.emplace_back(length, source.Port());
+    }
+    void TakeOversizedDatagram(const Endpoint& source, int64_t fullLength) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        taken_.emplace_back(-fullLength, source.Port());
     }
     std::vector<std::pair<int64_t, uint16_t>> Taken() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -270,8 +275,13 @@ TEST(Loopback, ReceiverStopsWithoutTrafficAndRestartsOnTheSamePort) {
     ASSERT_TRUE(WaitUntil([&] { return receiver.Statistics().bytesReceived != 0; }));
     EXPECT_EQ(receiver.Statistics().bytesReceived, 64);  // the long one was dropped whole
     EXPECT_EQ(receiver.Statistics().analysedCount, 1);
-    // Only the datagram that was read whole goes on, after the receiver's own accounting.
-    EXPECT_EQ(datagrams.Taken(), (std::vector<std::pair<int64_t, uint16_t>>{{64, sender.endpoint.Port()}}));
+    // Both go on after the receiver's own accounting, the long one with its source (its
+    // length where the system tells it).
+    const auto taken = datagrams.Taken();
+    ASSERT_EQ(taken.size(), 2u);
+    EXPECT_TRUE(taken[0].first == -65 || taken[0].first == 0);
+    EXPECT_EQ(taken[0].second, sender.endpoint.Port());
+    EXPECT_EQ(taken[1], (std::pair<int64_t, uint16_t>{64, sender.endpoint.Port()}));
 
     receiver.Stop();  // blocked in receive: the socket is closed to release it
     EXPECT_FALSE(receiver.Running());
