@@ -2,7 +2,7 @@
 # Wire compatibility of the two programs: the dialog program under Wine, driven by the
 # end-to-end driver (veltrane_drive.exe), against the native veltrane-cli on 127.0.0.1.
 #   1. the dialog's sender -> veltrane-cli receive: no loss, and the bytes are exactly the
-#      load the dialog sends (whole groups of 100 packets of 192 bytes);
+#      load the dialog sends (groups of 100 packets of 192 bytes, the last perhaps cut short);
 #   2. veltrane-cli send -> the dialog's receiver: no loss, and only whole 192-byte datagrams.
 # Both use the dialog's default port 13014, as the driver does not type into the dialog.
 #
@@ -40,10 +40,14 @@ fail() {
     exit 1
 }
 
-# Prints one figure of the last JSON line of a veltrane-cli run: SECTION KEY FILE.
+# Prints one figure of the last JSON line of a veltrane-cli run that has SECTION ("sender", or
+# "receiver" on a session's line: a session that timed out is followed by lines without one):
+# SECTION KEY FILE.
 figure() {
-    python3 -c 'import json,sys; print(json.loads(open(sys.argv[3]).read().splitlines()[-1])[sys.argv[1]][sys.argv[2]])' \
-        "$1" "$2" "$3"
+    python3 -c '
+import json, sys
+lines = [json.loads(line) for line in open(sys.argv[3]).read().splitlines()]
+print([line for line in lines if sys.argv[1] in line][-1][sys.argv[1]][sys.argv[2]])' "$1" "$2" "$3"
 }
 
 # The port must be free, or the figures would mix with another program's traffic.
@@ -63,14 +67,16 @@ wine "$drive" wait 60 click 1005 sleep 3000 click 1005 sleep 500 text 1017 error
     fail "driving the dialog's sender"
 kill -INT "$cli_pid"
 wait "$cli_pid" || fail "veltrane-cli receive ended with $?: $(cat "$work/receive.err")"
-tail -1 "$work/receive.jsonl"
+grep '"source"' "$work/receive.jsonl" | tail -1
 bytes=$(figure receiver bytesReceived "$work/receive.jsonl")
 analysed=$(figure receiver analysedCount "$work/receive.jsonl")
 loss=$(figure receiver lossPercent "$work/receive.jsonl")
 [ "$bytes" -gt 0 ] || fail "nothing received"
 [ "$loss" = "0.0" ] || fail "loss $loss %"
-[ "$bytes" -eq $((analysed * 100 * 192)) ] ||
-    fail "$bytes bytes received for $analysed groups of 100 packets of 192 bytes"
+# Disabling the sender ends it within one send, so the last group may be cut short.
+[ $((bytes % 192)) -eq 0 ] && [ "$bytes" -gt $(((analysed - 1) * 100 * 192)) ] &&
+    [ "$bytes" -le $((analysed * 100 * 192)) ] ||
+    fail "$bytes bytes received for $analysed groups of 100 packets of 192 bytes (the last one perhaps cut short)"
 echo "passed: $analysed groups, $bytes bytes, no loss"
 
 echo "== 2. veltrane-cli send -> dialog receiver"
