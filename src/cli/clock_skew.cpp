@@ -9,6 +9,24 @@ constexpr double kPpmPerMsPerSecond = 1000.0;  // 1 ms per s is 1e-3
 
 }  // namespace
 
+double Moments::StandardDeviation() const {
+    return count == 0 ? 0.0 : std::sqrt(std::max(0.0, sumOfSquaredDeviations / static_cast<double>(count)));
+}
+
+Moments Combine(const Moments& a, const Moments& b) {
+    if (a.count == 0 || b.count == 0) {
+        return a.count == 0 ? b : a;
+    }
+    Moments both;
+    both.count = a.count + b.count;
+    const double n = static_cast<double>(both.count);
+    const double delta = b.mean - a.mean;
+    both.mean = a.mean + delta * static_cast<double>(b.count) / n;
+    both.sumOfSquaredDeviations = a.sumOfSquaredDeviations + b.sumOfSquaredDeviations +
+                                  delta * delta * static_cast<double>(a.count) * static_cast<double>(b.count) / n;
+    return both;
+}
+
 ClockSkewEstimator::ClockSkewEstimator() {
     hull_.reserve(kMaxHullVertices + 1);
 }
@@ -17,6 +35,7 @@ void ClockSkewEstimator::Reset() {
     hull_.clear();
     count_ = 0;
     secondsSum_ = 0;
+    meanSeconds_ = meanDelayMs_ = secondsM2_ = delayM2_ = coMoment_ = 0;
 }
 
 void ClockSkewEstimator::Add(double receiverSeconds, double delayMs) {
@@ -28,6 +47,14 @@ void ClockSkewEstimator::Add(double receiverSeconds, double delayMs) {
     }
     ++count_;
     secondsSum_ += receiverSeconds;
+    const double n = static_cast<double>(count_);
+    const double secondsDeviation = receiverSeconds - meanSeconds_;
+    const double delayDeviation = delayMs - meanDelayMs_;
+    meanSeconds_ += secondsDeviation / n;
+    meanDelayMs_ += delayDeviation / n;
+    secondsM2_ += secondsDeviation * (receiverSeconds - meanSeconds_);
+    delayM2_ += delayDeviation * (delayMs - meanDelayMs_);
+    coMoment_ += secondsDeviation * (delayMs - meanDelayMs_);
     const Point p{receiverSeconds, delayMs};
     if (!hull_.empty() && p.seconds == hull_.back().seconds) {
         if (p.delayMs >= hull_.back().delayMs) {
@@ -98,4 +125,14 @@ std::optional<double> ClockSkewEstimator::SkewPpm() const {
 
 double ClockSkewEstimator::SkewRemovedDelayMs(double receiverSeconds, double delayMs) const {
     return delayMs - SlopeMsPerSecond().value_or(0.0) * receiverSeconds;
+}
+
+Moments ClockSkewEstimator::SkewRemovedMoments() const {
+    // For r = d - s t: mean(r) = mean(d) - s mean(t), M2(r) = M2(d) - 2 s C(t, d) + s^2 M2(t).
+    const double slope = SlopeMsPerSecond().value_or(0.0);
+    Moments moments;
+    moments.count = count_;
+    moments.mean = meanDelayMs_ - slope * meanSeconds_;
+    moments.sumOfSquaredDeviations = std::max(0.0, delayM2_ - 2.0 * slope * coMoment_ + slope * slope * secondsM2_);
+    return moments;
 }

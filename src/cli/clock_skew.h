@@ -14,6 +14,18 @@
 #include <optional>
 #include <vector>
 
+// The count, mean and sum of squared deviations of a set of values.
+struct Moments {
+    int64_t count = 0;
+    double mean = 0;
+    double sumOfSquaredDeviations = 0;
+
+    double StandardDeviation() const;
+};
+
+// The moments of two sets together (Chan's pairwise update).
+Moments Combine(const Moments& a, const Moments& b);
+
 class ClockSkewEstimator {
   public:
     // An estimate needs this many points over at least this many seconds: fewer points or a
@@ -44,6 +56,11 @@ class ClockSkewEstimator {
     // figures, so both are summarised alike and agree at the start of a run.
     double SkewRemovedDelayMs(double receiverSeconds, double delayMs) const;
 
+    // The moments of every point's skew-removed delay with the latest fit: exact, however
+    // much the fit moved while the points came (running moments of both coordinates and
+    // their co-moment give them for any slope).
+    Moments SkewRemovedMoments() const;
+
     // Vertices of the lower hull kept, for a check of the memory bound.
     std::size_t HullSize() const { return hull_.size(); }
 
@@ -59,4 +76,10 @@ class ClockSkewEstimator {
     std::vector<Point> hull_;  // the lower convex hull, in order of time
     int64_t count_ = 0;
     double secondsSum_ = 0;
+    // Welford's running moments of the points: means, sums of squared deviations, co-moment.
+    double meanSeconds_ = 0;
+    double meanDelayMs_ = 0;
+    double secondsM2_ = 0;
+    double delayM2_ = 0;
+    double coMoment_ = 0;
 };

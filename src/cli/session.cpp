@@ -78,6 +78,7 @@ void Session::StartRun() {
     earlierRuns_ = CombineRuns(earlierRuns_, loss_.Figures());
     loss_ = LossAccountant();
     rfc3550Jitter_.Restart();
+    earlierRunsSkewRemoved_ = Combine(earlierRunsSkewRemoved_, skew_.SkewRemovedMoments());
     skew_.Reset();
 }
 
@@ -111,6 +112,19 @@ void Session::AddJitterSample(double jitterMs) {
     }
     ++jitterBuckets_.count;
     jitterBuckets_.sumMs += absolute;
+}
+
+// The percentiles, minimum and maximum take each delay with the fit known at its arrival;
+// the mean and the spread take every delay of a run with the run's latest fit, so that the
+// early, rough fits of a run do not widen its spread.
+std::optional<DistributionSummary> Session::SkewRemovedSummary() const {
+    std::optional<DistributionSummary> summary = delaySkewRemoved_.Summary();
+    const Moments moments = Combine(earlierRunsSkewRemoved_, skew_.SkewRemovedMoments());
+    if (summary && moments.count > 0) {
+        summary->mean = moments.mean;
+        summary->stddev = moments.StandardDeviation();
+    }
+    return summary;
 }
 
 LossFigures Session::PacketFigures() const {
@@ -147,7 +161,7 @@ SessionFigures Session::TakeFigures(int64_t now, int64_t origin, bool final) {
     figures.firstPacketsLost = figures.packets.firstPacketsLost;
     figures.jitter = jitter_.Summary();
     figures.delay = delay_.Summary();
-    figures.delaySkewRemoved = delaySkewRemoved_.Summary();
+    figures.delaySkewRemoved = SkewRemovedSummary();
     figures.rfc3550JitterMs = rfc3550Jitter_.JitterMs();
     figures.skewPpm = skew_.SkewPpm();
     figures.notTestPackets = notTestPackets_;

@@ -45,6 +45,7 @@ class Session {
     void Analyse(const uint8_t* datagram, int64_t arrival);
     void AddJitterSample(double jitterMs);
     LossFigures PacketFigures() const;
+    std::optional<DistributionSummary> SkewRemovedSummary() const;
     double SecondsBetween(int64_t end, int64_t start) const;
 
     int64_t number_;
@@ -68,5 +69,6 @@ class Session {
     SampleDistribution intervalDelay_;
     InterarrivalJitter rfc3550Jitter_;
     ClockSkewEstimator skew_;
+    Moments earlierRunsSkewRemoved_;  // of the runs before the current one, each with its own fit
     JitterBuckets jitterBuckets_;
 };

@@ -87,6 +87,13 @@ TEST(ClockSkew, FortySecondsOfQueueingGiveTheSkewWithinTwoPpmAndRemoveItsDrift) 
         // can add a few parts in 10^4 to its spread, while an uncorrected 50 ppm adds 15 %.
         EXPECT_LE(StandardDeviation(skewRemoved), StandardDeviation(queueing) * 1.001);
         EXPECT_DOUBLE_EQ(skewRemoved.front(), 0.0);  // the reference packet keeps its origin
+        // The running moments give the same spread as the points corrected with the final fit.
+        const Moments moments = estimator.SkewRemovedMoments();
+        EXPECT_EQ(moments.count, static_cast<int64_t>(skewRemoved.size()));
+        EXPECT_NEAR(moments.StandardDeviation(), StandardDeviation(skewRemoved), 1e-6);
+        const Moments halves = Combine(Moments{2, 1.0, 2.0}, Moments{2, 3.0, 2.0});  // {0,2} and {2,4}
+        EXPECT_DOUBLE_EQ(halves.mean, 2.0);
+        EXPECT_DOUBLE_EQ(halves.sumOfSquaredDeviations, 8.0);
     }
 }
 
