@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "cli/metric_labels.h"
+#include "cli/metrics_address.h"
 #include "measure/default_settings.h"
 
 enum class RunMode { Receive, Send, Loopback };
@@ -37,6 +40,8 @@ struct CliOptions {
     uint32_t codecPayloadBytes = 0;        // its payload, before the raise to the header size
     Pace pace = Pace::Fixed;
     std::optional<std::string> outputPath;  // reports appended to this file instead of stdout
+    std::optional<MetricsAddress> metrics;  // serve the sessions to Prometheus scrapers there
+    std::vector<MetricLabel> metricLabels;  // added to every metric
 
     bool Sends() const { return mode != RunMode::Receive; }
     bool Receives() const { return mode != RunMode::Send; }
