@@ -51,8 +51,9 @@ std::unique_ptr<MetricsServer> MetricsServer::Start(const MetricsAddress& addres
     State* const s = state.get();  // the handler lives in the state: a shared pointer would keep it forever
     s->http.Get("/metrics", [s](const httplib::Request& request, httplib::Response& response) {
         const ExpositionFormat format = FormatForAccept(request.get_header_value("Accept"));
+        const std::shared_ptr<const SessionsReport> latest = s->published->Get();  // null before the first report
         response.set_content(
-            MetricsExposition(*s->published->Latest(), s->labels, format),
+            MetricsExposition(latest ? *latest : SessionsReport{}, s->labels, format),
             format == ExpositionFormat::OpenMetrics ? kOpenMetricsContentType : kPrometheusContentType);
     });
     // httplib's default also sets SO_REUSEPORT, which would let a second program take the same

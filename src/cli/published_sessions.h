@@ -1,28 +1,29 @@
 #pragma once
-// The latest sessions report, handed from the report thread to whoever reads it between two
-// reports (the metrics endpoint): a reader takes a shared copy and never waits for a report.
+// The latest report's sessions, handed from the report thread to readers on other threads
+// (the metrics server): they see the copy the report thread made, never the live table.
 
 #include <memory>
 #include <mutex>
-#include <utility>
 
 #include "cli/session_figures.h"
 
 class PublishedSessions {
   public:
-    void Publish(SessionsReport report) {
-        auto latest = std::make_shared<const SessionsReport>(std::move(report));
+    // Report thread: replaces what readers see.
+    void Set(SessionsReport report) {
+        auto published = std::make_shared<const SessionsReport>(std::move(report));
         std::lock_guard<std::mutex> lock(mutex_);
-        latest_ = std::move(latest);  // the old copy goes when its last reader is done
+        latest_ = std::move(published);
     }
 
-    // An empty report before the first one.
-    std::shared_ptr<const SessionsReport> Latest() const {
+    // Any thread: the latest report, or null before the first one. The lock is held only to
+    // copy the pointer, so a reader never delays the report thread by more than that.
+    std::shared_ptr<const SessionsReport> Get() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return latest_;
     }
 
   private:
     mutable std::mutex mutex_;
-    std::shared_ptr<const SessionsReport> latest_ = std::make_shared<const SessionsReport>();
+    std::shared_ptr<const SessionsReport> latest_;
 };

@@ -22,7 +22,7 @@ std::shared_ptr<PublishedSessions> PublishedWithOneSession(int64_t received) {
     report.sessions.back().source = *Endpoint::Resolve("127.0.0.1", 13013);
     report.sessions.back().packets.received = received;
     auto published = std::make_shared<PublishedSessions>();
-    published->Publish(report);
+    published->Set(report);
     return published;
 }
 
@@ -46,7 +46,7 @@ TEST(MetricsServer, ServesTheLatestPublishedReportInTheFormatAsked) {
     EXPECT_EQ(response->get_header_value("Content-Type"), kPrometheusContentType);
     EXPECT_NE(response->body.find(series + "42\n"), std::string::npos) << response->body;
 
-    published->Publish(*PublishedWithOneSession(43)->Latest());
+    published->Set(*PublishedWithOneSession(43)->Get());
     response = client.Get("/metrics", {{"Accept", "application/openmetrics-text;version=1.0.0,text/plain;q=0.5"}});
     ASSERT_TRUE(response);
     EXPECT_EQ(response->get_header_value("Content-Type"), kOpenMetricsContentType);
