@@ -13,10 +13,14 @@
 #include "base/errors.h"
 #include "base/socket_library.h"
 #include "base/udp_socket.h"
+#include "cli/published_sessions.h"
 #include "cli/report.h"
 #include "measure/receiver.h"
 #include "measure/sender.h"
 #include "measure/test_packet.h"
+#ifndef _WIN32
+#include "cli/metrics_server.h"
+#endif
 
 namespace {
 
@@ -359,6 +363,20 @@ int RunMeasurement(const CliOptions& options,
     if (!PacketSizeFits(options, *endpoints, err)) {
         return kExitUsage;
     }
+    // What the report thread last published, for the metrics endpoint's scrapes.
+    const auto published = std::make_shared<PublishedSessions>();
+#ifndef _WIN32
+    // Listening first: a busy port ends the run before anything is sent or received.
+    std::unique_ptr<MetricsServer> metrics;
+    if (options.metrics) {
+        std::string error;
+        metrics = MetricsServer::Start(*options.metrics, published, options.metricLabels, error);
+        if (!metrics) {
+            err << "veltrane-cli: " << error << "\n";
+            return kExitError;
+        }
+    }
+#endif
     // On the heap: a worker that does not end within its stop's bound keeps using the run,
     // which is then left to it, as the end of the process will end the worker.
     auto run = std::make_unique<Run>(options, *endpoints);
