@@ -8,7 +8,8 @@ VELTRANE_PACKAGES=(
     g++-mingw-w64-x86-64-posix
     wine wine64
     xvfb xauth x11-utils imagemagick
-    libcli11-dev nlohmann-json3-dev libboost-dev
+    libcli11-dev nlohmann-json3-dev libboost-dev libcpp-httplib-dev
+    prometheus systemd
     clang-format
     dpkg-dev file help2man lintian unzip
 )
@@ -27,7 +28,15 @@ install_deps() {
     [ "$(id -u)" -ne 0 ] && sudo=sudo
     export DEBIAN_FRONTEND=noninteractive
     $sudo apt-get update -qq </dev/null >/dev/null
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null >/dev/null
+    # The prometheus package would start its server on install; the tests start their own.
+    # A policy-rc.d that refuses every start (made here only when there is none) prevents it.
+    local policy=/usr/sbin/policy-rc.d made_policy=0 status=0
+    if [ ! -e "$policy" ]; then
+        printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null && $sudo chmod 755 "$policy" && made_policy=1
+    fi
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null >/dev/null || status=$?
+    [ "$made_policy" -eq 1 ] && $sudo rm -f "$policy"
+    return $status
 }
 
 # Starts our own Xvfb when there is no display, and stops it (by its process id) on exit.

@@ -35,6 +35,8 @@ struct RawOptions {
     bool json = false;
     std::string sessionTimeout, maxSessions;
     bool histogram = false, dialogText = false;
+    std::string metrics;
+    std::vector<std::string> labels;
 };
 
 const char* const kCommands[] = {"receive", "send", "loopback", "help"};
@@ -258,6 +260,36 @@ void AddSessionOptions(CLI::App& command, RawOptions& raw) {
                      "print the dialog program's receiver text for each session instead of the readable report");
 }
 
+// The metrics endpoint of a receiving run: its address and the labels of every metric.
+void AddMetricsOptions(CLI::App& command, RawOptions& raw) {
+    command
+        .add_option("--metrics", raw.metrics, "serve the sessions' figures to Prometheus at http://ADDR:PORT/metrics")
+        ->type_name("ADDR:PORT");
+    command.add_option("--label", raw.labels, "add a label to every metric (repeatable), such as site=branch-12")
+        ->type_name("NAME=VALUE")
+        ->allow_extra_args(false);
+}
+
+// Sets the metrics options; the usage error, if any.
+std::string TakeMetricsOptions(const RawOptions& raw, CliOptions& options) {
+    std::string error;
+    if (!raw.labels.empty() && raw.metrics.empty()) {
+        return "--label labels the metrics: give --metrics ADDR:PORT too";
+    }
+    if (raw.metrics.empty()) {
+        return {};
+    }
+#ifdef _WIN32
+    return "--metrics: the Windows console program serves no metrics; run the far end on Linux for that";
+#endif
+    options.metrics = ParseMetricsAddress(raw.metrics, error);
+    const std::optional<std::vector<MetricLabel>> labels = ParseMetricLabels(raw.labels, error);
+    if (options.metrics && labels) {
+        options.metricLabels = *labels;
+    }
+    return error;
+}
+
 // The validators have accepted every number given, so the conversions cannot fail here.
 template <typename T>
 void SetNumber(const std::string& text, T& target) {
@@ -359,6 +391,7 @@ std::string ShortUsage() {
            "] [--buffer KB] [--pace fixed|pause]\n"
            "                         [--codec CODEC] [--calls N] [--dscp DSCP]\n"
            "       veltrane-cli loopback [the options of send and receive]\n"
+           "       (receive and loopback also take [--metrics ADDR:PORT] [--label NAME=VALUE]...)\n"
            "       veltrane-cli help [COMMAND]\n"
            "  each also takes [--duration SECONDS] [--interval 1000] [--json] [--output FILE]\n"
            "'veltrane-cli help COMMAND' describes the options.\n";
@@ -397,6 +430,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     }
     AddSessionOptions(*receive, raw);
     AddSessionOptions(*loopback, raw);
+    AddMetricsOptions(*receive, raw);
+    AddMetricsOptions(*loopback, raw);
 
     ParsedCommandLine result;
     try {
@@ -427,5 +462,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
                          : app.got_subcommand(send)  ? RunMode::Send
                                                      : RunMode::Loopback;
     result.options = ToOptions(raw, mode);
+    if (const std::string error = TakeMetricsOptions(raw, *result.options); !error.empty()) {
+        return UsageError(error);
+    }
     return result;
 }

@@ -19,6 +19,9 @@
 #include "measure/receiver.h"
 #include "measure/sender.h"
 #include "measure/test_packet.h"
+#ifndef _WIN32
+#include "cli/metrics_server.h"
+#endif
 
 namespace {
 
@@ -381,9 +384,26 @@ int RunMeasurement(const CliOptions& options,
     if (!PacketSizeFits(options, *endpoints, err)) {
         return kExitUsage;
     }
+    // What the report thread last published, for the metrics endpoint's scrapes: the caller's
+    // holder (not owned), or the run's own.
+    const std::shared_ptr<PublishedSessions> holder =
+        published != nullptr ? std::shared_ptr<PublishedSessions>(std::shared_ptr<void>(), published)
+                             : std::make_shared<PublishedSessions>();
+#ifndef _WIN32
+    // Listening first: a busy port ends the run before anything is sent or received.
+    std::unique_ptr<MetricsServer> metrics;
+    if (options.metrics) {
+        std::string error;
+        metrics = MetricsServer::Start(*options.metrics, holder, options.metricLabels, error);
+        if (!metrics) {
+            err << "veltrane-cli: " << error << "\n";
+            return kExitError;
+        }
+    }
+#endif
     // On the heap: a worker that does not end within its stop's bound keeps using the run,
     // which is then left to it, as the end of the process will end the worker.
-    auto run = std::make_unique<Run>(options, *endpoints, published);
+    auto run = std::make_unique<Run>(options, *endpoints, holder.get());
     run->Start();
     if (started) {
         started();

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "child_process_posix.h"
+#include "cli/metrics_server.h"
 #include "cli_test_support.h"
 #include "measure/test_packet.h"
 
@@ -41,12 +42,16 @@ TEST(Program, ExitCodesTellUsageErrorsFromRunErrors) {
     struct Case {
         std::vector<std::string> arguments;
         int exitCode;
-        const char* err;  // the start of what stderr says
+        std::string err;  // the start of what stderr says
     };
     SocketLibrary library;
     UdpSocket held = UdpSocket::Open(Endpoint());
     ASSERT_TRUE(held.Bind(Endpoint::Ipv4(0, 0)));
     const std::string heldPort = std::to_string(held.LocalEndpoint()->Port());
+    std::string error;
+    const auto heldMetrics = MetricsServer::Start({"127.0.0.1", 0}, std::make_shared<PublishedSessions>(), {}, error);
+    ASSERT_TRUE(heldMetrics) << error;
+    const std::string metricsAddress = "127.0.0.1:" + std::to_string(heldMetrics->Port());
     const Case cases[] = {
         {{}, 2, "veltrane-cli: A subcommand is required\nusage: "},
         {{"send", "--port", "0"}, 2, "veltrane-cli: --port: 0 is out of range"},
@@ -62,6 +67,9 @@ TEST(Program, ExitCodesTellUsageErrorsFromRunErrors) {
          1,
          "veltrane-cli: cannot open the output file\nopen '/nonexistent-folder/report.json' for appending: No such "
          "file"},
+        {{"receive", "--metrics", metricsAddress, "--duration", "5"},
+         1,
+         "veltrane-cli: --metrics " + metricsAddress + ": cannot listen there: the port is in use\n"},
         {{"measure"}, 2, "veltrane-cli: unknown command 'measure'\nusage: "},
         {{"--help"}, 0, ""},
     };
