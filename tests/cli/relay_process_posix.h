@@ -2,7 +2,6 @@
 // Starts veltrane-test-relay as a child process, for the end-to-end tests of the far end.
 
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,13 +26,7 @@ class RelayProcess {
         if (process_.WaitForExit(std::chrono::milliseconds(10000)) != 0) {
             return nullptr;
         }
-        std::istringstream lines(process_.out);
-        std::string line;
-        std::string last;
-        while (std::getline(lines, line)) {
-            last = line;
-        }
-        return nlohmann::json::parse(last, nullptr, false);
+        return LastJsonLine(process_.out);
     }
 
     const std::string& Errors() const { return process_.err; }
