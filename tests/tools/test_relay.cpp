@@ -59,45 +59,39 @@ void RequestStop(int) {
     stopRequested = 1;
 }
 
-bool ParseNumber(const char* text, double low, double high, double& value) {
-    char* end = nullptr;
-    value = std::strtod(text, &end);
-    return end != text && *end == '\0' && value >= low && value <= high;
-}
+struct OptionRule {
+    const char* name;
+    double low;
+    double high;
+    void (*set)(RelayOptions&, double);
+};
 
-// The options as "--name value" pairs; false on anything unknown or out of range.
+constexpr OptionRule kOptionRules[] = {
+    {"--listen-port", 0, 65535, [](RelayOptions& o, double v) { o.listenPort = static_cast<uint16_t>(v); }},
+    {"--to-port", 1, 65535, [](RelayOptions& o, double v) { o.toPort = static_cast<uint16_t>(v); }},
+    {"--duration", 0.001, kLongestRunSeconds, [](RelayOptions& o, double v) { o.durationSeconds = v; }},
+    {"--police", 1, 1e9, [](RelayOptions& o, double v) { o.policeFirst = static_cast<int64_t>(v); }},
+    {"--loss", 0, 100, [](RelayOptions& o, double v) { o.lossPercent = v; }},
+    {"--seed", 0, 1e15, [](RelayOptions& o, double v) { o.seed = static_cast<uint64_t>(v); }},
+    {"--delay-ramp", 0, 1e5, [](RelayOptions& o, double v) { o.delayRampPpm = v; }},
+    {"--clock-ahead", -1e6, 1e6, [](RelayOptions& o, double v) { o.clockAheadSeconds = v; }},
+    {"--inject-every", 1, 1e9, [](RelayOptions& o, double v) { o.injectEvery = static_cast<int64_t>(v); }},
+};
+
+// The options as "--name number" pairs; false on anything unknown or out of range.
 bool ParseOptions(int argc, char** argv, RelayOptions& options) {
     for (int i = 1; i < argc; i += 2) {
-        if (i + 1 >= argc) {
+        const OptionRule* rule = nullptr;
+        for (const OptionRule& candidate : kOptionRules) {
+            rule = std::strcmp(candidate.name, argv[i]) == 0 ? &candidate : rule;
+        }
+        char* end = nullptr;
+        const double value = i + 1 < argc ? std::strtod(argv[i + 1], &end) : 0;
+        if (rule == nullptr || end == nullptr || end == argv[i + 1] || *end != '\0' || !(value >= rule->low) ||
+            !(value <= rule->high)) {
             return false;
         }
-        const std::string name = argv[i];
-        double value = 0;
-        bool ok = true;
-        if (name == "--listen-port" && (ok = ParseNumber(argv[i + 1], 0, 65535, value))) {
-            options.listenPort = static_cast<uint16_t>(value);
-        } else if (name == "--to-port" && (ok = ParseNumber(argv[i + 1], 1, 65535, value))) {
-            options.toPort = static_cast<uint16_t>(value);
-        } else if (name == "--duration" && (ok = ParseNumber(argv[i + 1], 0.001, kLongestRunSeconds, value))) {
-            options.durationSeconds = value;
-        } else if (name == "--police" && (ok = ParseNumber(argv[i + 1], 1, 1e9, value))) {
-            options.policeFirst = static_cast<int64_t>(value);
-        } else if (name == "--loss" && (ok = ParseNumber(argv[i + 1], 0, 100, value))) {
-            options.lossPercent = value;
-        } else if (name == "--seed" && (ok = ParseNumber(argv[i + 1], 0, 1e15, value))) {
-            options.seed = static_cast<uint64_t>(value);
-        } else if (name == "--delay-ramp" && (ok = ParseNumber(argv[i + 1], 0, 1e5, value))) {
-            options.delayRampPpm = value;
-        } else if (name == "--clock-ahead" && (ok = ParseNumber(argv[i + 1], -1e6, 1e6, value))) {
-            options.clockAheadSeconds = value;
-        } else if (name == "--inject-every" && (ok = ParseNumber(argv[i + 1], 1, 1e9, value))) {
-            options.injectEvery = static_cast<int64_t>(value);
-        } else {
-            return false;
-        }
-        if (!ok) {
-            return false;
-        }
+        rule->set(options, value);
     }
     return options.toPort != 0;
 }
