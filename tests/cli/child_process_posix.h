@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -123,3 +124,16 @@ class ChildProcess {
     bool exited_ = false;
     int exitCode_ = -1;
 };
+
+// veltrane-cli's command line with `arguments`.
+inline std::vector<std::string> Program(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), VELTRANE_CLI_PROGRAM);
+    return arguments;
+}
+
+// The last line of a run's JSON output.
+inline nlohmann::json LastJsonLine(const std::string& out) {
+    const size_t end = out.find_last_not_of('\n');
+    const size_t start = end == std::string::npos ? 0 : out.rfind('\n', end);
+    return nlohmann::json::parse(out.substr(start == std::string::npos ? 0 : start + 1));
+}

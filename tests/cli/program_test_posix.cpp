@@ -9,7 +9,6 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <thread>
 
 #include "child_process_posix.h"
@@ -22,21 +21,6 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr milliseconds kGenerous{20000};
-
-std::vector<std::string> Program(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), VELTRANE_CLI_PROGRAM);
-    return arguments;
-}
-
-nlohmann::json LastJsonLine(const std::string& out) {
-    std::istringstream stream(out);
-    std::string line;
-    std::string last;
-    while (std::getline(stream, line)) {
-        last = line;
-    }
-    return nlohmann::json::parse(last);
-}
 
 TEST(Program, ExitCodesTellUsageErrorsFromRunErrors) {
     struct Case {

@@ -1,0 +1,289 @@
+// The far end as a server runs it for everyone: several `veltrane-cli send` processes, some
+// through a test relay that polices, loses, delays, moves the clock or adds hostile datagrams,
+// to one `veltrane-cli receive --json`, whose final line of each session is then checked.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <set>
+#include <thread>
+
+#include "cli_test_support.h"
+#include "relay_process_posix.h"
+
+namespace {
+
+using nlohmann::json;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kGenerous{60000};
+// A loop-back path stays far below this even on a busy host under a sanitizer; a clock an hour
+// off or a stray counter reads as an hour or more.
+constexpr double kSaneMs = 500;
+
+// One sender's stream to the far end: straight, or through a relay of its own.
+struct Stream {
+    Stream(std::optional<std::vector<std::string>> relayOptions, std::vector<std::string> sendOptions, int runs = 1)
+        : relay(std::move(relayOptions)), send(std::move(sendOptions)), starts(runs) {}
+
+    std::optional<std::vector<std::string>> relay;  // the relay's options; none: no relay
+    std::vector<std::string> send;                  // the sender's options beyond the addresses
+    int starts = 1;                                 // runs one after the other, from the same port
+
+    std::string source;  // as the receiver shows it
+    std::vector<std::string> sendArguments;
+    std::vector<int64_t> sentPerRun;  // the sender's own count of each run
+
+    int64_t SentPackets() const {
+        int64_t sent = 0;
+        for (int64_t run : sentPerRun) {
+            sent += run;
+        }
+        return sent;
+    }
+    json relayCounts;
+    std::vector<json> finals;  // the receiver's final lines of this source
+};
+
+// True once something has bound the UDP port (the receiver takes it on every interface).
+bool WaitUntilBound(uint16_t port) {
+    SocketLibrary library;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        UdpSocket probe = UdpSocket::Open(Endpoint());
+        if (!probe.Bind(Endpoint::Ipv4(0x7F000001, port))) {
+            return true;
+        }
+        probe.Close();
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    return false;
+}
+
+void PrepareStream(Stream& stream, uint16_t receiverPort, std::vector<std::unique_ptr<RelayProcess>>& relays) {
+    uint16_t to = receiverPort;
+    uint16_t from = FreeUdpPort();
+    if (stream.relay) {
+        relays.push_back(std::make_unique<RelayProcess>(receiverPort, *stream.relay));
+        ASSERT_NE(relays.back()->Port(), 0) << relays.back()->Errors();
+        to = relays.back()->Port();
+        stream.source = "127.0.0.1:" + std::to_string(to);
+    } else {
+        stream.source = "127.0.0.1:" + std::to_string(from);
+    }
+    stream.sendArguments = {"send",   "--json",           "--to",          "127.0.0.1",
+                            "--port", std::to_string(to), "--source-port", std::to_string(from)};
+    stream.sendArguments.insert(stream.sendArguments.end(), stream.send.begin(), stream.send.end());
+}
+
+// The streams' senders side by side, round after round (a stream with more starts runs again
+// from the same port once the round's senders have ended).
+void RunSenders(std::vector<Stream>& streams) {
+    for (int round = 0;; ++round) {
+        std::vector<std::pair<Stream*, std::unique_ptr<ChildProcess>>> senders;
+        for (Stream& stream : streams) {
+            if (stream.starts > round) {
+                senders.emplace_back(&stream, std::make_unique<ChildProcess>(Program(stream.sendArguments)));
+            }
+        }
+        if (senders.empty()) {
+            return;
+        }
+        for (auto& [stream, sender] : senders) {
+            ASSERT_EQ(sender->WaitForExit(kGenerous), 0) << sender->err;
+            stream->sentPerRun.push_back(LastJsonLine(sender->out)["sender"]["sentPackets"].get<int64_t>());
+        }
+        std::this_thread::sleep_for(milliseconds(300));  // the last datagrams reach the receiver
+    }
+}
+
+// Runs the streams to one receiver, stops it and files its final lines by source.
+void RunFarEnd(std::vector<Stream>& streams) {
+    // The reports go to a file: a pipe that nobody reads during the run would stop the receiver.
+    const std::string reports = ::testing::TempDir() + "veltrane-far-end-" + std::to_string(getpid()) + ".jsonl";
+    std::remove(reports.c_str());
+    const uint16_t port = FreeUdpPort();
+    ChildProcess receiver(
+        Program({"receive", "--json", "--interval", "500", "--port", std::to_string(port), "--output", reports}));
+    ASSERT_TRUE(receiver.Started());
+    ASSERT_TRUE(WaitUntilBound(port)) << receiver.err;
+    std::vector<std::unique_ptr<RelayProcess>> relays;
+    for (Stream& stream : streams) {
+        ASSERT_NO_FATAL_FAILURE(PrepareStream(stream, port, relays));
+    }
+    ASSERT_NO_FATAL_FAILURE(RunSenders(streams));
+    for (size_t i = 0, r = 0; i < streams.size(); ++i) {
+        if (streams[i].relay) {
+            streams[i].relayCounts = relays[r++]->Finish();
+            ASSERT_TRUE(streams[i].relayCounts.is_object()) << "the relay did not end cleanly";
+        }
+    }
+    receiver.Signal(SIGTERM);
+    ASSERT_EQ(receiver.WaitForExit(kGenerous), 0) << receiver.err;
+
+    std::ifstream lines(reports);
+    std::string all;
+    for (std::string text; std::getline(lines, text); all += text + "\n") {
+        const json line = json::parse(text);
+        ASSERT_TRUE(line.contains("time") && line.contains("elapsed") && line.contains("final")) << text;
+        for (Stream& stream : streams) {
+            if (line["final"] == true && line.value("source", "") == stream.source) {
+                stream.finals.push_back(line);
+            }
+        }
+    }
+    for (const Stream& stream : streams) {
+        ASSERT_EQ(stream.finals.size(), 1u) << stream.source << " in\n" << all;
+    }
+    std::remove(reports.c_str());
+}
+
+// A copy, so that a missing name reads as null instead of failing an assertion.
+json Final(const Stream& stream) {
+    return stream.finals.front();
+}
+
+// Every figure of a summary is a number (a NaN or an infinity would be written as null), and
+// its extremes are those of a loop-back path.
+void ExpectSaneSummary(json summary, const char* name) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(summary.is_object()) << summary;
+    for (const char* field : {"count", "min", "mean", "max", "stddev", "p50", "p95", "p99"}) {
+        ASSERT_TRUE(summary[field].is_number()) << field << " in " << summary;
+    }
+    EXPECT_LT(std::abs(summary["min"].get<double>()), kSaneMs) << summary;
+    EXPECT_LT(std::abs(summary["max"].get<double>()), kSaneMs) << summary;
+}
+
+// A session that lost nothing: every packet sent counted once, and one jitter sample for each
+// analysed first packet but the first of each run (the run's reference). A sender that stops
+// on its duration may cut its last group short: the receiver cannot tell its unsent rest from
+// a loss.
+void ExpectEveryPacketOnce(const Stream& stream, int64_t packetsPerGroup) {
+    SCOPED_TRACE(stream.source);
+    json line = Final(stream);
+    int64_t groups = 0;
+    int64_t cutShort = 0;
+    for (int64_t sent : stream.sentPerRun) {
+        groups += (sent + packetsPerGroup - 1) / packetsPerGroup;
+        cutShort += (packetsPerGroup - sent % packetsPerGroup) % packetsPerGroup;
+    }
+    const auto runs = static_cast<int64_t>(stream.sentPerRun.size());
+    EXPECT_EQ(line["run"], runs);
+    EXPECT_EQ(line["packets"]["received"], stream.SentPackets());
+    EXPECT_EQ(line["packets"]["lost"], cutShort);
+    EXPECT_EQ(line["packets"]["duplicates"], 0);
+    EXPECT_EQ(line["packets"]["reordered"], 0);
+    EXPECT_EQ(line["receiver"]["lossPercent"], 0.0);
+    ExpectSaneSummary(line["jitter"], "jitter");
+    ExpectSaneSummary(line["delay"], "delay");
+    EXPECT_EQ(line["jitter"]["count"], groups - runs);
+}
+
+const std::vector<std::string> kTenPerGroupForTwoSeconds{"--count", "10", "--duration", "2"};
+
+TEST(FarEnd, TwoSendersAndOneWithItsClockAnHourAheadEachKeepASessionOfTheirOwn) {
+    std::vector<Stream> streams{{std::nullopt, kTenPerGroupForTwoSeconds},
+                                {std::nullopt, kTenPerGroupForTwoSeconds},
+                                {std::vector<std::string>{"--clock-ahead", "3600"}, kTenPerGroupForTwoSeconds}};
+    ASSERT_NO_FATAL_FAILURE(RunFarEnd(streams));
+    std::set<int64_t> sessions;
+    for (const Stream& stream : streams) {
+        ExpectEveryPacketOnce(stream, 10);
+        EXPECT_EQ(Final(stream)["notTestPackets"], 0);
+        sessions.insert(Final(stream)["session"].get<int64_t>());
+    }
+    EXPECT_EQ(sessions.size(), 3u);
+}
+
+// The second run's group numbers start again at 0: its loss is its own, and no jitter sample
+// spans the pause between the runs.
+TEST(FarEnd, ASenderStartedAgainBeginsASecondRunOfItsSession) {
+    std::vector<Stream> streams{{std::nullopt, {"--count", "10", "--duration", "1"}, 2}};
+    ASSERT_NO_FATAL_FAILURE(RunFarEnd(streams));
+    ExpectEveryPacketOnce(streams[0], 10);
+    const double loss = Final(streams[0])["packets"]["lossPercent"];
+    EXPECT_TRUE(loss >= 0 && loss <= 100) << loss;
+}
+
+// From the stream's own address and port: frequency 0 and negative, huge counters, random
+// headers with index 0, 31-byte and oversized datagrams, one after every fifth real packet.
+TEST(FarEnd, HostileDatagramsBetweenTheRealOnesChangeNoFigureAndAreCounted) {
+    std::vector<Stream> streams{{std::vector<std::string>{}, kTenPerGroupForTwoSeconds},
+                                {std::vector<std::string>{"--inject-every", "5"}, kTenPerGroupForTwoSeconds}};
+    ASSERT_NO_FATAL_FAILURE(RunFarEnd(streams));
+    const Stream& clean = streams[0];
+    const Stream& hostile = streams[1];
+    ExpectEveryPacketOnce(clean, 10);
+    ExpectEveryPacketOnce(hostile, 10);
+
+    json injected = hostile.relayCounts["injected"];
+    ASSERT_GT(injected["total"].get<int64_t>(), 300) << hostile.relayCounts;
+    EXPECT_EQ(Final(clean)["notTestPackets"], 0);
+    // A datagram longer than the receiver's buffer is dropped whole, before anyone sees its source.
+    EXPECT_EQ(Final(hostile)["notTestPackets"],
+              injected["total"].get<int64_t>() - injected["oversized"].get<int64_t>());
+    for (const char* field : {"mean", "p50", "p95"}) {
+        EXPECT_NEAR(Final(hostile)["jitter"][field].get<double>(), Final(clean)["jitter"][field].get<double>(), 0.5)
+            << "jitter " << field;
+    }
+    // The relative delay counts from each run's reference packet, whose own delay differs from
+    // stream to stream: the spread about the median is what the two have in common.
+    const auto aboutMedian = [](json delay, const char* field) {
+        return delay[field].get<double>() - delay["p50"].get<double>();
+    };
+    for (const char* field : {"mean", "p95"}) {
+        EXPECT_NEAR(aboutMedian(Final(hostile)["delay"], field), aboutMedian(Final(clean)["delay"], field), 0.5)
+            << "delay " << field;
+    }
+    ASSERT_TRUE(Final(hostile)["rfc3550Jitter"].is_number());
+    EXPECT_NEAR(Final(hostile)["rfc3550Jitter"].get<double>(), Final(clean)["rfc3550Jitter"].get<double>(), 0.5);
+}
+
+// Every first packet passes the policer: the dialog's figure sees no loss, the count over every
+// packet sees 80 of each 100 lost, in one run of 80 per group (longer only when the sender's
+// stop cut its last group short of 20), and the group size is the one the sender wrote (the
+// largest index seen would say 20).
+TEST(FarEnd, APolicerPassingTwentyOfEachHundredLosesEightyPercentOfEveryPacket) {
+    std::vector<Stream> streams{
+        {std::vector<std::string>{"--police", "20"}, {"--count", "100", "--period", "50", "--duration", "2"}}};
+    ASSERT_NO_FATAL_FAILURE(RunFarEnd(streams));
+    json packets = Final(streams[0])["packets"];
+    EXPECT_NEAR(packets["lossPercent"].get<double>(), 80.0, 0.5);
+    const int64_t lastGroupSent = streams[0].SentPackets() % 100;
+    EXPECT_EQ(packets["longestLossRun"], 100 - (lastGroupSent == 0 ? 20 : std::min<int64_t>(lastGroupSent, 20)));
+    EXPECT_EQ(packets["groupSize"], 100);
+    EXPECT_EQ(packets["groupSizeInferred"], false);
+    EXPECT_EQ(packets["received"], streams[0].relayCounts["forwarded"]);
+    EXPECT_EQ(Final(streams[0])["receiver"]["lossPercent"], 0.0);
+}
+
+TEST(FarEnd, RandomLossIsCountedAsTheRelayDroppedIt) {
+    std::vector<Stream> streams{{std::vector<std::string>{"--loss", "10", "--seed", "11"}, kTenPerGroupForTwoSeconds}};
+    ASSERT_NO_FATAL_FAILURE(RunFarEnd(streams));
+    const int64_t lost = Final(streams[0])["packets"]["lost"];
+    const int64_t dropped = streams[0].relayCounts["dropped"];
+    EXPECT_GT(dropped, streams[0].SentPackets() / 20) << streams[0].relayCounts;
+    EXPECT_LE(std::abs(lost - dropped), streams[0].SentPackets() / 100) << lost << " lost, " << dropped << " dropped";
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// A path whose delay grows by 100 us each second reads as a clock skew of 100 ppm, and the
+// delay with the skew taken out spreads less than the raw one, which grows by 3.2 ms over the run.
+TEST(FarEnd, ADelayGrowingSteadilyReadsAsClockSkewWithinFivePpmAfterThirtySeconds) {
+    std::vector<Stream> streams{
+        {std::vector<std::string>{"--delay-ramp", "100"}, {"--count", "1", "--duration", "32"}}};
+    ASSERT_NO_FATAL_FAILURE(RunFarEnd(streams));
+    json line = Final(streams[0]);
+    ASSERT_TRUE(line["skewPpm"].is_number()) << line;
+    EXPECT_NEAR(line["skewPpm"].get<double>(), 100.0, 5.0);
+    ExpectSaneSummary(line["delaySkewRemoved"], "delaySkewRemoved");
+    EXPECT_LT(line["delaySkewRemoved"]["stddev"].get<double>(), line["delay"]["stddev"].get<double>());
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,324 @@
+// veltrane-test-relay: a UDP relay on loopback for the end-to-end tests of the far end. It
+// forwards every datagram it reads, from its one socket, to 127.0.0.1:--to-port, and on the
+// way can police the groups, lose packets at random, lengthen the path delay steadily, move the
+// sender's clock, and slip hostile datagrams in between the real ones (so that they come from
+// the very address and port of the real stream). It prints {"listening":PORT} once bound, ends
+// after --duration seconds or on SIGTERM/SIGINT, and then prints what it did as one JSON line.
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+
+#include <array>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <limits>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/socket_library.h"
+#include "base/udp_socket.h"
+#include "measure/test_packet.h"
+
+namespace {
+
+using Instant = std::chrono::steady_clock::time_point;
+
+constexpr uint32_t kLoopback = 0x7F000001;
+constexpr double kLongestRunSeconds = 3600;
+constexpr size_t kMostHeld = 1'000'000;  // datagrams waiting for their delay: bounds the memory
+constexpr int kReceiveBufferBytes = 4 << 20;
+constexpr uint32_t kOversizedLength = 2048;
+
+struct RelayOptions {
+    uint16_t listenPort = 0;  // 0: the system picks one
+    uint16_t toPort = 0;
+    double durationSeconds = 10;
+    int64_t policeFirst = 0;  // > 0: only the first K datagrams of each group pass
+    double lossPercent = 0;
+    uint64_t seed = 1;
+    double delayRampPpm = 0;       // the path delay grows by this share of the time since the start
+    double clockAheadSeconds = 0;  // added to every test packet's send counter
+    int64_t injectEvery = 0;       // > 0: one hostile datagram after every N forwarded ones
+};
+
+enum HostileKind { kFrequencyZero, kFrequencyNegative, kHugeCounters, kRandomHeader, kShort, kOversized, kKinds };
+constexpr std::array<const char*, kKinds> kHostileNames = {
+    "frequencyZero", "frequencyNegative", "hugeCounters", "randomHeader", "short", "oversized"};
+
+volatile sig_atomic_t stopRequested = 0;
+
+void RequestStop(int) {
+    stopRequested = 1;
+}
+
+struct OptionRule {
+    const char* name;
+    double low;
+    double high;
+    void (*set)(RelayOptions&, double);
+};
+
+constexpr OptionRule kOptionRules[] = {
+    {"--listen-port", 0, 65535, [](RelayOptions& o, double v) { o.listenPort = static_cast<uint16_t>(v); }},
+    {"--to-port", 1, 65535, [](RelayOptions& o, double v) { o.toPort = static_cast<uint16_t>(v); }},
+    {"--duration", 0.001, kLongestRunSeconds, [](RelayOptions& o, double v) { o.durationSeconds = v; }},
+    {"--police", 1, 1e9, [](RelayOptions& o, double v) { o.policeFirst = static_cast<int64_t>(v); }},
+    {"--loss", 0, 100, [](RelayOptions& o, double v) { o.lossPercent = v; }},
+    {"--seed", 0, 1e15, [](RelayOptions& o, double v) { o.seed = static_cast<uint64_t>(v); }},
+    {"--delay-ramp", 0, 1e5, [](RelayOptions& o, double v) { o.delayRampPpm = v; }},
+    {"--clock-ahead", -1e6, 1e6, [](RelayOptions& o, double v) { o.clockAheadSeconds = v; }},
+    {"--inject-every", 1, 1e9, [](RelayOptions& o, double v) { o.injectEvery = static_cast<int64_t>(v); }},
+};
+
+// The options as "--name number" pairs; false on anything unknown or out of range.
+bool ParseOptions(int argc, char** argv, RelayOptions& options) {
+    for (int i = 1; i < argc; i += 2) {
+        const OptionRule* rule = nullptr;
+        for (const OptionRule& candidate : kOptionRules) {
+            rule = std::strcmp(candidate.name, argv[i]) == 0 ? &candidate : rule;
+        }
+        char* end = nullptr;
+        const double value = i + 1 < argc ? std::strtod(argv[i + 1], &end) : 0;
+        if (rule == nullptr || end == nullptr || end == argv[i + 1] || *end != '\0' || !(value >= rule->low) ||
+            !(value <= rule->high)) {
+            return false;
+        }
+        rule->set(options, value);
+    }
+    return options.toPort != 0;
+}
+
+// A datagram that no receiver may take for a test packet of the stream whose latest header is
+// `latest`, though most of them look much like one.
+std::vector<uint8_t> MakeHostile(HostileKind kind, TestPacketHeader header, std::mt19937_64& random) {
+    std::vector<uint8_t> packet(kPacketHeaderSize);
+    header.indexInGroup = 0;
+    switch (kind) {
+        case kFrequencyZero:
+            header.counterFrequency = 0;
+            break;
+        case kFrequencyNegative:
+            header.counterFrequency = -(header.counterFrequency > 0 ? header.counterFrequency : 1);
+            break;
+        case kHugeCounters:
+            // Far beyond any group number a run reaches, and different each time, so that no
+            // three of them agree on a jump.
+            header.groupNumber = std::numeric_limits<int64_t>::max() - static_cast<int64_t>(random() % 4096);
+            header.sendCounter = std::numeric_limits<int64_t>::max() - static_cast<int64_t>(random() % 4096);
+            break;
+        case kRandomHeader:
+            for (uint8_t& byte : packet) {
+                byte = static_cast<uint8_t>(random());
+            }
+            header = ReadPacketHeader(packet.data());
+            header.indexInGroup = 0;
+            break;
+        default:
+            break;
+    }
+    WritePacketHeader(packet.data(), header);
+    if (kind == kShort) {
+        packet.resize(kPacketHeaderSize - 1);
+    } else if (kind == kOversized) {
+        packet.resize(kOversizedLength);
+    }
+    return packet;
+}
+
+class Relay {
+  public:
+    Relay(const RelayOptions& options, UdpSocket& socket, Instant start)
+        : options_(options),
+          socket_(socket),
+          destination_(Endpoint::Ipv4(kLoopback, options.toPort)),
+          start_(start),
+          random_(options.seed) {}
+
+    void Take(std::vector<uint8_t> datagram, Instant arrival) {
+        ++received_;
+        if (!Passes(datagram)) {
+            ++dropped_;
+            return;
+        }
+        MoveClock(datagram);
+        if (options_.delayRampPpm == 0) {
+            Forward(datagram);
+            return;
+        }
+        if (held_.size() >= kMostHeld) {
+            ++dropped_;
+            return;
+        }
+        // The delay grows with the arrival time, so the releases keep the arrival order.
+        const auto extra = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            (arrival - start_) * (options_.delayRampPpm * 1e-6));
+        held_.push_back({arrival + extra, std::move(datagram)});
+    }
+
+    void ReleaseDue(Instant now) {
+        while (!held_.empty() && held_.front().release <= now) {
+            Forward(held_.front().datagram);
+            held_.pop_front();
+        }
+    }
+
+    std::optional<Instant> NextRelease() const {
+        return held_.empty() ? std::nullopt : std::optional<Instant>(held_.front().release);
+    }
+
+    void PrintCounts() const {
+        std::string injected;
+        int64_t total = 0;
+        for (int kind = 0; kind < kKinds; ++kind) {
+            injected += "\"" + std::string(kHostileNames[kind]) + "\":" + std::to_string(injected_[kind]) + ",";
+            total += injected_[kind];
+        }
+        std::printf("{\"received\":%" PRId64 ",\"forwarded\":%" PRId64 ",\"dropped\":%" PRId64
+                    ",\"unsent\":%zu,\"sendFailures\":%" PRId64 ",\"injected\":{%s\"total\":%" PRId64 "}}\n",
+                    received_, forwarded_, dropped_, held_.size(), sendFailures_, injected.c_str(), total);
+        std::fflush(stdout);
+    }
+
+  private:
+    struct Held {
+        Instant release;
+        std::vector<uint8_t> datagram;
+    };
+
+    bool Passes(const std::vector<uint8_t>& datagram) {
+        if (options_.policeFirst > 0 && datagram.size() >= kPacketHeaderSize) {
+            const int64_t group = ReadPacketHeader(datagram.data()).groupNumber;
+            if (!policedGroup_ || *policedGroup_ != group) {
+                policedGroup_ = group;
+                passedOfGroup_ = 0;
+            }
+            if (++passedOfGroup_ > options_.policeFirst) {
+                return false;
+            }
+        }
+        return options_.lossPercent == 0 ||
+               std::uniform_real_distribution<double>(0, 100)(random_) >= options_.lossPercent;
+    }
+
+    void MoveClock(std::vector<uint8_t>& datagram) {
+        if (datagram.size() < kPacketHeaderSize) {
+            return;
+        }
+        TestPacketHeader header = ReadPacketHeader(datagram.data());
+        if (header.counterFrequency > 0 && options_.clockAheadSeconds != 0) {
+            header.sendCounter += static_cast<int64_t>(options_.clockAheadSeconds * header.counterFrequency);
+            WritePacketHeader(datagram.data(), header);
+        }
+        latest_ = header;
+    }
+
+    void Forward(const std::vector<uint8_t>& datagram) {
+        if (Send(datagram)) {
+            ++forwarded_;
+        } else {
+            ++sendFailures_;
+        }
+        if (options_.injectEvery > 0 && ++sinceInjection_ >= options_.injectEvery) {
+            sinceInjection_ = 0;
+            const auto kind = static_cast<HostileKind>(nextKind_++ % kKinds);
+            if (Send(MakeHostile(kind, latest_, random_))) {
+                ++injected_[kind];
+            }
+        }
+    }
+
+    bool Send(const std::vector<uint8_t>& datagram) {
+        return socket_.SendTo(datagram.data(), static_cast<uint32_t>(datagram.size()), destination_) ==
+               SendResult::Sent;
+    }
+
+    const RelayOptions options_;
+    UdpSocket& socket_;
+    const Endpoint destination_;
+    const Instant start_;
+    std::mt19937_64 random_;
+    std::deque<Held> held_;
+    std::optional<int64_t> policedGroup_;
+    int64_t passedOfGroup_ = 0;
+    TestPacketHeader latest_;
+    int64_t sinceInjection_ = 0;
+    int nextKind_ = 0;
+    int64_t received_ = 0;
+    int64_t forwarded_ = 0;
+    int64_t dropped_ = 0;
+    int64_t sendFailures_ = 0;
+    std::array<int64_t, kKinds> injected_{};
+};
+
+timespec Until(Instant now, Instant then) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(then > now ? then - now : now - now).count();
+    return timespec{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+}
+
+// Relays until the deadline or a stop signal; the signals are blocked but inside the wait.
+void Run(const RelayOptions& options, UdpSocket& socket, const sigset_t& waitMask) {
+    const Instant start = std::chrono::steady_clock::now();
+    const Instant deadline = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                         std::chrono::duration<double>(options.durationSeconds));
+    Relay relay(options, socket, start);
+    std::vector<uint8_t> buffer(65536);
+    for (Instant now = start; now < deadline && !stopRequested; now = std::chrono::steady_clock::now()) {
+        const Instant wake = relay.NextRelease() ? std::min(*relay.NextRelease(), deadline) : deadline;
+        const timespec timeout = Until(now, wake);
+        pollfd readable{socket.Get(), POLLIN, 0};
+        if (ppoll(&readable, 1, &timeout, &waitMask) > 0) {
+            Endpoint source;
+            for (int64_t length; (length = socket.ReceiveFrom(buffer.data(), 65536, source)) >= 0;) {
+                relay.Take(std::vector<uint8_t>(buffer.begin(), buffer.begin() + length),
+                           std::chrono::steady_clock::now());
+            }
+        }
+        relay.ReleaseDue(std::chrono::steady_clock::now());
+    }
+    relay.PrintCounts();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    RelayOptions options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr,
+                     "usage: veltrane-test-relay --to-port PORT [--listen-port PORT] [--duration S] [--police K]\n"
+                     "       [--loss PERCENT] [--seed N] [--delay-ramp PPM] [--clock-ahead S] [--inject-every N]\n");
+        return 2;
+    }
+    sigset_t stopSignals;
+    sigset_t waitMask;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+    struct sigaction action {};
+    action.sa_handler = RequestStop;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    // The default slack of 50 us would blur the steady growth of the delay.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+
+    SocketLibrary library;
+    UdpSocket socket = UdpSocket::Open(Endpoint());
+    const int bufferBytes = kReceiveBufferBytes;
+    setsockopt(socket.Get(), SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof(bufferBytes));
+    if (!socket.Bind(Endpoint::Ipv4(kLoopback, options.listenPort)) || !socket.SetNonBlocking()) {
+        std::fprintf(stderr, "veltrane-test-relay: cannot bind 127.0.0.1:%u\n", options.listenPort);
+        return 1;
+    }
+    std::printf("{\"listening\":%u}\n", socket.LocalEndpoint()->Port());
+    std::fflush(stdout);
+    Run(options, socket, waitMask);
+    return 0;
+}
