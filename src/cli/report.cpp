@@ -252,8 +252,9 @@ std::string DistributionText(const char* name, const std::optional<DistributionS
 std::string PacketsText(const LossFigures& p) {
     std::string text = Printed("%lld received, ", static_cast<long long>(p.received));
     if (const std::optional<double> loss = p.LossPercent()) {
-        text += Printed("%lld lost of %lld (%.3f %%)", static_cast<long long>(p.lost),
-                        static_cast<long long>(p.expected), *loss);
+        // Only closed groups (64 behind the latest) are counted yet: say how many packets that is.
+        text += Printed("%lld lost (%.3f %% of %lld in closed groups)", static_cast<long long>(p.lost), *loss,
+                        static_cast<long long>(p.expected));
     } else {
         text += "loss not counted yet";
     }
