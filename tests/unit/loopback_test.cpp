@@ -177,7 +177,11 @@ std::vector<std::string> RunSenderToItsEnd(uint32_t packetSize,
     RecordingObserver observer;
     RecordingSink sink;
     Sender sender(observer, &sink);
-    sender.Start(SenderSettings{bufferSizeKB, listener.endpoint, packetSize});
+    SenderSettings settings;
+    settings.bufferSizeKB = bufferSizeKB;
+    settings.destination = listener.endpoint;
+    settings.packetSize = packetSize;
+    sender.Start(settings);
     EXPECT_TRUE(WaitUntil([&] { return !sender.Running(); }));
     EXPECT_EQ(sender.Statistics().sentPackets, 0);
     if (reasons != nullptr) {
