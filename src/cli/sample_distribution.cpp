@@ -1,6 +1,7 @@
 #include "cli/sample_distribution.h"
 
 #include <algorithm>
+#include <array>
 #include <boost/histogram.hpp>
 #include <cmath>
 #include <vector>
@@ -67,31 +68,34 @@ std::optional<DistributionSummary> SampleDistribution::Summary() const {
     summary.mean = mean_;
     summary.max = max_;
     summary.stddev = std::sqrt(std::max(0.0, sumOfSquaredDeviations_ / static_cast<double>(count_)));
-    summary.p50 = Percentile(50);
-    summary.p95 = Percentile(95);
-    summary.p99 = Percentile(99);
+    const std::array<double, 3> percentiles = Percentiles({50, 95, 99});
+    summary.p50 = percentiles[0];
+    summary.p95 = percentiles[1];
+    summary.p99 = percentiles[2];
     return summary;
 }
 
-// The middle of the bin that holds the sample of the percentile's rank, kept within the exact
-// minimum and maximum: a single sample, or samples all alike, give their exact value.
-double SampleDistribution::Percentile(int percent) const {
-    // The rank in integers: ceil(0.95 * 100) in floating point would be 96.
-    const int64_t rank = std::max<int64_t>(1, (count_ * percent + 99) / 100);
+// The middle of the bin that holds the sample of each percentile's rank, kept within the exact
+// minimum and maximum: a single sample, or samples all alike, give their exact value. One walk
+// over the bins for all of them (percents in rising order).
+std::array<double, 3> SampleDistribution::Percentiles(const std::array<int, 3>& percents) const {
+    std::array<double, 3> values;
+    values.fill(max_);
     const Axis& axis = bins_->histogram.axis();
+    size_t next = 0;
     int64_t seen = 0;
     for (auto&& bin : boost::histogram::indexed(bins_->histogram, boost::histogram::coverage::all)) {
         seen += static_cast<int64_t>(*bin);
-        if (seen >= rank) {
+        // The rank in integers: ceil(0.95 * 100) in floating point would be 96.
+        while (next < percents.size() && seen >= std::max<int64_t>(1, (count_ * percents[next] + 99) / 100)) {
             const int index = bin.index();
-            if (index < 0) {
-                return min_;
-            }
-            if (index >= axis.size()) {
-                return max_;
-            }
-            return std::clamp(axis.value(index + 0.5), min_, max_);
+            values[next++] = index < 0              ? min_
+                             : index >= axis.size() ? max_
+                                                    : std::clamp(axis.value(index + 0.5), min_, max_);
+        }
+        if (next == percents.size()) {
+            break;
         }
     }
-    return max_;
+    return values;
 }

@@ -3,6 +3,7 @@
 // exact count, minimum, mean, maximum and standard deviation, and percentiles from a
 // histogram whose bins are about 2 % wide.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -39,7 +40,7 @@ class SampleDistribution {
     std::optional<DistributionSummary> Summary() const;
 
   private:
-    double Percentile(int percent) const;
+    std::array<double, 3> Percentiles(const std::array<int, 3>& percents) const;
 
     struct Bins;
     std::unique_ptr<Bins> bins_;

@@ -1,6 +1,9 @@
 #include "cli/session_table.h"
 
 #include <algorithm>
+#include <iterator>
+#include <optional>
+#include <utility>
 
 #include "base/clock.h"
 #include "cli/session.h"
@@ -89,16 +92,30 @@ bool SessionTable::TimedOut(const Session& session, int64_t now) const {
 
 SessionsReport SessionTable::TakeReport(bool final) {
     const int64_t now = clock_.Counter();
-    const std::lock_guard<std::mutex> lock(mutex_);
-    SessionsReport report;
-    std::vector<SessionFigures> ended = std::move(pushedOut_);
-    pushedOut_.clear();
-    for (auto it = sessions_.begin(); it != sessions_.end();) {
-        Session& session = *it->second;
-        const bool ends = final || TimedOut(session, now);
-        (ends ? ended : report.sessions).push_back(session.TakeFigures(now, origin_, ends));
-        it = ends ? sessions_.erase(it) : std::next(it);
+    std::vector<SessionFigures> ended;
+    std::vector<EndpointKey> keys;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        ended = std::exchange(pushedOut_, {});
+        keys.reserve(sessions_.size());
+        for (const auto& entry : sessions_) {
+            keys.push_back(entry.first);
+        }
     }
+    SessionsReport report;
+    report.sessions.reserve(keys.size());
+    // One session at a time: the receiving thread never waits for more than one session's
+    // figures (tens of microseconds), so datagrams queued meanwhile keep true arrival times.
+    for (const EndpointKey& key : keys) {
+        std::optional<SessionFigures> figures = TakeFiguresOf(key, now, final);
+        if (figures) {
+            (figures->final ? ended : report.sessions).push_back(std::move(*figures));
+        }
+    }
+    const std::lock_guard<std::mutex> lock(mutex_);
+    // Sessions pushed out while the figures were taken.
+    std::move(pushedOut_.begin(), pushedOut_.end(), std::back_inserter(ended));
+    pushedOut_.clear();
     SortByStart(report.sessions);
     SortByStart(ended);
     report.sessions.insert(report.sessions.end(), std::make_move_iterator(ended.begin()),
@@ -107,4 +124,18 @@ SessionsReport SessionTable::TakeReport(bool final) {
     report.droppedSessions = droppedSessions_;
     report.bytesReceived = bytesReceived_;
     return report;
+}
+
+std::optional<SessionFigures> SessionTable::TakeFiguresOf(const EndpointKey& key, int64_t now, bool final) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = sessions_.find(key);
+    if (found == sessions_.end()) {
+        return std::nullopt;  // pushed out meanwhile: its figures wait among those pushed out
+    }
+    const bool ends = final || TimedOut(*found->second, now);
+    SessionFigures figures = found->second->TakeFigures(now, origin_, ends);
+    if (ends) {
+        sessions_.erase(found);
+    }
+    return figures;
 }

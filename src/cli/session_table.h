@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -46,6 +47,9 @@ class SessionTable : public DatagramSink {
     SessionMap::iterator StartSession(const Endpoint& source, int64_t arrival);
     void PushOutOldestIdle(int64_t now);
     bool TimedOut(const Session& session, int64_t now) const;
+    // Under the lock: one session's figures (ending it when `final` or timed out); none when
+    // it is gone.
+    std::optional<SessionFigures> TakeFiguresOf(const EndpointKey& key, int64_t now, bool final);
 
     Clock& clock_;
     const SessionTableSettings settings_;
