@@ -260,7 +260,8 @@ TEST(ReportText, AReadableBlockPerSessionWithUnitsLossAndPercentiles) {
         << text;
     for (const char* line : {
              "\nsession 2 from [2001:db8::1]:13013, run 3:\n",
-             "\n  packets: 1990 received, 10 lost (0.500 % of 2000 in closed groups), 1 duplicates, 4 reordered, longest loss run 7\n",
+             "\n  packets: 1990 received, 10 lost (0.500 % of 2000 in closed groups), 1 duplicates, 4 reordered, "
+             "longest loss run 7\n",
              "\n  group size: 100 packets\n",
              "\n  jitter (ms): p50 0.125, p95 1.750, p99 2.250; min -1.500, mean 0.250, max 2.500, stddev 0.500 "
              "(19 samples)\n",
