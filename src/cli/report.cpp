@@ -175,14 +175,14 @@ Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogr
     line["run"] = s.run;
     line["receiver"] = ReceiverJson(s.record, report.readsTrafficClass);
     line["packets"] = PacketsJson(s.packets);
-    line["firstPacketsLost"] = s.firstPacketsLost;
+    line["firstPacketsLost"] = s.packets.firstPacketsLost;
     line["jitter"] = DistributionJson(s.jitter);
     line["delay"] = DistributionJson(s.delay);
     line["delaySkewRemoved"] = DistributionJson(s.delaySkewRemoved);
     line["rfc3550Jitter"] = Optional(s.rfc3550JitterMs);
     line["skewPpm"] = Optional(s.skewPpm);
     line["notTestPackets"] = s.notTestPackets;
-    line["bytesReceived"] = s.bytesReceived;
+    line["bytesReceived"] = s.record.bytesReceived;
     line["interval"] = Json{{"packets", PacketsJson(s.interval.packets)},
                             {"jitter", DistributionJson(s.interval.jitter)},
                             {"delay", DistributionJson(s.interval.delay)}};
@@ -280,7 +280,7 @@ std::string SessionReadableText(const SessionFigures& s, bool readsTrafficClass)
     text += "  last interval: " + PacketsText(s.interval.packets) + "\n";
     text += DistributionText("  jitter", s.interval.jitter);
     text += Printed("  first packets lost: %lld; datagrams that were not test packets: %lld\n",
-                    static_cast<long long>(s.firstPacketsLost), static_cast<long long>(s.notTestPackets));
+                    static_cast<long long>(s.packets.firstPacketsLost), static_cast<long long>(s.notTestPackets));
     if (readsTrafficClass) {
         text += "  DSCP values seen (packets): " + ValueCountsText(s.record.dscpCounts) + "\n";
         text += "  ECN values seen (packets): " + ValueCountsText(s.record.ecnCounts) + "\n";

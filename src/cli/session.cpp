@@ -43,7 +43,7 @@ bool Session::StartsSession(const uint8_t* datagram, int64_t length) {
 }
 
 Session::Session(int64_t number, const Endpoint& source, int64_t arrival, int64_t frequency)
-    : number_(number), source_(source.Unmapped()), frequency_(frequency), started_(arrival), lastTestPacket_(arrival) {}
+    : number_(number), source_(source.Unmapped()), frequency_(frequency), lastTestPacket_(arrival) {}
 
 bool Session::Take(const uint8_t* datagram, int64_t length, int trafficClass, int64_t arrival) {
     record_.bytesReceived += length;
@@ -141,11 +141,10 @@ void Session::TakeOversized(int64_t fullLength) {
 }
 
 void Session::CountNotTestPacket() {
-    ++notTestPackets_;
-    record_.ignoredCount = notTestPackets_;
+    ++record_.ignoredCount;
 }
 
-SessionFigures Session::TakeFigures(int64_t now, int64_t origin, bool final) {
+SessionFigures Session::TakeFigures(bool final) {
     if (final) {
         loss_.Finish();
     }
@@ -154,18 +153,14 @@ SessionFigures Session::TakeFigures(int64_t now, int64_t origin, bool final) {
     figures.run = run_;
     figures.source = source_;
     figures.final = final;
-    figures.startedSeconds = SecondsBetween(started_, origin);
-    figures.idleSeconds = std::max(0.0, SecondsBetween(now, lastTestPacket_));
     figures.record = record_;
     figures.packets = PacketFigures();
-    figures.firstPacketsLost = figures.packets.firstPacketsLost;
     figures.jitter = jitter_.Summary();
     figures.delay = delay_.Summary();
     figures.delaySkewRemoved = SkewRemovedSummary();
     figures.rfc3550JitterMs = rfc3550Jitter_.JitterMs();
     figures.skewPpm = skew_.SkewPpm();
-    figures.notTestPackets = notTestPackets_;
-    figures.bytesReceived = record_.bytesReceived;
+    figures.notTestPackets = record_.ignoredCount;
     figures.jitterBuckets = jitterBuckets_;
     figures.interval.packets = Difference(figures.packets, intervalStart_);
     figures.interval.packets.longestLossRun =

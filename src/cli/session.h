@@ -32,10 +32,9 @@ class Session {
     // (`fullLength`: 0 when unknown): it is no test packet.
     void TakeOversized(int64_t fullLength);
 
-    // The figures as they are at `now`, and the next report interval starts; `origin`: the
-    // table's start, for startedSeconds. `final`: the session ends, so the packets still
-    // missing from its window count as lost.
-    SessionFigures TakeFigures(int64_t now, int64_t origin, bool final);
+    // The figures as they are, and the next report interval starts. `final`: the session
+    // ends, so the packets still missing from its window count as lost.
+    SessionFigures TakeFigures(bool final);
 
     int64_t LastTestPacketCounter() const { return lastTestPacket_; }
 
@@ -51,11 +50,9 @@ class Session {
     int64_t number_;
     Endpoint source_;
     int64_t frequency_;  // of the receiver's clock
-    int64_t started_;
     int64_t lastTestPacket_;
     int64_t run_ = 0;
     int64_t runReference_ = 0;  // arrival of the current run's reference packet
-    int64_t notTestPackets_ = 0;
     PacketCheck check_;
     ReceiverStatistics record_;
     LossAccountant loss_;

@@ -30,23 +30,19 @@ struct IntervalFigures {
 };
 
 struct SessionFigures {
-    int64_t session = 0;        // 1, 2, ... in the order the sessions started
-    int64_t run = 0;            // the sender's current run: 1, then one more at each restart
-    Endpoint source;            // an IPv4 sender reaching a dual-stack socket is shown as IPv4
-    bool final = false;         // the session has ended: quiet for the time-out, pushed out, or the receiver stopped
-    double startedSeconds = 0;  // on the receiver's clock, since the table was made
-    double idleSeconds = 0;     // since the session's latest test packet
+    int64_t session = 0;  // 1, 2, ... in the order the sessions started
+    int64_t run = 0;      // the sender's current run: 1, then one more at each restart
+    Endpoint source;      // an IPv4 sender reaching a dual-stack socket is shown as IPv4
+    bool final = false;   // the session has ended: quiet for the time-out, pushed out, or the receiver stopped
     // The dialog's figures for this sender alone, histogram and DSCP/ECN counts included.
     ReceiverStatistics record;
     LossFigures packets;                                  // over every packet of every group, summed over the runs
-    int64_t firstPacketsLost = 0;                         // groups closed without their first packet: never goes down
     std::optional<DistributionSummary> jitter;            // the dialog's jitter sample, ms
     std::optional<DistributionSummary> delay;             // relative one-way delay, ms
     std::optional<DistributionSummary> delaySkewRemoved;  // the same with the clock skew taken out
     std::optional<double> rfc3550JitterMs;
     std::optional<double> skewPpm;  // slope of the relative delay over the receiver's time
     int64_t notTestPackets = 0;     // datagrams from this source that failed the checks
-    int64_t bytesReceived = 0;      // every datagram from this source
     JitterBuckets jitterBuckets;
     IntervalFigures interval;
 };

@@ -29,8 +29,7 @@ size_t SessionTable::KeyHash::operator()(const EndpointKey& key) const {
 SessionTable::SessionTable(Clock& clock, SessionTableSettings settings)
     : clock_(clock),
       settings_{settings.timeoutSeconds, std::max(1, settings.maxSessions)},
-      frequency_(clock.Frequency()),
-      origin_(clock.Counter()) {}
+      frequency_(clock.Frequency()) {}
 
 SessionTable::~SessionTable() = default;
 
@@ -64,13 +63,13 @@ void SessionTable::TakeOversizedDatagram(const Endpoint& source, int64_t fullLen
 
 SessionTable::SessionMap::iterator SessionTable::StartSession(const Endpoint& source, int64_t arrival) {
     if (sessions_.size() >= static_cast<size_t>(settings_.maxSessions)) {
-        PushOutOldestIdle(arrival);
+        PushOutOldestIdle();
     }
     auto session = std::make_unique<Session>(nextSessionNumber_++, source, arrival, frequency_);
     return sessions_.emplace(source.SenderKey(), std::move(session)).first;
 }
 
-void SessionTable::PushOutOldestIdle(int64_t now) {
+void SessionTable::PushOutOldestIdle() {
     const auto oldest = std::min_element(sessions_.begin(), sessions_.end(), [](const auto& a, const auto& b) {
         return CounterDifference(a.second->LastTestPacketCounter(), b.second->LastTestPacketCounter()) < 0;
     });
@@ -79,7 +78,7 @@ void SessionTable::PushOutOldestIdle(int64_t now) {
     }
     ++droppedSessions_;
     if (pushedOut_.size() < static_cast<size_t>(settings_.maxSessions)) {
-        pushedOut_.push_back(oldest->second->TakeFigures(now, origin_, true));
+        pushedOut_.push_back(oldest->second->TakeFigures(true));
     }
     sessions_.erase(oldest);
 }
@@ -133,7 +132,7 @@ std::optional<SessionFigures> SessionTable::TakeFiguresOf(const EndpointKey& key
         return std::nullopt;  // pushed out meanwhile: its figures wait among those pushed out
     }
     const bool ends = final || TimedOut(*found->second, now);
-    SessionFigures figures = found->second->TakeFigures(now, origin_, ends);
+    SessionFigures figures = found->second->TakeFigures(ends);
     if (ends) {
         sessions_.erase(found);
     }

@@ -45,7 +45,7 @@ class SessionTable : public DatagramSink {
     using SessionMap = std::unordered_map<EndpointKey, std::unique_ptr<Session>, KeyHash>;
 
     SessionMap::iterator StartSession(const Endpoint& source, int64_t arrival);
-    void PushOutOldestIdle(int64_t now);
+    void PushOutOldestIdle();
     bool TimedOut(const Session& session, int64_t now) const;
     // Under the lock: one session's figures (ending it when `final` or timed out); none when
     // it is gone.
@@ -54,8 +54,7 @@ class SessionTable : public DatagramSink {
     Clock& clock_;
     const SessionTableSettings settings_;
     const int64_t frequency_;
-    const int64_t origin_;  // the table's start on the clock
-    std::mutex mutex_;      // guards everything below
+    std::mutex mutex_;  // guards everything below
     SessionMap sessions_;
     // Sessions pushed out since the last report, told once more in the next (at most
     // maxSessions of them: a flood of spoofed sources must not grow memory between reports).

@@ -26,9 +26,9 @@ SessionsReport HandMadeReport() {
     full.source = *Endpoint::Resolve("192.0.2.1", 13013);
     full.packets.received = 990;
     full.packets.lost = 10;
-    full.firstPacketsLost = 1;
+    full.packets.firstPacketsLost = 1;
     full.notTestPackets = 3;
-    full.bytesReceived = 190080;
+    full.record.bytesReceived = 190080;
     full.interval.jitter = Summary(0.25, 1.5, 40);
     full.delay = Summary(12.5, 0, 0);
     full.rfc3550JitterMs = 0.75;

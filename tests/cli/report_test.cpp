@@ -61,12 +61,11 @@ SessionFigures HandSetSession(const ReceiverStatistics& record) {
     s.packets.longestLossRun = 7;
     s.packets.groupSize = 100;
     s.packets.groupSizeInferred = false;
-    s.firstPacketsLost = 2;
+    s.packets.firstPacketsLost = 2;
     s.jitter = DistributionSummary{19, -1.5, 0.25, 2.5, 0.5, 0.125, 1.75, 2.25};
     s.delay = DistributionSummary{20, 0.0, 1.0, 3.0, 0.75, 0.875, 2.5, 3.0};
     s.skewPpm = -12.5;
     s.notTestPackets = 5;
-    s.bytesReceived = 1048577;
     s.interval.packets.received = 100;
     return s;
 }

@@ -209,7 +209,7 @@ TEST(SessionTable, SendersStayApartAndAClockAnHourAheadChangesNoOtherSession) {
         EXPECT_EQ(s.delay->count, 500);
         EXPECT_LE(std::fabs(s.jitter->max), 3.0 + 1e-6);
         EXPECT_EQ(s.notTestPackets, 0);
-        EXPECT_EQ(s.bytesReceived, 2000 * kPacketSize);
+        EXPECT_EQ(s.record.bytesReceived, 2000 * kPacketSize);
     }
     ExpectSameMeasurement(*Find(report, a.source), reportAlone.sessions.at(0));
     // Every jitter sample of the second sender is +-3 ms: in the buckets from 5 ms up.
@@ -286,7 +286,7 @@ TEST(SessionTable, ARestartIsANewRunWithItsOwnReferenceLossAndSkew) {
     EXPECT_EQ(s.packets.longestLossRun, 1);
     EXPECT_EQ(s.interval.packets.received, 8000 - 6);
     EXPECT_EQ(s.interval.packets.lost, 0);
-    EXPECT_EQ(s.firstPacketsLost, 0);
+    EXPECT_EQ(s.packets.firstPacketsLost, 0);
     // No jitter sample across the restart: the second of a longer path would stand out.
     EXPECT_EQ(s.jitter->count, 8000 - 2);
     EXPECT_LT(s.jitter->max, 310.0);
@@ -354,7 +354,7 @@ TEST(SessionTable, HostileDatagramsFromTheSendersOwnAddressChangeNoFigure) {
     const SessionFigures& s = attacked.sessions[0];
     ExpectSameMeasurement(s, clean.sessions[0]);
     EXPECT_EQ(s.packets.lost, 6);
-    EXPECT_EQ(s.firstPacketsLost, 6);
+    EXPECT_EQ(s.packets.firstPacketsLost, 6);
     EXPECT_EQ(s.notTestPackets, hostiles);
     EXPECT_EQ(s.record.ignoredCount, hostiles);
     EXPECT_EQ(clean.notTestPackets, 2);  // the two from another address, which start nothing
@@ -426,7 +426,7 @@ TEST(SessionTable, APolicedStreamLosesEightyPercentOverEveryPacketButNoFirstPack
     EXPECT_EQ(s.packets.lost, 500 * 80);
     EXPECT_DOUBLE_EQ(s.packets.LossPercent().value(), 80.0);
     EXPECT_EQ(s.packets.longestLossRun, 80);
-    EXPECT_EQ(s.firstPacketsLost, 0);
+    EXPECT_EQ(s.packets.firstPacketsLost, 0);
     EXPECT_EQ(LossPercent(s.record), 0.0);  // the dialog's first-packet loss
     // The interval's counts are the differences of the cumulative ones.
     EXPECT_EQ(early.packets.received, 200 * 20);
