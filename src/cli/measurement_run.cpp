@@ -240,10 +240,6 @@ class Run {
                 ReceiveBufferSize(ReceiverSettings{endpoints_.local, options_.packetSize, endpoints_.dualStack});
             report.readsTrafficClass = receiver_.ReadsTrafficClass();
             report.sessions = sessions_.TakeReport(final);
-            for (const SessionFigures& session : report.sessions->sessions) {
-                sessionsStarted_ = std::max(sessionsStarted_, session.session);
-            }
-            report.sessionsStarted = sessionsStarted_;
             if (published_) {
                 published_->Set(*report.sessions);
             }
@@ -290,7 +286,6 @@ class Run {
     PublishedSessions* published_;
     RunObserver observer_;
     SessionTable sessions_;  // before the receiver: it takes the datagrams as long as the receiver runs
-    int64_t sessionsStarted_ = 0;
     Receiver receiver_;
     Sender sender_;  // after the receiver: destroyed, and so stopped, first
     bool stuck_ = false;

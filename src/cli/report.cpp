@@ -119,7 +119,6 @@ Json ReceiverJson(const ReceiverStatistics& s, bool readsTrafficClass) {
         {"duplicateCount", s.duplicateCount},
         {"truncatedCount", s.truncatedCount},
         {"largestTruncatedLength", LargestTruncatedLengthJson(s)},
-        // Per receiver for now; these move with the rest into a record per sender.
         {"dscp", ValueCounts(s.dscpCounts, readsTrafficClass)},
         {"ecn", ValueCounts(s.ecnCounts, readsTrafficClass)},
     };
@@ -196,7 +195,7 @@ Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogr
 Json NoSessionJson(const Report& report, const SessionsReport& sessions) {
     Json line = LineStart(report, report.final);
     line["sessions"] = 0;
-    line["sessionsStarted"] = report.sessionsStarted;
+    line["sessionsStarted"] = sessions.sessionsStarted;
     line["bytesReceived"] = sessions.bytesReceived;
     line["notTestPackets"] = sessions.notTestPackets;
     line["droppedSessions"] = sessions.droppedSessions;
@@ -262,9 +261,20 @@ std::string PacketsText(const LossFigures& p) {
                           static_cast<long long>(p.reordered));
 }
 
+std::string SessionHeading(const SessionFigures& s) {
+    return Printed("session %lld from %s, run %lld%s:\n", static_cast<long long>(s.session),
+                   s.source.ToString().c_str(), static_cast<long long>(s.run), s.final ? " (ended)" : "");
+}
+
+// The DSCP and ECN counts, a line each.
+std::string TrafficClassText(const ReceiverStatistics& record, const char* indent) {
+    const std::string start(indent);
+    return start + "DSCP values seen (packets): " + ValueCountsText(record.dscpCounts) + "\n" + start +
+           "ECN values seen (packets): " + ValueCountsText(record.ecnCounts) + "\n";
+}
+
 std::string SessionReadableText(const SessionFigures& s, bool readsTrafficClass) {
-    std::string text = Printed("session %lld from %s, run %lld%s:\n", static_cast<long long>(s.session),
-                               s.source.ToString().c_str(), static_cast<long long>(s.run), s.final ? " (ended)" : "");
+    std::string text = SessionHeading(s);
     text += "  packets: " + PacketsText(s.packets) +
             Printed(", longest loss run %lld\n", static_cast<long long>(s.packets.longestLossRun));
     if (s.packets.groupSize > 0) {
@@ -282,8 +292,7 @@ std::string SessionReadableText(const SessionFigures& s, bool readsTrafficClass)
     text += Printed("  first packets lost: %lld; datagrams that were not test packets: %lld\n",
                     static_cast<long long>(s.packets.firstPacketsLost), static_cast<long long>(s.notTestPackets));
     if (readsTrafficClass) {
-        text += "  DSCP values seen (packets): " + ValueCountsText(s.record.dscpCounts) + "\n";
-        text += "  ECN values seen (packets): " + ValueCountsText(s.record.ecnCounts) + "\n";
+        text += TrafficClassText(s.record, "  ");
     }
     return text + "\n";
 }
@@ -291,8 +300,8 @@ std::string SessionReadableText(const SessionFigures& s, bool readsTrafficClass)
 std::string ReceiverTotalsText(const Report& report, const SessionsReport& sessions) {
     std::string text = "receiver: ";
     if (sessions.sessions.empty()) {
-        text += report.sessionsStarted == 0 ? "no test packets yet; "
-                                            : "no open session (every sender was quiet for the time-out); ";
+        text += sessions.sessionsStarted == 0 ? "no test packets yet; "
+                                              : "no open session (every sender was quiet for the time-out); ";
     }
     text += Printed("%lld bytes received, %lld datagrams were not test packets, %lld sessions dropped",
                     static_cast<long long>(sessions.bytesReceived), static_cast<long long>(sessions.notTestPackets),
@@ -312,8 +321,7 @@ std::string RecordDialogText(const ReceiverStatistics& record, bool readsTraffic
         text += "datagrams longer than --size: " + std::to_string(record.truncatedCount) + "\n";
     }
     if (readsTrafficClass) {
-        text += "DSCP values seen (packets): " + ValueCountsText(record.dscpCounts) + "\n";
-        text += "ECN values seen (packets): " + ValueCountsText(record.ecnCounts) + "\n";
+        text += TrafficClassText(record, "");
     }
     return text;
 }
@@ -325,11 +333,15 @@ std::string ReceiverDialogText(const Report& report, const SessionsReport& sessi
     }
     std::string text;
     for (const SessionFigures& s : sessions.sessions) {
-        text += Printed("session %lld from %s, run %lld%s:\n", static_cast<long long>(s.session),
-                        s.source.ToString().c_str(), static_cast<long long>(s.run), s.final ? " (ended)" : "");
-        text += RecordDialogText(s.record, report.readsTrafficClass) + "\n";
+        text += SessionHeading(s) + RecordDialogText(s.record, report.readsTrafficClass) + "\n";
     }
     return text;
+}
+
+// The report's sessions, or none; never a copy (a report holds kilobytes per session).
+const SessionsReport& SessionsOf(const Report& report) {
+    static const SessionsReport kNone;
+    return report.sessions ? *report.sessions : kNone;
 }
 
 bool HasReceiver(const Report& report) {
@@ -389,7 +401,7 @@ std::string ReportText(const Report& report, TextStyle style) {
     if (!HasReceiver(report)) {
         return text + (style == TextStyle::Dialog ? "\n" : "");
     }
-    const SessionsReport sessions = report.sessions.value_or(SessionsReport{});
+    const SessionsReport& sessions = SessionsOf(report);
     if (style == TextStyle::Dialog) {
         return text + ReceiverDialogText(report, sessions);
     }
@@ -412,7 +424,7 @@ std::string ReportJsonLines(const Report& report, bool withHistogram) {
     if (!HasReceiver(report)) {
         return lines;
     }
-    const SessionsReport sessions = report.sessions.value_or(SessionsReport{});
+    const SessionsReport& sessions = SessionsOf(report);
     for (const SessionFigures& s : sessions.sessions) {
         lines += SessionJson(report, s, withHistogram).dump() + "\n";
     }

@@ -37,7 +37,6 @@ struct Report {
     bool readsTrafficClass = false;   // the receiver's DSCP and ECN counts are meaningful
     // The receiver's sessions, one per sender; set whenever `receiver` is.
     std::optional<SessionsReport> sessions;
-    int64_t sessionsStarted = 0;  // since the run began, those told in earlier reports included
 };
 
 enum class TextStyle {

@@ -54,4 +54,5 @@ struct SessionsReport {
     int64_t notTestPackets = 0;   // in all, from sources without a session too
     int64_t droppedSessions = 0;  // sessions pushed out or refused by the bound
     int64_t bytesReceived = 0;    // every datagram read
+    int64_t sessionsStarted = 0;  // since the table was made, ended ones included
 };

@@ -122,6 +122,7 @@ SessionsReport SessionTable::TakeReport(bool final) {
     report.notTestPackets = notTestPackets_;
     report.droppedSessions = droppedSessions_;
     report.bytesReceived = bytesReceived_;
+    report.sessionsStarted = nextSessionNumber_ - 1;
     return report;
 }
 

@@ -79,8 +79,7 @@ Report BothSides(const SenderStatistics& sender, const ReceiverStatistics& recei
     report.sender = sender;
     report.packetSize = 192;
     report.receiver = ReceiverStatistics{};
-    report.sessions = SessionsReport{{HandSetSession(receiver)}, 5, 0, 1048577};
-    report.sessionsStarted = 2;
+    report.sessions = SessionsReport{{HandSetSession(receiver)}, 5, 0, 1048577, 2};
     return report;
 }
 
@@ -186,7 +185,7 @@ TEST(ReportJson, AReceiverWithoutSessionsSaysSoWithItsTotals) {
               0u)
         << text;
     EXPECT_EQ(text.find("lost packets"), std::string::npos) << text;
-    report.sessionsStarted = 3;
+    report.sessions->sessionsStarted = 3;
     EXPECT_NE(ReportText(report).find("no open session"), std::string::npos) << ReportText(report);
 }
 
