@@ -78,7 +78,3 @@ TestPacketHeader ReadPacketHeader(const uint8_t* packet) {
     header.counterFrequency = static_cast<int64_t>(LoadLittleEndian(packet + kFrequencyOffset, 8));
     return header;
 }
-
-bool IsAnalysedPacket(const uint8_t* datagram, int64_t length) {
-    return length >= kPacketHeaderSize && LoadLittleEndian(datagram + kIndexOffset, 4) == 0;
-}

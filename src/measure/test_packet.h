@@ -38,6 +38,3 @@ std::optional<uint16_t> ReadGroupSize(const uint8_t* packet);
 
 // Reads the header from the first 32 bytes of `packet`.
 TestPacketHeader ReadPacketHeader(const uint8_t* packet);
-
-// True for a datagram that is analysed: at least 32 bytes long and the first of its group.
-bool IsAnalysedPacket(const uint8_t* datagram, int64_t length);

@@ -84,14 +84,4 @@ TEST(TestPacket, PacketSizeIsRaisedToTheHeader) {
     EXPECT_EQ(EffectivePacketSize(192), 192u);
 }
 
-TEST(TestPacket, OnlyWholeFirstPacketsAreAnalysed) {
-    std::vector<uint8_t> packet = MakePacket(0, 1, 2, 3, 32);
-    EXPECT_TRUE(IsAnalysedPacket(packet.data(), 32));
-    EXPECT_FALSE(IsAnalysedPacket(packet.data(), 31));
-    EXPECT_FALSE(IsAnalysedPacket(packet.data(), 0));
-    EXPECT_FALSE(IsAnalysedPacket(packet.data(), -1));
-    packet[3] = 0x01;  // any non-zero byte of the index
-    EXPECT_FALSE(IsAnalysedPacket(packet.data(), 32));
-}
-
 }  // namespace
