@@ -168,7 +168,8 @@ class Run {
     // Starts the receiver first, so that a loop-back run's first packets find it bound.
     void Start() {
         if (options_.Receives()) {
-            receiver_.Start(ReceiverSettings{endpoints_.local, options_.packetSize, endpoints_.dualStack, true});
+            // The sessions analyse every sender: the receiver's own record only counts.
+            receiver_.Start(ReceiverSettings{endpoints_.local, options_.packetSize, endpoints_.dualStack, true, false});
             const auto deadline = SteadyClock::now() + kBindWait;
             while (receiver_.LocalPort() == 0 && receiver_.Running() && !observer_.Failed() &&
                    SteadyClock::now() < deadline) {

@@ -44,7 +44,8 @@ void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
                              Clock& clock,
                              LogSink* logSink,
                              int trafficClass,
-                             const Endpoint& source) {
+                             const Endpoint& source,
+                             bool followSender) {
     if (length < 0) {
         return;
     }
@@ -54,6 +55,11 @@ void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
     ReceiverStatistics& working = statistics.Working();
     working.bytesReceived += length;
     CountTrafficClass(working, length, trafficClass);
+    if (!followSender) {
+        statistics.Publish(false);
+        statistics.ConsumeReset();
+        return;
+    }
     const DatagramKind kind = ClassifyForFollowedSender(working.follow, datagram, length, source);
     if (kind == DatagramKind::NotTestPacket) {
         ++working.ignoredCount;
@@ -189,14 +195,14 @@ void Receiver::ReceiverThreadEntry(const ReceiverSettings& settings) {
         if (current == kNoSocket) {
             break;
         }
-        ReceivePacket(current, buffer.data(), bufferSize);
+        ReceivePacket(current, buffer.data(), bufferSize, settings.followSender);
     }
     buffer = std::vector<uint8_t>();
     CloseReceiverSocket();
     LogEvent(logSink_, "receiver thread stopped");
 }
 
-void Receiver::ReceivePacket(SocketHandle socket, uint8_t* buffer, uint32_t bufferSize) {
+void Receiver::ReceivePacket(SocketHandle socket, uint8_t* buffer, uint32_t bufferSize, bool followSender) {
     // A plain blocking receive, clock read at once after it: a receive with a time-out
     // returns late on some systems and would spoil the arrival time.
     const int64_t start = clock_.Counter();
@@ -210,7 +216,7 @@ void Receiver::ReceivePacket(SocketHandle socket, uint8_t* buffer, uint32_t buff
         }
     }
     AccountReceivedDatagram(statistics_, buffer, received.length, clock_, logSink_, received.trafficClass,
-                            received.source);
+                            received.source, followSender);
     if (sink_ != nullptr && received.length >= 0) {
         sink_->TakeDatagram(buffer, received.length, received.source, received.trafficClass);
     }

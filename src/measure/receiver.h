@@ -23,6 +23,9 @@ struct ReceiverSettings {
     uint32_t packetSize = DefaultSettings::kPacketSize;  // receive buffer size, raised to 32
     bool dualStack = false;                              // an IPv6 `local` takes IPv4 datagrams too
     bool readTrafficClass = false;                       // count the DSCP and ECN values datagrams arrive with
+    // Analyse the test packets of the sender followed (the dialog); off, the record only
+    // counts bytes, marks and truncations, for a DatagramSink that analyses every sender.
+    bool followSender = true;
 };
 
 // The size of the receive buffer: the packet size setting (raised to 32), but no more than
@@ -33,14 +36,15 @@ uint32_t ReceiveBufferSize(const ReceiverSettings& settings);
 // length: a failed receive, which counts nothing): carries out a pending reset, counts the
 // bytes and the datagram's TOS / traffic class byte (-1: not read), analyses the first packet
 // of a group of the followed sender's test packets, counts every other datagram as ignored
-// and publishes the changes.
+// (both only when `followSender`) and publishes the changes.
 void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
                              const uint8_t* datagram,
                              int64_t length,
                              Clock& clock,
                              LogSink* logSink,
                              int trafficClass = -1,
-                             const Endpoint& source = Endpoint());
+                             const Endpoint& source = Endpoint(),
+                             bool followSender = true);
 
 // The accounting of a datagram that was longer than the receive buffer (`fullLength`: its
 // length, 0 when unknown).
@@ -91,7 +95,7 @@ class Receiver {
   private:
     void ReceiverThreadProc(const ReceiverSettings& settings);
     void ReceiverThreadEntry(const ReceiverSettings& settings);
-    void ReceivePacket(SocketHandle socket, uint8_t* buffer, uint32_t bufferSize);
+    void ReceivePacket(SocketHandle socket, uint8_t* buffer, uint32_t bufferSize, bool followSender);
     void CloseReceiverSocket();
 
     WorkerObserver& observer_;

@@ -180,6 +180,15 @@ TEST_F(Accounting, CountsEveryDatagramAndAnalysesFirstPackets) {
     EXPECT_EQ(published.analysedCount, 1);
     EXPECT_EQ(published.firstGroupNumber, 4);
     EXPECT_EQ(shared.Working().bytesReceived, published.bytesReceived);
+
+    // Not following a sender (the sessions analyse): bytes and marks only.
+    const std::vector<uint8_t> next = MakePacket(0, 7, 0, kSenderFrequency, 64);
+    AccountReceivedDatagram(shared, next.data(), 64, clock, nullptr, 0xB8, Endpoint(), false);
+    const ReceiverStatistics counted = shared.Snapshot();
+    EXPECT_EQ(counted.bytesReceived, 64 + 64 + 31 + 64);
+    EXPECT_EQ(counted.dscpCounts[46], 1);
+    EXPECT_EQ(counted.analysedCount, 1);
+    EXPECT_EQ(counted.lastGroupNumber, 4);
 }
 
 TEST_F(Accounting, ResetBeforeADatagramStartsAfresh) {
