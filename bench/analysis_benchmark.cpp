@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "base/clock.h"
-#include "cli/interarrival_jitter.h"
-#include "cli/sample_distribution.h"
-#include "cli/session_table.h"
-#include "measure/loss_accountant.h"
 #include "measure/packet_check.h"
 #include "measure/receiver.h"
 #include "measure/receiver_analysis.h"
 #include "measure/test_packet.h"
+#include "sessions/interarrival_jitter.h"
+#include "sessions/loss_accountant.h"
+#include "sessions/sample_distribution.h"
+#include "sessions/session_table.h"
 
 namespace {
 

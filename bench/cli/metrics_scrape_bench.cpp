@@ -29,9 +29,9 @@
 #include "base/clock.h"
 #include "base/udp_socket.h"
 #include "cli/metrics_server.h"
-#include "cli/published_sessions.h"
-#include "cli/session_table.h"
 #include "measure/test_packet.h"
+#include "sessions/published_sessions.h"
+#include "sessions/session_table.h"
 
 namespace {
 

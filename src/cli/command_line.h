@@ -8,8 +8,8 @@
 
 #include "cli/metric_labels.h"
 #include "cli/metrics_address.h"
-#include "cli/session_table.h"
 #include "measure/default_settings.h"
+#include "sessions/session_table.h"
 
 enum class RunMode { Receive, Send, Loopback };
 

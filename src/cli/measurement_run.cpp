@@ -13,12 +13,12 @@
 #include "base/errors.h"
 #include "base/socket_library.h"
 #include "base/udp_socket.h"
-#include "cli/published_sessions.h"
 #include "cli/report.h"
-#include "cli/session_table.h"
 #include "measure/receiver.h"
 #include "measure/sender.h"
 #include "measure/test_packet.h"
+#include "sessions/published_sessions.h"
+#include "sessions/session_table.h"
 #ifndef _WIN32
 #include "cli/metrics_server.h"
 #endif

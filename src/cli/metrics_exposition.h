@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/metric_labels.h"
-#include "cli/session_figures.h"
+#include "sessions/session_figures.h"
 
 enum class ExpositionFormat { Prometheus, OpenMetrics };
 

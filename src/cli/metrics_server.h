@@ -11,7 +11,7 @@
 
 #include "cli/metric_labels.h"
 #include "cli/metrics_address.h"
-#include "cli/published_sessions.h"
+#include "sessions/published_sessions.h"
 
 class MetricsServer {
   public:

@@ -7,10 +7,10 @@
 #include <optional>
 #include <string>
 
-#include "cli/session_figures.h"
 #include "cli/voice_load.h"
 #include "measure/receiver_statistics.h"
 #include "measure/sender_statistics.h"
+#include "sessions/session_figures.h"
 
 struct Exception;
 

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "cli/measurement_run.h"
-#include "cli/published_sessions.h"
 #include "cli_test_support.h"
 #include "measure/test_packet.h"
 #include "measure/worker_thread.h"
+#include "sessions/published_sessions.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <mutex>
 
-#include "cli/session_figures.h"
+#include "sessions/session_figures.h"
 
 class PublishedSessions {
   public:

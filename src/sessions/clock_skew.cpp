@@ -1,4 +1,4 @@
-#include "cli/clock_skew.h"
+#include "sessions/clock_skew.h"
 
 #include <algorithm>
 #include <cmath>

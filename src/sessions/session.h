@@ -6,13 +6,13 @@
 #include <cstdint>
 
 #include "base/udp_socket.h"
-#include "cli/clock_skew.h"
-#include "cli/interarrival_jitter.h"
-#include "cli/sample_distribution.h"
-#include "cli/session_figures.h"
-#include "measure/loss_accountant.h"
 #include "measure/packet_check.h"
 #include "measure/receiver_statistics.h"
+#include "sessions/clock_skew.h"
+#include "sessions/interarrival_jitter.h"
+#include "sessions/loss_accountant.h"
+#include "sessions/sample_distribution.h"
+#include "sessions/session_figures.h"
 
 class Session {
   public:

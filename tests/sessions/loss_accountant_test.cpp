@@ -1,4 +1,4 @@
-#include "measure/loss_accountant.h"
+#include "sessions/loss_accountant.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "cli/session_table.h"
+#include "sessions/session_table.h"
 
 #include <algorithm>
 #include <iterator>
@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "base/clock.h"
-#include "cli/session.h"
+#include "sessions/session.h"
 
 namespace {
 

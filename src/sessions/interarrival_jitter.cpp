@@ -1,4 +1,4 @@
-#include "cli/interarrival_jitter.h"
+#include "sessions/interarrival_jitter.h"
 
 #include <cmath>
 

@@ -10,8 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "cli/session_figures.h"
 #include "measure/datagram_sink.h"
+#include "sessions/session_figures.h"
 
 struct Clock;
 class Session;

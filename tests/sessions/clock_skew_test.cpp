@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "cli/clock_skew.h"
+#include "sessions/clock_skew.h"
 
 namespace {
 

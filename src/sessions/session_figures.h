@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "base/udp_socket.h"
-#include "cli/sample_distribution.h"
-#include "measure/loss_accountant.h"
 #include "measure/receiver_statistics.h"
+#include "sessions/loss_accountant.h"
+#include "sessions/sample_distribution.h"
 
 // Upper bounds (ms) of the absolute jitter buckets a metrics scraper sees.
 inline constexpr std::array<double, 9> kJitterBucketBoundsMs = {0.5, 1, 2, 5, 10, 20, 30, 50, 100};

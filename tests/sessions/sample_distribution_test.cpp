@@ -1,4 +1,4 @@
-#include "cli/sample_distribution.h"
+#include "sessions/sample_distribution.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // apart, restarts, hostile datagrams, the bound and the time-out, loss over every packet,
 // clock skew per run and memory that stays flat.
 
-#include "cli/session_table.h"
+#include "sessions/session_table.h"
 
 #include <gtest/gtest.h>
 

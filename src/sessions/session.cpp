@@ -1,4 +1,4 @@
-#include "cli/session.h"
+#include "sessions/session.h"
 
 #include <algorithm>
 #include <cmath>
