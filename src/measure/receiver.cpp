@@ -80,7 +80,10 @@ void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
     working.bytesReceived += datagram.length;
     CountTrafficClass(working, datagram.length, datagram.trafficClass);
     if (!followSender) {
-        statistics.Publish(false);
+        // A few counts changed: publishing the whole record would cost a hundred stores.
+        statistics.PublishPart([&](ReceiverStatistics& to, const ReceiverStatistics& from) {
+            StoreSharedCounts(to, from, datagram.trafficClass);
+        });
         statistics.ConsumeReset();
         return;
     }

@@ -9,8 +9,6 @@ namespace {
 constexpr double kMsPerSecond = 1000.0;
 constexpr double kNewWeight = 0.002;  // a new sample's weight in the running means
 constexpr double kOldWeight = 0.998;  // the old mean's weight
-constexpr double kHistogramOrigin = -40.0;
-constexpr double kBinWidth = 0.2;
 constexpr double kBinIncrement = 0.002;
 constexpr double kBinDecay = 0.998;
 
@@ -77,7 +75,7 @@ int JitterBin(double jitterMs) {
         return 0;
     }
     // Range checks before the conversion: converting an out-of-range double to int is undefined.
-    const double position = (jitterMs - kHistogramOrigin) / kBinWidth;
+    const double position = (jitterMs - kHistogramFromMs) / kHistogramBinMs;
     if (position < 0.0) {
         return 0;
     }

@@ -12,13 +12,7 @@ namespace {
 // The cumulative counts less those at the interval's start.
 LossFigures Difference(const LossFigures& now, const LossFigures& start) {
     LossFigures interval = now;
-    interval.received -= start.received;
-    interval.lost -= start.lost;
-    interval.expected -= start.expected;
-    interval.duplicates -= start.duplicates;
-    interval.reordered -= start.reordered;
-    interval.firstPacketsLost -= start.firstPacketsLost;
-    interval.ignored -= start.ignored;
+    ForEachCount(interval, start, [](int64_t& count, int64_t startCount) { count -= startCount; });
     return interval;
 }
 
@@ -77,15 +71,13 @@ void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
     }
     const double runSeconds = SecondsBetween(measured.localCounter, runReference_);
     skew_.Add(runSeconds, measured.delayMs);
-    delay_.Add(measured.delayMs);
-    intervalDelay_.Add(measured.delayMs);
+    SampleDistribution::AddToBoth(delay_, intervalDelay_, measured.delayMs);
     delaySkewRemoved_.Add(skew_.SkewRemovedDelayMs(runSeconds, measured.delayMs));
     rfc3550Jitter_.AddTransit(measured.delayMs);
 }
 
 void Session::AddJitterSample(double jitterMs) {
-    jitter_.Add(jitterMs);
-    intervalJitter_.Add(jitterMs);
+    SampleDistribution::AddToBoth(jitter_, intervalJitter_, jitterMs);
     const double absolute = std::fabs(jitterMs);
     if (!std::isfinite(absolute)) {
         return;

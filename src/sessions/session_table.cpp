@@ -40,25 +40,41 @@ void SessionTable::TakeDatagram(const ReceivedDatagram& datagram) {
         return;
     }
     bytesReceived_ += datagram.length;
-    auto found = sessions_.find(datagram.source.SenderKey());
-    if (found == sessions_.end()) {
+    const EndpointKey key = datagram.source.SenderKey();
+    Session* session = Find(key);
+    if (session == nullptr) {
         if (!Session::StartsSession(datagram)) {
             ++notTestPackets_;
             return;
         }
-        found = StartSession(datagram.source, datagram.arrival);
+        session = StartSession(datagram.source, datagram.arrival)->second.get();
     }
-    if (!found->second->Take(datagram)) {
+    lastKey_ = key;
+    lastSession_ = session;
+    if (!session->Take(datagram)) {
         ++notTestPackets_;
     }
+}
+
+Session* SessionTable::Find(const EndpointKey& key) {
+    if (lastSession_ != nullptr && key == lastKey_) {
+        return lastSession_;
+    }
+    const auto found = sessions_.find(key);
+    return found == sessions_.end() ? nullptr : found->second.get();
+}
+
+void SessionTable::Erase(SessionMap::iterator session) {
+    lastSession_ = nullptr;
+    sessions_.erase(session);
 }
 
 void SessionTable::TakeOversized(const ReceivedDatagram& datagram) {
     bytesReceived_ += datagram.fullLength;
     ++notTestPackets_;
-    const auto found = sessions_.find(datagram.source.SenderKey());
-    if (found != sessions_.end()) {
-        found->second->TakeOversized(datagram.fullLength);
+    Session* session = Find(datagram.source.SenderKey());
+    if (session != nullptr) {
+        session->TakeOversized(datagram.fullLength);
     }
 }
 
@@ -81,7 +97,7 @@ void SessionTable::PushOutOldestIdle() {
     if (pushedOut_.size() < static_cast<size_t>(settings_.maxSessions)) {
         pushedOut_.push_back(oldest->second->TakeFigures(true));
     }
-    sessions_.erase(oldest);
+    Erase(oldest);
 }
 
 bool SessionTable::TimedOut(const Session& session, int64_t now) const {
@@ -136,7 +152,7 @@ std::optional<SessionFigures> SessionTable::TakeFiguresOf(const EndpointKey& key
     const bool ends = final || TimedOut(*found->second, now);
     SessionFigures figures = found->second->TakeFigures(ends);
     if (ends) {
-        sessions_.erase(found);
+        Erase(found);
     }
     return figures;
 }

@@ -44,6 +44,8 @@ class SessionTable : public DatagramSink {
     using SessionMap = std::unordered_map<EndpointKey, std::unique_ptr<Session>, KeyHash>;
 
     void TakeOversized(const ReceivedDatagram& datagram);
+    Session* Find(const EndpointKey& key);
+    void Erase(SessionMap::iterator session);
     SessionMap::iterator StartSession(const Endpoint& source, int64_t arrival);
     void PushOutOldestIdle();
     bool TimedOut(const Session& session, int64_t now) const;
@@ -56,6 +58,10 @@ class SessionTable : public DatagramSink {
     const int64_t frequency_;
     std::mutex mutex_;  // guards everything below
     SessionMap sessions_;
+    // The session that took the latest datagram: a stream comes mostly from one sender at a
+    // time, so most datagrams need no look-up. Null after any session ends.
+    EndpointKey lastKey_{};
+    Session* lastSession_ = nullptr;
     // Sessions pushed out since the last report, told once more in the next (at most
     // maxSessions of them: a flood of spoofed sources must not grow memory between reports).
     std::vector<SessionFigures> pushedOut_;

@@ -27,14 +27,6 @@ constexpr double kGroupMs = 10.0;
 constexpr double kPacketSpacingMs = 0.05;
 constexpr uint32_t kPacketSize = 64;
 
-class TestClock : public Clock {
-  public:
-    int64_t Counter() override { return now.load(std::memory_order_relaxed); }
-    int64_t Frequency() override { return 1'000'000'000; }
-    void SetMs(double ms) { now.store(std::llround(ms * 1e6), std::memory_order_relaxed); }
-    std::atomic<int64_t> now{0};
-};
-
 // A synthetic sender: its clock, its group size and its address.
 struct TestSender {
     Endpoint source;
@@ -44,10 +36,9 @@ struct TestSender {
 
     // Packet `index` of `group`, sent `sendMs` after the receiver's 0.
     std::vector<uint8_t> Packet(int64_t group, int32_t index, double sendMs) const {
-        std::vector<uint8_t> packet(kPacketSize);
         const double ticks = sendMs * (1.0 - ppm * 1e-6) * static_cast<double>(kSenderFrequency) / 1000.0;
-        WritePacketHeader(packet.data(),
-                          TestPacketHeader{index, group, counterAtZero + std::llround(ticks), kSenderFrequency});
+        std::vector<uint8_t> packet =
+            MakePacket(index, group, counterAtZero + std::llround(ticks), kSenderFrequency, kPacketSize);
         WriteGroupSize(packet.data(), groupSize);
         return packet;
     }
@@ -87,12 +78,12 @@ class Traffic {
     void Raw(double arrivalMs, const Endpoint& source, std::vector<uint8_t> bytes) {
         datagrams_.push_back({arrivalMs, source, std::move(bytes)});
     }
-    void Play(SessionTable& table, TestClock& clock) {
+    void Play(SessionTable& table, ManualClock& clock) {
         std::stable_sort(datagrams_.begin(), datagrams_.end(),
                          [](const Datagram& a, const Datagram& b) { return a.arrivalMs < b.arrivalMs; });
         for (const Datagram& d : datagrams_) {
             clock.SetMs(d.arrivalMs);
-            table.TakeDatagram(Received(d.bytes, clock.Counter(), d.source));
+            table.TakeDatagram(Received(d.bytes, clock.now, d.source));
         }
         datagrams_.clear();
     }
@@ -175,13 +166,13 @@ TEST(SessionTable, SendersStayApartAndAClockAnHourAheadChangesNoOtherSession) {
     hourAhead.counterAtZero = 3600 * kSenderFrequency;
     const auto alternating = [](int64_t group, int32_t) { return group % 2 == 0 ? 20.0 : 23.0; };
 
-    TestClock aloneClock;
+    ManualClock aloneClock;
     SessionTable alone(aloneClock);
     Traffic aloneTraffic;
     aloneTraffic.Stream(a, 0, 500, 0.0, Wavy(5.0));
     aloneTraffic.Play(alone, aloneClock);
 
-    TestClock clock;
+    ManualClock clock;
     SessionTable table(clock);
     Traffic traffic;
     traffic.Stream(a, 0, 500, 0.0, Wavy(5.0));
@@ -234,7 +225,7 @@ TEST(SessionTable, ARestartIsANewRunWithItsOwnReferenceLossAndSkew) {
     drawQueueing();
     TestSender sender{Local(5001), 2};
     sender.ppm = 50;
-    TestClock clock;
+    ManualClock clock;
     SessionTable table(clock);
     Traffic traffic;
     // 40 s at 100 groups/s; the last ten groups lose their second packet, the very last is
@@ -300,7 +291,7 @@ TEST(SessionTable, ARestartIsANewRunWithItsOwnReferenceLossAndSkew) {
 // A clean stream, with or without hostile datagrams from its own address among it.
 SessionsReport RunWithHostiles(bool hostile, int& hostileCount) {
     const TestSender sender{Local(5001)};
-    TestClock clock;
+    ManualClock clock;
     SessionTable table(clock);
     Traffic traffic;
     traffic.Stream(sender, 0, 300, 0.0, Wavy(5.0),
@@ -394,7 +385,7 @@ TEST(SessionTable, HostileDatagramsFromTheSendersOwnAddressChangeNoFigure) {
 
 TEST(SessionTable, AFloodOfSourcesStaysWithinTheBoundAndQuietSessionsTimeOut) {
     const TestSender real{Local(5001), 1};
-    TestClock clock;
+    ManualClock clock;
     SessionTable table(clock, SessionTableSettings{10.0, 4});
     Traffic traffic;
     traffic.Stream(real, 0, 1000, 0.0, [](int64_t, int32_t) { return 1.0; });
@@ -438,7 +429,7 @@ TEST(SessionTable, AFloodOfSourcesStaysWithinTheBoundAndQuietSessionsTimeOut) {
 
 TEST(SessionTable, APolicedStreamLosesEightyPercentOverEveryPacketButNoFirstPacket) {
     TestSender sender{Local(5001), 100};
-    TestClock clock;
+    ManualClock clock;
     SessionTable table(clock);
     Traffic traffic;
     const Passes firstTwenty = [](int64_t, int32_t index) { return index < 20; };
@@ -470,7 +461,7 @@ TEST(SessionTable, TakingADatagramAllocatesNothingOnceWarmedUp) {
     std::exponential_distribution<double> queueing(2.0);
     TestSender sender{Local(5001), 3};
     sender.ppm = 20;
-    TestClock clock;
+    ManualClock clock;
     SessionTable table(clock);
     int64_t allocations = 0;
     constexpr int64_t kGroups = 120'000;  // more than 3 hours at 10 groups/s
@@ -480,7 +471,7 @@ TEST(SessionTable, TakingADatagramAllocatesNothingOnceWarmedUp) {
             const std::vector<uint8_t> packet = sender.Packet(group, index, sendMs);
             clock.SetMs(sendMs + 4.0 + queueing(random));
             const int64_t before = AllocationCount();
-            table.TakeDatagram(Received(packet, clock.Counter(), sender.source, 0xB8));
+            table.TakeDatagram(Received(packet, clock.now, sender.source, 0xB8));
             if (group >= 100) {
                 allocations += AllocationCount() - before;
             }
@@ -499,7 +490,7 @@ TEST(SessionTable, TakingADatagramAllocatesNothingOnceWarmedUp) {
 // Under ThreadSanitizer: the receiving and the report thread share the table through its lock.
 TEST(SessionTable, TheReceivingAndTheReportThreadShareTheTable) {
     const TestSender sender{Local(5001), 2};
-    TestClock clock;
+    ManualClock clock;
     SessionTable table(clock);
     std::atomic<bool> done{false};
     std::thread receiving([&] {
@@ -507,7 +498,7 @@ TEST(SessionTable, TheReceivingAndTheReportThreadShareTheTable) {
             for (int32_t index = 0; index < 2; ++index) {
                 const auto packet = sender.Packet(group, index, static_cast<double>(group) * kGroupMs);
                 clock.SetMs(static_cast<double>(group) * kGroupMs + 1.0);
-                table.TakeDatagram(Received(packet, clock.Counter(), sender.source));
+                table.TakeDatagram(Received(packet, clock.now, sender.source));
             }
         }
         done = true;

@@ -45,12 +45,6 @@ struct Listener {
     Endpoint lastSource;  // where the datagram Next returned came from
 };
 
-// A port that was free a moment ago (the system picked it for a socket now closed).
-uint16_t FreePort() {
-    Listener probe;
-    return probe.endpoint.Port();
-}
-
 TEST(Loopback, DefaultSettingsMeasureACleanPath) {
     RecordingObserver observer;
     Receiver receiver(observer);
@@ -320,7 +314,7 @@ TEST(Loopback, SenderSendsFromItsSourcePortOrReportsThatItIsTaken) {
     Listener listener;
     SenderSettings settings;
     settings.destination = listener.endpoint;
-    settings.sourcePort = FreePort();
+    settings.sourcePort = FreeUdpPort();
     sender.Start(settings);
     for (int packet = 0; packet < 3; ++packet) {
         ASSERT_FALSE(listener.Next().empty());
