@@ -34,6 +34,7 @@ LossFigures CombineRuns(const LossFigures& earlier, const LossFigures& later) {
     AddSaturating(sum.reordered, earlier.reordered);
     AddSaturating(sum.firstPacketsLost, earlier.firstPacketsLost);
     AddSaturating(sum.ignored, earlier.ignored);
+    AddSaturating(sum.lossRuns, earlier.lossRuns);
     sum.longestLossRun = std::max(earlier.longestLossRun, later.longestLossRun);
     return sum;
 }
@@ -141,6 +142,9 @@ void LossAccountant::CloseGroup(Group& group) {
 }
 
 void LossAccountant::CountMissing(int64_t packets) {
+    if (currentLossRun_ == 0 && packets > 0) {
+        AddSaturating(figures_.lossRuns, 1);
+    }
     AddSaturating(figures_.lost, packets);
     AddSaturating(currentLossRun_, packets);
     figures_.longestLossRun = std::max(figures_.longestLossRun, currentLossRun_);

@@ -80,6 +80,7 @@ void Session::StartRun() {
     rfc3550Jitter_.Restart();
     earlierRunsSkewRemoved_ = Combine(earlierRunsSkewRemoved_, skew_.SkewRemovedMoments());
     skew_.Reset();
+    playout_.EndRun();
 }
 
 void Session::Analyse(const uint8_t* datagram, int64_t arrival) {
@@ -94,7 +95,9 @@ void Session::Analyse(const uint8_t* datagram, int64_t arrival) {
     skew_.Add(runSeconds, measured.delayMs);
     delay_.Add(measured.delayMs);
     intervalDelay_.Add(measured.delayMs);
-    delaySkewRemoved_.Add(skew_.SkewRemovedDelayMs(runSeconds, measured.delayMs));
+    const double skewRemovedMs = skew_.SkewRemovedDelayMs(runSeconds, measured.delayMs);
+    delaySkewRemoved_.Add(skewRemovedMs);
+    playout_.Add(skewRemovedMs);  // a playout buffer follows a drifting clock
     rfc3550Jitter_.AddTransit(measured.delayMs);
 }
 
@@ -162,6 +165,7 @@ SessionFigures Session::TakeFigures(bool final) {
     figures.skewPpm = skew_.SkewPpm();
     figures.notTestPackets = record_.ignoredCount;
     figures.jitterBuckets = jitterBuckets_;
+    figures.jitterBuffer = playout_.Figures();
     figures.interval.packets = Difference(figures.packets, intervalStart_);
     figures.interval.packets.longestLossRun =
         std::max(earlierRunsLongestInInterval_, loss_.TakeIntervalLongestLossRun());
