@@ -325,6 +325,7 @@ CliOptions ToOptions(const RawOptions& raw, RunMode mode) {
         options.periodMs = codec->periodMs;
     }
     SetNumber(raw.calls, options.packetsPerPeriod);
+    options.spreadCalls = !raw.codec.empty() || !raw.calls.empty();
     if (!raw.dscp.empty()) {
         options.dscp = *ParseDscp(raw.dscp);
     }

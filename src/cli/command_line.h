@@ -40,6 +40,9 @@ struct CliOptions {
     std::optional<std::string> codecName;  // the --codec that set the size and the period
     uint32_t codecPayloadBytes = 0;        // its payload, before the raise to the header size
     Pace pace = Pace::Fixed;
+    // A load of calls (--codec, --calls): with the fixed pace each call sends on its own clock,
+    // spread over the period, rather than all calls' packets back to back.
+    bool spreadCalls = false;
     std::optional<std::string> outputPath;  // reports appended to this file instead of stdout
     // The far end's sessions, one per sender, and what the reports show of them.
     double sessionTimeoutSeconds = kDefaultSessionTimeoutSeconds;

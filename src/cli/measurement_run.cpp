@@ -186,6 +186,7 @@ class Run {
             settings.sourcePort = options_.sourcePort;
             settings.sourceAddress = endpoints_.sendSource;
             settings.fixedPace = options_.pace == Pace::Fixed;
+            settings.spreadOverPeriod = options_.spreadCalls;
             // The DSCP sits in the upper six bits of the byte; the ECN bits stay 0.
             settings.trafficClass = options_.dscp < 0 ? -1 : options_.dscp << 2;
             sender_.Start(settings);

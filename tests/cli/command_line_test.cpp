@@ -214,6 +214,10 @@ TEST(CommandLine, VoiceOptionsSetTheLoadTheMarkAndThePace) {
     EXPECT_EQ(parsed.options->codecName, "g729-10");
     EXPECT_EQ(parsed.options->pace, Pace::Pause);
     EXPECT_EQ(Parse({"send"}).options->pace, Pace::Fixed);
+    // Calls spread their packets over the period; a plain count sends its group back to back.
+    EXPECT_TRUE(parsed.options->spreadCalls);
+    EXPECT_TRUE(Parse({"send", "--codec", "g711-20"}).options->spreadCalls);
+    EXPECT_FALSE(Parse({"send", "--count", "30"}).options->spreadCalls);
     // send's --bind is the address to send from; loopback's the one to receive on.
     EXPECT_EQ(Parse({"send", "--bind", "10.0.0.2"}).options->sourceHost, "10.0.0.2");
     EXPECT_EQ(Parse({"loopback", "--bind", "::1"}).options->bindHost, "::1");

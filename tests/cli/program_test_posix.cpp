@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -157,6 +158,49 @@ TEST(Program, AFixedPaceKeepsTheScheduleOverTenSeconds) {
     ASSERT_TRUE(arrivals.count(0) && arrivals.count(499));
     const auto late = arrivals[499] - (arrivals[0] + milliseconds(499 * 20));
     EXPECT_LE(std::abs(std::chrono::duration<double, std::milli>(late).count()), 2.0);
+}
+
+// Calls keep their own clocks: packet i of each group of 30 G.711 calls leaves i * 20 / 30 ms
+// after the group's first, not back to back.
+TEST(Program, CallsAreSpreadOverThePeriod) {
+    constexpr int kCalls = 30;
+    SocketLibrary library;
+    UdpSocket listener = UdpSocket::Open(Endpoint());
+    ASSERT_TRUE(listener.Bind(Endpoint::Ipv4(0x7F000001, 0)));
+    const Endpoint address = *listener.LocalEndpoint();
+    std::map<int64_t, std::map<int32_t, std::chrono::steady_clock::time_point>> arrivals;  // by group, index
+    std::thread receive([&] {
+        std::vector<uint8_t> packet(256);
+        Endpoint source;
+        while (listener.ReceiveFrom(packet.data(), 256, source) >= 32) {
+            const TestPacketHeader header = ReadPacketHeader(packet.data());
+            arrivals[header.groupNumber].emplace(header.indexInGroup, std::chrono::steady_clock::now());
+        }
+    });
+    ChildProcess sender(Program({"send", "--codec", "g711-20", "--calls", std::to_string(kCalls), "--duration", "2",
+                                 "--port", std::to_string(address.Port()), "--source-port", "0"}));
+    const int exitCode = sender.WaitForExit(kGenerous);
+    std::this_thread::sleep_for(milliseconds(100));
+    UdpSocket::Open(Endpoint()).SendTo("x", 1, address);
+    receive.join();
+
+    ASSERT_EQ(exitCode, 0) << sender.err;
+    // Each index's offset from its group's first packet, the median over the whole groups:
+    // robust against a receiving thread that a busy machine holds up now and then.
+    std::vector<std::vector<double>> offsetsMs(kCalls);
+    for (const auto& [group, packets] : arrivals) {
+        if (packets.size() == kCalls) {
+            for (const auto& [index, arrival] : packets) {
+                offsetsMs[index].push_back(std::chrono::duration<double, std::milli>(arrival - packets.at(0)).count());
+            }
+        }
+    }
+    ASSERT_GE(offsetsMs[0].size(), 90u);
+    for (int index = 1; index < kCalls; ++index) {
+        std::vector<double>& offsets = offsetsMs[index];
+        std::nth_element(offsets.begin(), offsets.begin() + offsets.size() / 2, offsets.end());
+        EXPECT_NEAR(offsets[offsets.size() / 2], index * 20.0 / kCalls, 0.3) << "call " << index;
+    }
 }
 #endif
 
