@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/call_judgement.h"
 #include "cli/metric_labels.h"
 #include "cli/metrics_address.h"
 #include "measure/default_settings.h"
@@ -47,10 +48,11 @@ struct CliOptions {
     // The far end's sessions, one per sender, and what the reports show of them.
     double sessionTimeoutSeconds = kDefaultSessionTimeoutSeconds;
     int maxSessions = kDefaultMaxSessions;
-    bool histogram = false;                 // JSON: each session's 400-bin jitter histogram
-    bool dialogText = false;                // text: the dialog's receiver text of each session, as it shows it
-    std::optional<MetricsAddress> metrics;  // serve the sessions to Prometheus scrapers there
-    std::vector<MetricLabel> metricLabels;  // added to every metric
+    bool histogram = false;                  // JSON: each session's 400-bin jitter histogram
+    bool dialogText = false;                 // text: the dialog's receiver text of each session, as it shows it
+    std::optional<MetricsAddress> metrics;   // serve the sessions to Prometheus scrapers there
+    std::vector<MetricLabel> metricLabels;   // added to every metric
+    std::optional<CallJudgement> judgement;  // the codec whose calls the receiver judges, and the delay
 
     bool Sends() const { return mode != RunMode::Receive; }
     bool Receives() const { return mode != RunMode::Send; }

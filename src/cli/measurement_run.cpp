@@ -13,6 +13,7 @@
 #include "base/errors.h"
 #include "base/socket_library.h"
 #include "base/udp_socket.h"
+#include "cli/call_judgement.h"
 #include "cli/report.h"
 #include "measure/receiver.h"
 #include "measure/sender.h"
@@ -242,6 +243,7 @@ class Run {
                 ReceiveBufferSize(ReceiverSettings{endpoints_.local, options_.packetSize, endpoints_.dualStack});
             report.readsTrafficClass = receiver_.ReadsTrafficClass();
             report.sessions = sessions_.TakeReport(final);
+            JudgeCalls(*report.sessions, options_.judgement);
             if (published_) {
                 published_->Set(*report.sessions);
             }

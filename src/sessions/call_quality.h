@@ -47,6 +47,8 @@ struct CallQualityInputs {
 };
 
 struct CallQuality {
+    std::string codec;       // as the front end names it ("g711-20"); JudgeCall leaves it to the front end
+    std::string codecLabel;  // "G.711/20 ms", likewise
     double rFactor = 0;
     double mos = 0;
     std::optional<double> delayMs;  // mouth-to-ear; none: the delay term is left out
