@@ -113,8 +113,13 @@ int main(int argc, char** argv) {
     std::vector<double> paceRatios;
     for (int round = 1; round <= rounds; ++round) {
         const double plain = PlainLoopRate(sink, seconds, packetSize);
-        const double fixed = CliRate(sink, seconds, packetSize, "fixed");
-        const double pause = CliRate(sink, seconds, packetSize, "pause");
+        // Each pace goes first in every other round: the second of two programs started back
+        // to back may meet a machine still busy with the first.
+        const bool fixedFirst = round % 2 == 1;
+        const double first = CliRate(sink, seconds, packetSize, fixedFirst ? "fixed" : "pause");
+        const double second = CliRate(sink, seconds, packetSize, fixedFirst ? "pause" : "fixed");
+        const double fixed = fixedFirst ? first : second;
+        const double pause = fixedFirst ? second : first;
         ratios.push_back(fixed / plain);
         paceRatios.push_back(fixed / pause);
         std::printf(
