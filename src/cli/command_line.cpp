@@ -37,6 +37,7 @@ struct RawOptions {
     bool histogram = false, dialogText = false;
     std::string metrics;
     std::vector<std::string> labels;
+    std::string judgedCodec, oneWayDelay;  // receive's --codec, and --one-way-delay
 };
 
 const char* const kCommands[] = {"receive", "send", "loopback", "help"};
@@ -260,6 +261,40 @@ void AddSessionOptions(CLI::App& command, RawOptions& raw) {
                      "print the dialog program's receiver text for each session instead of the readable report");
 }
 
+// The largest one-way delay taken: beyond, the delay alone makes every call unusable.
+constexpr double kMaxOneWayDelayMs = 60000;
+
+CLI::Validator DelayMs() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            const std::optional<double> ms = Seconds(text);  // the same digits, in ms
+            if (!ms || *ms > kMaxOneWayDelayMs) {
+                return "'" + text + "' is not a delay; expected milliseconds from 0 to 60000, such as 35 or 12.5";
+            }
+            return {};
+        },
+        "");
+}
+
+// The receiving commands' verdict on calls: loopback judges the codec it sends, receive the
+// one it is told (the sender's is not on the wire).
+void AddCallQualityOptions(CLI::App& command, RawOptions& raw, bool receiveOnly) {
+    if (receiveOnly) {
+        command
+            .add_option(
+                "--codec", raw.judgedCodec,
+                "judge calls of this codec over each sender's path (MOS, R, jitter buffer): " + VoiceCodecNames())
+            ->type_name("CODEC")
+            ->check(Codec());
+    }
+    command
+        .add_option("--one-way-delay", raw.oneWayDelay,
+                    "the path's one-way delay in ms, for the call verdict's delay term (the jitter buffer and one "
+                    "packet interval are added)")
+        ->type_name("MS")
+        ->check(DelayMs());
+}
+
 // The metrics endpoint of a receiving run: its address and the labels of every metric.
 void AddMetricsOptions(CLI::App& command, RawOptions& raw) {
     command
@@ -325,6 +360,7 @@ CliOptions ToOptions(const RawOptions& raw, RunMode mode) {
         options.periodMs = codec->periodMs;
     }
     SetNumber(raw.calls, options.packetsPerPeriod);
+    options.spreadCalls = !raw.codec.empty() || !raw.calls.empty();
     if (!raw.dscp.empty()) {
         options.dscp = *ParseDscp(raw.dscp);
     }
@@ -338,6 +374,10 @@ CliOptions ToOptions(const RawOptions& raw, RunMode mode) {
     SetNumber(raw.maxSessions, options.maxSessions);
     options.histogram = raw.histogram;
     options.dialogText = raw.dialogText;
+    const std::optional<VoiceCodec> judged = FindVoiceCodec(mode == RunMode::Receive ? raw.judgedCodec : raw.codec);
+    if (judged && mode != RunMode::Send) {
+        options.judgement = CallJudgement{*judged, Seconds(raw.oneWayDelay)};
+    }
     return options;
 }
 
@@ -348,6 +388,9 @@ std::string ConflictOf(const RawOptions& raw) {
     }
     if (!raw.calls.empty() && !raw.count.empty()) {
         return "--calls and --count both set the packets per period; give one of them";
+    }
+    if (!raw.oneWayDelay.empty() && raw.codec.empty() && raw.judgedCodec.empty()) {
+        return "--one-way-delay is the delay of the calls --codec judges; give --codec too";
     }
     if (raw.histogram && !raw.json) {
         return "--histogram adds the histogram to the JSON lines; give --json too";
@@ -432,6 +475,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     AddSessionOptions(*loopback, raw);
     AddMetricsOptions(*receive, raw);
     AddMetricsOptions(*loopback, raw);
+    AddCallQualityOptions(*receive, raw, true);
+    AddCallQualityOptions(*loopback, raw, false);
 
     ParsedCommandLine result;
     try {

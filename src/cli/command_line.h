@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/call_judgement.h"
 #include "cli/metric_labels.h"
 #include "cli/metrics_address.h"
 #include "measure/default_settings.h"
@@ -40,14 +41,18 @@ struct CliOptions {
     std::optional<std::string> codecName;  // the --codec that set the size and the period
     uint32_t codecPayloadBytes = 0;        // its payload, before the raise to the header size
     Pace pace = Pace::Fixed;
+    // A load of calls (--codec, --calls): with the fixed pace each call sends on its own clock,
+    // spread over the period, rather than all calls' packets back to back.
+    bool spreadCalls = false;
     std::optional<std::string> outputPath;  // reports appended to this file instead of stdout
     // The far end's sessions, one per sender, and what the reports show of them.
     double sessionTimeoutSeconds = kDefaultSessionTimeoutSeconds;
     int maxSessions = kDefaultMaxSessions;
-    bool histogram = false;                 // JSON: each session's 400-bin jitter histogram
-    bool dialogText = false;                // text: the dialog's receiver text of each session, as it shows it
-    std::optional<MetricsAddress> metrics;  // serve the sessions to Prometheus scrapers there
-    std::vector<MetricLabel> metricLabels;  // added to every metric
+    bool histogram = false;                  // JSON: each session's 400-bin jitter histogram
+    bool dialogText = false;                 // text: the dialog's receiver text of each session, as it shows it
+    std::optional<MetricsAddress> metrics;   // serve the sessions to Prometheus scrapers there
+    std::vector<MetricLabel> metricLabels;   // added to every metric
+    std::optional<CallJudgement> judgement;  // the codec whose calls the receiver judges, and the delay
 
     bool Sends() const { return mode != RunMode::Receive; }
     bool Receives() const { return mode != RunMode::Send; }

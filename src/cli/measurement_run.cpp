@@ -13,6 +13,7 @@
 #include "base/errors.h"
 #include "base/socket_library.h"
 #include "base/udp_socket.h"
+#include "cli/call_judgement.h"
 #include "cli/report.h"
 #include "measure/receiver.h"
 #include "measure/sender.h"
@@ -186,6 +187,7 @@ class Run {
             settings.sourcePort = options_.sourcePort;
             settings.sourceAddress = endpoints_.sendSource;
             settings.fixedPace = options_.pace == Pace::Fixed;
+            settings.spreadOverPeriod = options_.spreadCalls;
             // The DSCP sits in the upper six bits of the byte; the ECN bits stay 0.
             settings.trafficClass = options_.dscp < 0 ? -1 : options_.dscp << 2;
             sender_.Start(settings);
@@ -241,6 +243,7 @@ class Run {
                 ReceiveBufferSize(ReceiverSettings{endpoints_.local, options_.packetSize, endpoints_.dualStack});
             report.readsTrafficClass = receiver_.ReadsTrafficClass();
             report.sessions = sessions_.TakeReport(final);
+            JudgeCalls(*report.sessions, options_.judgement);
             if (published_) {
                 published_->Set(*report.sessions);
             }

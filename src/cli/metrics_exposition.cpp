@@ -64,6 +64,11 @@ const std::vector<Family>& Families() {
         {"veltrane_clock_skew_ppm", Kind::Gauge,
          "Clock skew: slope of the relative one-way delay over the receiver's time, positive when the delay grows.",
          [](const SessionFigures& s) { return s.skewPpm; }},
+        {"veltrane_mos", Kind::Gauge,
+         "Mean opinion score (E-model) of a call of the judged codec over the session's path.",
+         [](const SessionFigures& s) { return s.quality ? std::optional<double>(s.quality->mos) : std::nullopt; }},
+        {"veltrane_r_factor", Kind::Gauge, "E-model rating R of a call of the judged codec over the session's path.",
+         [](const SessionFigures& s) { return s.quality ? std::optional<double>(s.quality->rFactor) : std::nullopt; }},
         {"veltrane_jitter_seconds", Kind::Histogram, "Absolute jitter of the session.", nullptr},
     };
     return families;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "cli/call_judgement.h"
 
 namespace {
 
@@ -178,6 +179,7 @@ Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogr
     line["skewPpm"] = Optional(s.skewPpm);
     line["notTestPackets"] = s.notTestPackets;
     line["bytesReceived"] = s.record.bytesReceived;
+    AddQualityJson(line, s);
     line["interval"] = Json{{"packets", PacketsJson(s.interval.packets)},
                             {"jitter", DistributionJson(s.interval.jitter)},
                             {"delay", DistributionJson(s.interval.delay)}};
@@ -282,6 +284,7 @@ std::string SessionReadableText(const SessionFigures& s, bool readsTrafficClass)
     text += s.rfc3550JitterMs ? Printed("  RFC 3550 jitter: %.3f ms\n", *s.rfc3550JitterMs)
                               : std::string("  RFC 3550 jitter: none yet\n");
     text += s.skewPpm ? Printed("  clock skew: %.1f ppm\n", *s.skewPpm) : std::string("  clock skew: not known yet\n");
+    text += QualityText(s);
     text += "  last interval: " + PacketsText(s.interval.packets) + "\n";
     text += DistributionText("  jitter", s.interval.jitter);
     text += Printed("  first packets lost: %lld; datagrams that were not test packets: %lld\n",

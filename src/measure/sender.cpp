@@ -160,6 +160,7 @@ void Sender::RunPacingLoop(SendContext& context, const SenderSettings& settings)
     const bool fixedPace = settings.fixedPace && periodMs != 0;
     const int64_t scheduleStart = QueryCounter();
     const int64_t step = periodMs * QueryCounterFrequency() / 1000;
+    const int64_t spreadSpan = fixedPace && settings.spreadOverPeriod ? step : 0;
     SenderStatistics& statistics = statistics_.Working();
     const uint32_t startTick = TickCountMs();
     int64_t groupNumber = 0;
@@ -171,7 +172,7 @@ void Sender::RunPacingLoop(SendContext& context, const SenderSettings& settings)
             WaitForGroupTime(scheduleStart + groupNumber * step, statistics);
         }
         const int64_t groupStart = clock_.Counter();
-        if (SendGroup(context, packetsPerPeriod, groupNumber)) {
+        if (SendGroup(context, packetsPerPeriod, groupNumber, scheduleStart + groupNumber * step, spreadSpan)) {
             const int64_t groupEnd = clock_.Counter();
             const double groupDelay = ElapsedMs(groupStart, groupEnd, clock_.Frequency());
             CheckSlowCall(logSink_, kSenderGroupSite, groupDelay);
@@ -214,9 +215,13 @@ void Sender::WaitForGroupTime(int64_t due, SenderStatistics& statistics) {
         }
         return;
     }
-    // In slices, so that a stop is seen within one.
+    SleepUntil(due);
+}
+
+void Sender::SleepUntil(int64_t due) {
     const int64_t slice = kSleepSliceMs * QueryCounterFrequency() / 1000;
-    for (int64_t wake = std::min(due, now + slice); !senderStopFlag_.load(); wake = std::min(due, wake + slice)) {
+    for (int64_t wake = std::min(due, QueryCounter() + slice); !senderStopFlag_.load();
+         wake = std::min(due, wake + slice)) {
         SleepUntilCounter(wake);
         if (wake == due) {
             return;
@@ -224,10 +229,20 @@ void Sender::WaitForGroupTime(int64_t due, SenderStatistics& statistics) {
     }
 }
 
-bool Sender::SendGroup(SendContext& context, int32_t packetsPerPeriod, int64_t groupNumber) {
+bool Sender::SendGroup(SendContext& context,
+                       int32_t packetsPerPeriod,
+                       int64_t groupNumber,
+                       int64_t groupDue,
+                       int64_t spreadSpan) {
     // A reset requested by the GUI thread is carried out here, between packets, so that it
     // never meets a half-made update. A stop is seen here too: a group may take days.
     for (int32_t index = 0; index < packetsPerPeriod; ++index) {
+        if (spreadSpan != 0 && index != 0) {
+            // In two parts, so that no product overflows however long the period; a packet
+            // already due leaves at once.
+            SleepUntil(groupDue + spreadSpan / packetsPerPeriod * index +
+                       spreadSpan % packetsPerPeriod * index / packetsPerPeriod);
+        }
         if (senderStopFlag_.load()) {
             return false;
         }

@@ -31,6 +31,10 @@ struct SenderSettings {
     // Group k leaves at start + k * periodMs, as a voice stream does, instead of a pause of
     // periodMs after each group. A late group leaves at once; the schedule never shifts.
     bool fixedPace = false;
+    // With the fixed pace: packet i of a group leaves i * periodMs / packetsPerPeriod after the
+    // group's time, as that many concurrent calls each send on their own clock, instead of all
+    // of them back to back.
+    bool spreadOverPeriod = false;
 };
 
 // What SendPacket works on during one run.
@@ -90,10 +94,17 @@ class Sender {
     void SenderThreadProc(const SenderSettings& settings);
     void SenderThreadEntry(const SenderSettings& settings);
     void RunPacingLoop(SendContext& context, const SenderSettings& settings);
-    // Sends one group; false when a stop cut it short (the packets sent so far count).
-    bool SendGroup(SendContext& context, int32_t packetsPerPeriod, int64_t groupNumber);
+    // Sends one group; false when a stop cut it short (the packets sent so far count). Packet
+    // i waits for groupDue + i * spreadSpan / packetsPerPeriod first; a span of 0 waits for none.
+    bool SendGroup(SendContext& context,
+                   int32_t packetsPerPeriod,
+                   int64_t groupNumber,
+                   int64_t groupDue = 0,
+                   int64_t spreadSpan = 0);
     void SleepPeriod(uint32_t periodMs);
     void WaitForGroupTime(int64_t due, SenderStatistics& statistics);
+    // Sleeps until the counter reaches `due`, in slices so that a stop is seen within one.
+    void SleepUntil(int64_t due);
     void PublishFinalStatistics();
 
     SenderObserver& observer_;

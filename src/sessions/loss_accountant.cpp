@@ -135,6 +135,9 @@ void LossAccountant::CloseGroup(Group& group) {
 }
 
 void LossAccountant::CountMissing(int64_t packets) {
+    if (currentLossRun_ == 0 && packets > 0) {
+        AddSaturating(figures_.lossRuns, 1);
+    }
     AddSaturating(figures_.lost, packets);
     AddSaturating(currentLossRun_, packets);
     figures_.longestLossRun = std::max(figures_.longestLossRun, currentLossRun_);

@@ -20,6 +20,7 @@ struct LossFigures {
     int64_t duplicates = 0;  // copies of a packet already received
     int64_t reordered = 0;   // arrived after a packet sent later
     int64_t longestLossRun = 0;
+    int64_t lossRuns = 0;          // runs of consecutive lost packets in sending order
     int64_t firstPacketsLost = 0;  // groups that left the window without their first packet
     int64_t ignored = 0;           // too late for the window, or an index beyond the tracked ones
     int64_t groupSize = 0;
@@ -39,6 +40,7 @@ void ForEachCount(LossFigures& to, const LossFigures& from, F f) {
     f(to.duplicates, from.duplicates);
     f(to.reordered, from.reordered);
     f(to.firstPacketsLost, from.firstPacketsLost);
+    f(to.lossRuns, from.lossRuns);
     f(to.ignored, from.ignored);
 }
 

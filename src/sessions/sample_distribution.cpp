@@ -84,6 +84,25 @@ std::optional<DistributionSummary> SampleDistribution::Summary() const {
     return summary;
 }
 
+int64_t SampleDistribution::CountAbove(double ms) const {
+    if (count_ == 0 || ms >= max_) {
+        return 0;
+    }
+    if (ms < min_) {
+        return count_;
+    }
+    const Axis& axis = bins_->histogram.axis();
+    int64_t above = 0;
+    for (auto&& bin : boost::histogram::indexed(bins_->histogram, boost::histogram::coverage::all)) {
+        const int index = bin.index();
+        const double middle = index < 0 ? min_ : index >= axis.size() ? max_ : axis.value(index + 0.5);
+        if (middle > ms) {
+            above += static_cast<int64_t>(*bin);
+        }
+    }
+    return above;
+}
+
 // The middle of the bin that holds the sample of each percentile's rank, kept within the exact
 // minimum and maximum: a single sample, or samples all alike, give their exact value. One walk
 // over the bins for all of them (percents in rising order).

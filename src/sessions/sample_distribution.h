@@ -42,6 +42,10 @@ class SampleDistribution {
     void Reset();
     // None before the first sample.
     std::optional<DistributionSummary> Summary() const;
+    // The samples above `ms`: exact below the minimum and from the maximum on; in between,
+    // a sample in the bin that holds `ms` counts as above when the bin's middle is.
+    int64_t CountAbove(double ms) const;
+    int64_t Count() const { return count_; }
 
   private:
     void AddAt(int bin, double ms);

@@ -60,6 +60,7 @@ void Session::StartRun() {
     rfc3550Jitter_.Restart();
     earlierRunsSkewRemoved_ = Combine(earlierRunsSkewRemoved_, skew_.SkewRemovedMoments());
     skew_.Reset();
+    playout_.EndRun();
 }
 
 void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
@@ -72,7 +73,9 @@ void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
     const double runSeconds = SecondsBetween(measured.localCounter, runReference_);
     skew_.Add(runSeconds, measured.delayMs);
     SampleDistribution::AddToBoth(delay_, intervalDelay_, measured.delayMs);
-    delaySkewRemoved_.Add(skew_.SkewRemovedDelayMs(runSeconds, measured.delayMs));
+    const double skewRemovedMs = skew_.SkewRemovedDelayMs(runSeconds, measured.delayMs);
+    delaySkewRemoved_.Add(skewRemovedMs);
+    playout_.Add(skewRemovedMs);  // a playout buffer follows a drifting clock
     rfc3550Jitter_.AddTransit(measured.delayMs);
 }
 
@@ -139,6 +142,7 @@ SessionFigures Session::TakeFigures(bool final) {
     figures.skewPpm = skew_.SkewPpm();
     figures.notTestPackets = record_.ignoredCount;
     figures.jitterBuckets = jitterBuckets_;
+    figures.jitterBuffer = playout_.Figures();
     figures.interval.packets = Difference(figures.packets, intervalStart_);
     figures.interval.packets.longestLossRun =
         std::max(earlierRunsLongestInInterval_, loss_.TakeIntervalLongestLossRun());

@@ -11,6 +11,7 @@
 #include "sessions/clock_skew.h"
 #include "sessions/interarrival_jitter.h"
 #include "sessions/loss_accountant.h"
+#include "sessions/playout_buffer.h"
 #include "sessions/sample_distribution.h"
 #include "sessions/session_figures.h"
 
@@ -67,4 +68,5 @@ class Session {
     ClockSkewEstimator skew_;
     Moments earlierRunsSkewRemoved_;  // of the runs before the current one, each with its own fit
     JitterBuckets jitterBuckets_;
+    PlayoutLateness playout_;
 };

@@ -5,11 +5,14 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "base/udp_socket.h"
 #include "measure/receiver_statistics.h"
+#include "sessions/call_quality.h"
 #include "sessions/loss_accountant.h"
+#include "sessions/playout_buffer.h"
 #include "sessions/sample_distribution.h"
 
 // Upper bounds (ms) of the absolute jitter buckets a metrics scraper sees.
@@ -44,6 +47,11 @@ struct SessionFigures {
     std::optional<double> skewPpm;  // slope of the relative delay over the receiver's time
     int64_t notTestPackets = 0;     // datagrams from this source that failed the checks
     JitterBuckets jitterBuckets;
+    std::optional<JitterBufferFigures> jitterBuffer;  // over the whole session, from the skew-removed delays
+    // The verdict on a call over this sender's path, when the front end asked for one; the
+    // reason when there is none.
+    std::optional<CallQuality> quality;
+    std::string qualityReason;
     IntervalFigures interval;
 };
 

@@ -214,6 +214,23 @@ TEST(CommandLine, VoiceOptionsSetTheLoadTheMarkAndThePace) {
     EXPECT_EQ(parsed.options->codecName, "g729-10");
     EXPECT_EQ(parsed.options->pace, Pace::Pause);
     EXPECT_EQ(Parse({"send"}).options->pace, Pace::Fixed);
+    // Calls spread their packets over the period; a plain count sends its group back to back.
+    EXPECT_TRUE(parsed.options->spreadCalls);
+    EXPECT_TRUE(Parse({"send", "--codec", "g711-20"}).options->spreadCalls);
+    EXPECT_FALSE(Parse({"send", "--count", "30"}).options->spreadCalls);
+    // The receiver judges calls of the codec it is told, keeping its own buffer size; loopback
+    // those it sends.
+    const ParsedCommandLine judging = Parse({"receive", "--codec", "g729-20", "--one-way-delay", "12.5"});
+    ASSERT_TRUE(judging.options) << judging.error;
+    EXPECT_STREQ(judging.options->judgement->codec.name, "g729-20");
+    EXPECT_EQ(judging.options->judgement->oneWayDelayMs, 12.5);
+    EXPECT_EQ(judging.options->packetSize, DefaultSettings::kPacketSize);
+    EXPECT_STREQ(parsed.options->judgement->codec.name, "g729-10");
+    EXPECT_FALSE(parsed.options->judgement->oneWayDelayMs);
+    EXPECT_FALSE(Parse({"receive"}).options->judgement);
+    EXPECT_FALSE(Parse({"send", "--codec", "g711-20"}).options->judgement);
+    EXPECT_EQ(Parse({"receive", "--one-way-delay", "20"}).exitCode, kExitUsage);
+    EXPECT_EQ(Parse({"receive", "--codec", "g711-20", "--one-way-delay", "-3"}).exitCode, kExitUsage);
     // send's --bind is the address to send from; loopback's the one to receive on.
     EXPECT_EQ(Parse({"send", "--bind", "10.0.0.2"}).options->sourceHost, "10.0.0.2");
     EXPECT_EQ(Parse({"loopback", "--bind", "::1"}).options->bindHost, "::1");

@@ -36,6 +36,9 @@ SessionsReport HandMadeReport() {
     full.jitterBuckets.atOrBelow = {4, 5, 5, 5, 5, 5, 5, 6, 6};
     full.jitterBuckets.count = 7;
     full.jitterBuckets.sumMs = 250.5;
+    full.quality = CallQuality{};
+    full.quality->mos = 4.25;
+    full.quality->rFactor = 85.5;
     SessionFigures fresh;
     fresh.source = *Endpoint::Resolve("2001:db8::1", 13013);
     fresh.final = true;
@@ -69,6 +72,9 @@ TEST(MetricsExposition, EverySessionsFiguresWithTheirLabelsAndUnits) {
              "veltrane_rfc3550_jitter_seconds" + a + " 0.00075",
              "veltrane_delay_p50_seconds" + a + " 0.0125",
              "veltrane_clock_skew_ppm" + a + " -48.5",
+             "# TYPE veltrane_mos gauge",
+             "veltrane_mos" + a + " 4.25",
+             "veltrane_r_factor" + a + " 85.5",
              "# TYPE veltrane_jitter_seconds histogram",
              R"(veltrane_jitter_seconds_bucket{source="192.0.2.1:13013",le="0.0005",site="a \"b\" \\c\nd"} 4)",
              R"(veltrane_jitter_seconds_bucket{source="192.0.2.1:13013",le="0.03",site="a \"b\" \\c\nd"} 5)",
@@ -84,6 +90,7 @@ TEST(MetricsExposition, EverySessionsFiguresWithTheirLabelsAndUnits) {
     // The session without figures shows none of the figures it lacks.
     EXPECT_EQ(page.find("veltrane_jitter_p50_seconds" + b), std::string::npos);
     EXPECT_EQ(page.find("veltrane_clock_skew_ppm" + b), std::string::npos);
+    EXPECT_EQ(page.find("veltrane_mos" + b), std::string::npos);
     EXPECT_EQ(page.find("# EOF"), std::string::npos);
     // Each family once, its samples together: a scraper rejects a family that comes back.
     EXPECT_EQ(page.find("# TYPE veltrane_test_packets_received_total"),

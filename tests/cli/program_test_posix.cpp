@@ -5,8 +5,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -129,34 +131,85 @@ TEST(Program, DscpEfIsOnTheWire) {
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-// A voice stream's clock: one packet every 20 ms for 10 s on an absolute schedule, so that
-// the last group arrives 499 periods after the first, give or take the loop-back's jitter.
-TEST(Program, AFixedPaceKeepsTheScheduleOverTenSeconds) {
+using Arrival = std::chrono::steady_clock::time_point;
+
+// Runs `send` with `arguments` to a listener on the loop-back, which hands each test packet's
+// header and arrival time to `take`; the program's exit code, its stderr in `err`.
+int SendToListener(std::vector<std::string> arguments,
+                   const std::function<void(const TestPacketHeader&, Arrival)>& take,
+                   std::string& err) {
     SocketLibrary library;
     UdpSocket listener = UdpSocket::Open(Endpoint());
-    ASSERT_TRUE(listener.Bind(Endpoint::Ipv4(0x7F000001, 0)));
+    if (!listener.Bind(Endpoint::Ipv4(0x7F000001, 0))) {
+        err = "the listener cannot bind";
+        return -1;
+    }
     const Endpoint address = *listener.LocalEndpoint();
-    std::map<int64_t, std::chrono::steady_clock::time_point> arrivals;  // by group number
     std::thread receive([&] {
-        std::vector<uint8_t> packet(192);
+        std::vector<uint8_t> packet(256);
         Endpoint source;
         // A datagram shorter than the header, sent by the test itself, ends the loop.
-        while (listener.ReceiveFrom(packet.data(), 192, source) >= 32) {
-            arrivals.emplace(ReadPacketHeader(packet.data()).groupNumber, std::chrono::steady_clock::now());
+        while (listener.ReceiveFrom(packet.data(), 256, source) >= 32) {
+            take(ReadPacketHeader(packet.data()), std::chrono::steady_clock::now());
         }
     });
-    ChildProcess sender(Program({"send", "--pace", "fixed", "--period", "20", "--count", "1", "--duration", "10",
-                                 "--port", std::to_string(address.Port()), "--source-port", "0"}));
+    arguments.insert(arguments.begin(), "send");
+    arguments.insert(arguments.end(), {"--port", std::to_string(address.Port()), "--source-port", "0"});
+    ChildProcess sender(Program(arguments));
     const int exitCode = sender.WaitForExit(kGenerous);
     std::this_thread::sleep_for(milliseconds(100));
     UdpSocket::Open(Endpoint()).SendTo("x", 1, address);
     receive.join();
+    err = sender.err;
+    return exitCode;
+}
 
-    ASSERT_EQ(exitCode, 0) << sender.err;
+// A voice stream's clock: one packet every 20 ms for 10 s on an absolute schedule, so that
+// the last group arrives 499 periods after the first, give or take the loop-back's jitter.
+TEST(Program, AFixedPaceKeepsTheScheduleOverTenSeconds) {
+    std::map<int64_t, Arrival> arrivals;  // by group number
+    std::string err;
+    const int exitCode = SendToListener(
+        {"--pace", "fixed", "--period", "20", "--count", "1", "--duration", "10"},
+        [&](const TestPacketHeader& header, Arrival at) { arrivals.emplace(header.groupNumber, at); }, err);
+
+    ASSERT_EQ(exitCode, 0) << err;
     EXPECT_NEAR(static_cast<double>(arrivals.size()), 500.0, 1.0);
     ASSERT_TRUE(arrivals.count(0) && arrivals.count(499));
     const auto late = arrivals[499] - (arrivals[0] + milliseconds(499 * 20));
     EXPECT_LE(std::abs(std::chrono::duration<double, std::milli>(late).count()), 2.0);
+}
+
+// Calls keep their own clocks: packet i of each group of 30 G.711 calls leaves i * 20 / 30 ms
+// after the group's first, not back to back.
+TEST(Program, CallsAreSpreadOverThePeriod) {
+    constexpr int kCalls = 30;
+    std::map<int64_t, std::map<int32_t, Arrival>> arrivals;  // by group, index
+    std::string err;
+    const int exitCode = SendToListener(
+        {"--codec", "g711-20", "--calls", std::to_string(kCalls), "--duration", "2"},
+        [&](const TestPacketHeader& header, Arrival at) {
+            arrivals[header.groupNumber].emplace(header.indexInGroup, at);
+        },
+        err);
+
+    ASSERT_EQ(exitCode, 0) << err;
+    // Each index's offset from its group's first packet, the median over the whole groups:
+    // robust against a receiving thread that a busy machine holds up now and then.
+    std::vector<std::vector<double>> offsetsMs(kCalls);
+    for (const auto& [group, packets] : arrivals) {
+        if (packets.size() == kCalls) {
+            for (const auto& [index, arrival] : packets) {
+                offsetsMs[index].push_back(std::chrono::duration<double, std::milli>(arrival - packets.at(0)).count());
+            }
+        }
+    }
+    ASSERT_GE(offsetsMs[0].size(), 90u);
+    for (int index = 1; index < kCalls; ++index) {
+        std::vector<double>& offsets = offsetsMs[index];
+        std::nth_element(offsets.begin(), offsets.begin() + offsets.size() / 2, offsets.end());
+        EXPECT_NEAR(offsets[offsets.size() / 2], index * 20.0 / kCalls, 0.3) << "call " << index;
+    }
 }
 #endif
 

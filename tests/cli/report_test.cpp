@@ -8,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "cli/call_judgement.h"
 #include "cli/report.h"
 
 namespace {
@@ -271,6 +272,46 @@ TEST(ReportText, AReadableBlockPerSessionWithUnitsLossAndPercentiles) {
          }) {
         EXPECT_NE(text.find(line), std::string::npos) << line << "\nin:\n" << text;
     }
+}
+
+// The verdict on calls: an object in the JSON (or null and why) and a line of the text (none
+// when no codec was given to judge by).
+TEST(ReportQuality, AJudgedSessionTellsItsVerdictAndTheOthersWhyNot) {
+    Report report = BothSides(HandSetSender(), HandSetReceiver());
+    JitterBufferFigures buffer;
+    buffer.latePercent = {3, 1, 0, 0, 0};
+    buffer.recommendedMs = 40;
+    buffer.recommendedLatePercent = 1;
+    buffer.sufficient = true;
+    report.sessions->sessions[0].jitterBuffer = buffer;
+    report.sessions->sessions[0].packets.lossRuns = 10;
+    JudgeCalls(*report.sessions, CallJudgement{*FindVoiceCodec("g711-20"), 50.0});
+    nlohmann::json quality = Lines(ReportJsonLines(report))[1]["quality"];
+    EXPECT_EQ(quality["codec"], "g711-20");
+    EXPECT_EQ(quality["delayMs"], 50.0 + 40 + 20);
+    EXPECT_EQ(quality["delaySource"], "oneWayDelayOption");
+    EXPECT_EQ(quality["jitterBufferMs"], 40.0);
+    EXPECT_EQ(quality["latePercent"], 1.0);
+    EXPECT_NEAR(quality["lossPercent"].get<double>(), 0.5 + 0.995, 1e-9);  // 10 of 2000, then 1 % of the rest
+    EXPECT_EQ(quality["lateByBuffer"][0], (nlohmann::json{{"bufferMs", 20.0}, {"latePercent", 3.0}}));
+    for (const char* field : {"rFactor", "mos", "burstR"}) {
+        EXPECT_TRUE(quality[field].is_number()) << field;
+    }
+    std::string text = ReportText(report);
+    EXPECT_NE(text.find("\n  call quality: MOS 4.2"), std::string::npos) << text;
+    EXPECT_NE(text.find(" for G.711/20 ms with a 40 ms buffer\n"), std::string::npos) << text;
+
+    JudgeCalls(*report.sessions, CallJudgement{*FindVoiceCodec("opus-20"), std::nullopt});
+    nlohmann::json line = Lines(ReportJsonLines(report))[1];
+    EXPECT_TRUE(line["quality"].is_null());
+    EXPECT_NE(line["qualityReason"].get<std::string>().find("Opus"), std::string::npos);
+    EXPECT_NE(ReportText(report).find("\n  call quality: not judged: "), std::string::npos);
+
+    JudgeCalls(*report.sessions, std::nullopt);
+    line = Lines(ReportJsonLines(report))[1];
+    EXPECT_TRUE(line["quality"].is_null());
+    EXPECT_NE(line["qualityReason"].get<std::string>().find("--codec"), std::string::npos);
+    EXPECT_EQ(ReportText(report).find("call quality"), std::string::npos);
 }
 
 TEST(ReportText, TheDialogsTextsOneReceiverTextPerSession) {

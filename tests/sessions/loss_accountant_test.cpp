@@ -51,10 +51,12 @@ TEST(LossAccountant, RandomLossIsCountedExactly) {
     int64_t lost = 0;
     int64_t run = 0;
     int64_t longestRun = 0;
+    int64_t runs = 0;  // across group boundaries too
     for (int64_t group = 0; group < 2000; ++group) {
         for (int32_t index = 0; index < 50; ++index) {
             if ((group != 0 || index != 0) && dropped(random)) {
                 ++lost;
+                runs += run == 0 ? 1 : 0;
                 longestRun = std::max(longestRun, ++run);
             } else {
                 run = 0;
@@ -67,6 +69,7 @@ TEST(LossAccountant, RandomLossIsCountedExactly) {
     EXPECT_EQ(accountant.Figures().lost, lost);
     EXPECT_EQ(accountant.Figures().received, 100'000 - lost);
     EXPECT_EQ(accountant.Figures().longestLossRun, longestRun);
+    EXPECT_EQ(accountant.Figures().lossRuns, runs);
     EXPECT_EQ(accountant.Figures().reordered, 0);
 }
 

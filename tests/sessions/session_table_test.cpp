@@ -286,6 +286,9 @@ TEST(SessionTable, ARestartIsANewRunWithItsOwnReferenceLossAndSkew) {
     EXPECT_LT(s.delay->max, 310.0);
     EXPECT_EQ(s.record.analysedCount, 8000);
     EXPECT_EQ(LossPercent(s.record), 0.0);  // the dialog's figure, over both runs
+    // Only the held-up packet is late for a playout buffer.
+    EXPECT_EQ(s.jitterBuffer->recommendedMs, 20);
+    EXPECT_DOUBLE_EQ(s.jitterBuffer->latePercent.back(), 100.0 / 8000);
 }
 
 // A clean stream, with or without hostile datagrams from its own address among it.

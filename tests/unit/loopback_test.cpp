@@ -427,12 +427,13 @@ TEST(Loopback, AStopGivesUpOnAWorkerThatDoesNotEndWhichKeepsRunningUntilItDoes) 
 
 // A sender to a listener of its own, started, its first packet arrived.
 struct SendingSender {
-    SendingSender(int32_t packetsPerPeriod, uint32_t periodMs, bool fixedPace = false) {
+    SendingSender(int32_t packetsPerPeriod, uint32_t periodMs, bool fixedPace = false, bool spread = false) {
         SenderSettings settings;
         settings.destination = listener.endpoint;
         settings.packetsPerPeriod = packetsPerPeriod;
         settings.periodMs = periodMs;
         settings.fixedPace = fixedPace;
+        settings.spreadOverPeriod = spread;
         sender.Start(settings);
         EXPECT_FALSE(listener.Next().empty());
     }
@@ -460,6 +461,16 @@ TEST(Loopback, AStopDuringAFixedPacesWaitKeepsTheRealDuration) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(ThrownText([&] { run.sender.Stop(); }), "");
     EXPECT_GT(run.sender.Statistics().duration, 0.25);
+}
+
+// Calls spread over a minute: the second call's packet is due in 30 s, and a stop meanwhile
+// ends the run at once with the group cut short.
+TEST(Loopback, AStopWhileASpreadGroupWaitsForItsNextCallEndsTheRunAtOnce) {
+    SendingSender run(2, 60000, true, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(ThrownText([&] { run.sender.Stop(); }), "");
+    EXPECT_EQ(run.sender.Statistics().sentPackets, 1);
+    EXPECT_EQ(run.sender.Statistics().groupsSent, 0);
 }
 
 TEST(Loopback, AResetDuringThePauseShowsThePeriodsDurationWithNoPackets) {
