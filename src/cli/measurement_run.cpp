@@ -13,6 +13,7 @@
 #include "base/errors.h"
 #include "base/socket_library.h"
 #include "base/udp_socket.h"
+#include "cli/error_text.h"
 #include "cli/report.h"
 #include "measure/receiver.h"
 #include "measure/sender.h"
@@ -45,10 +46,10 @@ class RunObserver : public SenderObserver {
 
     void ReportError(Exception* e) override {
         ExceptionOwner owner(e);
-        Fail(ErrorReportText(*e));
+        Fail(CliErrorText(*e));
     }
 
-    void ReportUnknownError(const char* text) override { Fail(text); }
+    void ReportUnknownError(const char* text) override { Fail(CliUnknownErrorText(text)); }
 
     bool Failed() const { return failed_.load(); }
 
@@ -83,8 +84,7 @@ std::optional<Endpoint> ResolveOrSay(const std::string& host, uint16_t port, con
     std::string reason;
     const std::optional<Endpoint> endpoint = Endpoint::Resolve(host.c_str(), port, &reason);
     if (!endpoint) {
-        err << "veltrane-cli: cannot resolve " << what << " '" << host << "'\n"
-            << "cannot resolve '" << host << "': " << reason << "\n";
+        err << "veltrane-cli: cannot resolve " << what << " '" << host << "': " << reason << "\n";
     }
     return endpoint;
 }
@@ -412,7 +412,7 @@ int RunMeasurement(const CliOptions& options,
     const double elapsed = SecondsSince(start);
     run->StopReceiver();
     if (run->Observer().Failed()) {
-        err << ConsoleText(run->Observer().ErrorText()) << "\n";
+        err << run->Observer().ErrorText() << "\n";
         if (run->WorkerStuck()) {
             Abandon(std::move(run));
         }

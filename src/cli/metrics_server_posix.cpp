@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <future>
+#include <system_error>
 #include <thread>
 
 #include "cli/metrics_exposition.h"
@@ -18,14 +19,10 @@ constexpr auto kStopBound = std::chrono::seconds(3 * MetricsServer::kTimeoutSeco
 constexpr auto kStopLook = std::chrono::milliseconds(10);
 
 std::string ListenFailure(const MetricsAddress& address, int error) {
-    const std::string where = "--metrics " + address.Text() + ": cannot listen there: ";
-    if (error == EADDRINUSE) {
-        return where + "the port is in use";
-    }
-    if (error == EADDRNOTAVAIL) {
-        return where + "the address is not one of this host's";
-    }
-    return where + "the port is in use, or the address is not one of this host's";
+    // The library does not always leave the bind's errno behind: without one, say what it may be.
+    return "cannot listen on TCP " + address.Text() + " (--metrics): " +
+           (error != 0 ? std::generic_category().message(error)
+                       : std::string("the port is in use, or the address is not one of this host's"));
 }
 
 }  // namespace

@@ -7,8 +7,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "base/errors.h"
-
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -181,7 +179,6 @@ Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogr
     line["rfc3550Jitter"] = Optional(s.rfc3550JitterMs);
     line["skewPpm"] = Optional(s.skewPpm);
     line["notTestPackets"] = s.notTestPackets;
-    line["bytesReceived"] = s.record.bytesReceived;
     line["interval"] = Json{{"packets", PacketsJson(s.interval.packets)},
                             {"jitter", DistributionJson(s.interval.jitter)},
                             {"delay", DistributionJson(s.interval.delay)}};
@@ -327,9 +324,10 @@ std::string RecordDialogText(const ReceiverStatistics& record, bool readsTraffic
 }
 
 std::string ReceiverDialogText(const Report& report, const SessionsReport& sessions) {
-    // Without a session, the receiver's own record: what the dialog shows of the same datagrams.
+    // Without a session there is no sender whose figures the dialog would show: its text of
+    // an empty record would claim a loss of 100 %.
     if (sessions.sessions.empty()) {
-        return report.receiver ? RecordDialogText(*report.receiver, report.readsTrafficClass) + "\n" : "";
+        return ReceiverTotalsText(report, sessions);
     }
     std::string text;
     for (const SessionFigures& s : sessions.sessions) {
@@ -374,11 +372,6 @@ std::string TruncationNotice(const ReceiverStatistics& statistics, uint32_t buff
         text += "; give the receiver the sender's --size";
     }
     return text + "\n";
-}
-
-std::string ErrorReportText(const Exception& e) {
-    const std::string reason = ExceptionReason(e);
-    return ConsoleText(ExceptionText(e)) + (reason.empty() ? "" : "\n" + reason);
 }
 
 std::string Rfc3339Utc(std::chrono::system_clock::time_point time) {

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <vector>
 
+#include "base/errors.h"
+#include "cli/error_text.h"
 #include "cli/report.h"
+#include "measure/engine_errors.h"
 
 namespace {
 
@@ -303,12 +307,12 @@ TEST(ReportText, TheDialogsTextsOneReceiverTextPerSession) {
         << both;
     EXPECT_NE(both.find(ConsoleText(ReceiverStatisticsText(other)), first + 1), std::string::npos) << both;
 
-    // Without a session, the receiver's own record as the dialog shows it, its 100 % loss included.
+    // Without a session the dialog's text of an empty record would claim a loss of 100 %: the
+    // receiver's word instead, as the readable report gives it.
     Report none;
     none.receiver = ReceiverStatistics{};
     none.sessions = SessionsReport{};
-    EXPECT_EQ(ReportText(none, TextStyle::Dialog), ConsoleText(ReceiverStatisticsText(ReceiverStatistics{})) +
-                                                       "\nout-of-order packets: 0\nduplicate packets: 0\n\n");
+    EXPECT_EQ(ReportText(none, TextStyle::Dialog), ReportText(none, TextStyle::Readable));
 }
 
 TEST(ReportTime, Rfc3339InUtcWithMilliseconds) {
@@ -316,6 +320,33 @@ TEST(ReportTime, Rfc3339InUtcWithMilliseconds) {
     EXPECT_EQ(Rfc3339Utc(sys_days{February / 29 / 2028} + hours(23) + minutes(59) + milliseconds(59999)),
               "2028-02-29T23:59:59.999Z");
     EXPECT_EQ(Rfc3339Utc(system_clock::time_point{}), "1970-01-01T00:00:00.000Z");
+}
+
+std::string CliTextOfThrown(const std::function<void()>& thrower) {
+    CaughtError caught = RunCatchingErrors(thrower);
+    return caught.exception ? CliErrorText(*caught.exception) : "nothing thrown";
+}
+
+// The command line words each error itself, on one line, never with the dialog's function
+// names and line numbers; errors of other parts keep their own text.
+TEST(ErrorText, EachErrorIsOneLineOfTheCommandLinesOwnWords) {
+    EXPECT_EQ(CliTextOfThrown([] { ThrowEngineError(EngineError::SenderBufferNotSet, "2147483648 bytes: too many"); }),
+              "veltrane-cli: cannot set the send buffer to 2147483648 bytes: too many");
+    EXPECT_EQ(CliTextOfThrown([] { ThrowEngineError(EngineError::SenderNotNonBlocking, "Bad file descriptor"); }),
+              "veltrane-cli: cannot make the sender's socket non-blocking: Bad file descriptor");
+    EXPECT_EQ(
+        CliTextOfThrown([] { ThrowEngineError(EngineError::SenderNotMarked, "DSCP 46: Operation not permitted"); }),
+        "veltrane-cli: cannot mark the packets with DSCP 46: Operation not permitted");
+    EXPECT_EQ(CliTextOfThrown([] { ThrowEngineError(EngineError::ReceiverDidNotStop); }),
+              "veltrane-cli: the receiver did not stop in time");
+    EXPECT_EQ(CliTextOfThrown([] { ThrowError("error in A::B: what\r\nfile: x\r\nline: %i", 7); }),
+              "veltrane-cli: error in A::B: what / file: x / line: 7");
+    EXPECT_EQ(CliUnknownErrorText(kReceiverUnknownErrorText),
+              "veltrane-cli: the receiver ended by an unexpected error");
+    // The dialog's texts are the table's, unchanged.
+    CaughtError bind = RunCatchingErrors([] { ThrowEngineError(EngineError::ReceiverNotBound, "x"); });
+    EXPECT_EQ(ExceptionText(*bind.exception),
+              "error in MainWindow::ReceiverThreadEntry: bind failed\r\nfile: winmain\r\nline: 530\r\n");
 }
 
 TEST(ReportText, ConsoleTextTakesOutEveryCarriageReturnBeforeALineFeed) {
