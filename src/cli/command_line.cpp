@@ -32,7 +32,7 @@ constexpr uint64_t kMaxSessions = 16384;
 struct RawOptions {
     std::string bind, to, port, sourcePort, period, count, size, buffer, duration, interval;
     std::string dscp, codec, calls, pace, output, helpCommand;
-    bool json = false;
+    bool json = false, quiet = false;
     std::string sessionTimeout, maxSessions;
     bool histogram = false, dialogText = false;
     std::string metrics;
@@ -186,10 +186,15 @@ void AddNumber(CLI::App& command,
     command.add_option(name, target, description)->type_name(typeName)->check(WholeNumberIn(min, max));
 }
 
-void AddPortAndSize(CLI::App& command, RawOptions& raw, const std::string& portDescription) {
+// The load a sender runs with when no option sets it: one call of the far end's codec.
+VoiceCodec DefaultVoiceCodec() {
+    return *FindVoiceCodec(DefaultSettings::FarEnd::kVoiceCodec);
+}
+
+void AddPortAndSize(CLI::App& command, RawOptions& raw, const std::string& portDescription, uint32_t defaultSize) {
     AddNumber(command, "--port", raw.port, "PORT", portDescription, 1, kMaxPort);
     AddNumber(command, "--size", raw.size, "BYTES",
-              "packet size in bytes (default " + Text(DefaultSettings::kPacketSize) +
+              "packet size in bytes (default " + Text(defaultSize) +
                   "; below 32 means 32); a receiver accepts datagrams up to this size",
               0, kMaxPacketSize);
 }
@@ -204,15 +209,13 @@ void AddSendOptions(CLI::App& command, RawOptions& raw) {
                     "destination address or host name (default " + std::string(DefaultSettings::kDestinationHost) + ")")
         ->type_name("HOST")
         ->check(HostText("--to"));
-    AddNumber(
-        command, "--source-port", raw.sourcePort, "PORT",
-        "local port to send from (default " + Text(DefaultSettings::kSourcePort) + "; 0 lets the system pick one)", 0,
-        kMaxPort);
+    AddNumber(command, "--source-port", raw.sourcePort, "PORT",
+              "local port to send from (default 0: the system picks a free one)", 0, kMaxPort);
     AddNumber(command, "--period", raw.period, "MS",
-              "time from one group of packets to the next in ms (default " + Text(DefaultSettings::kPeriodMs) + ")", 0,
-              kMaxMs);
+              "time from one group of packets to the next in ms (default " + Text(DefaultVoiceCodec().periodMs) + ")",
+              0, kMaxMs);
     AddNumber(command, "--count", raw.count, "N",
-              "packets per period (default " + Text(DefaultSettings::kPacketsPerPeriod) + ")", 0, kMaxCount);
+              "packets per period (default " + Text(DefaultSettings::FarEnd::kCalls) + ")", 0, kMaxCount);
     AddNumber(command, "--buffer", raw.buffer, "KB", "send buffer size in KB (default: the system's)", 0, kMaxBufferKB);
     command
         .add_option("--pace", raw.pace,
@@ -221,11 +224,16 @@ void AddSendOptions(CLI::App& command, RawOptions& raw) {
         ->type_name("fixed|pause")
         ->check(PaceName());
     command
-        .add_option("--codec", raw.codec, "set size and period to a voice codec's RTP packets: " + VoiceCodecNames())
+        .add_option("--codec", raw.codec,
+                    "set size and period to a voice codec's RTP packets (default " +
+                        std::string(DefaultSettings::FarEnd::kVoiceCodec) +
+                        " unless --size or --period is given): " + VoiceCodecNames())
         ->type_name("CODEC")
         ->check(Codec());
-    AddNumber(command, "--calls", raw.calls, "N", "concurrent calls: packets per period (instead of --count)", 1,
-              kMaxCount);
+    AddNumber(command, "--calls", raw.calls, "N",
+              "concurrent calls: packets per period (instead of --count; default " +
+                  Text(DefaultSettings::FarEnd::kCalls) + ")",
+              1, kMaxCount);
     command.add_option("--dscp", raw.dscp, "mark the packets: EF, AF11..AF43, CS0..CS7 or 0..63 (default: unmarked)")
         ->type_name("DSCP")
         ->check(Dscp());
@@ -235,8 +243,11 @@ void AddCommonOptions(CLI::App& command, RawOptions& raw) {
     command.add_option("--duration", raw.duration, "stop after this many seconds (default: run until interrupted)")
         ->type_name("SECONDS")
         ->check(PositiveSeconds());
-    AddNumber(command, "--interval", raw.interval, "MS", "time between reports in ms (default 1000)", 1, kMaxMs);
+    AddNumber(command, "--interval", raw.interval, "MS",
+              "time between reports in ms (default " + Text(DefaultSettings::FarEnd::kReportIntervalMs) + ")", 1,
+              kMaxMs);
     command.add_flag("--json", raw.json, "print one JSON object per report (JSON Lines) instead of the texts");
+    command.add_flag("--quiet", raw.quiet, "print no reports (errors still go to standard error)");
     command.add_option("--output", raw.output, "append the reports to FILE instead of printing them")
         ->type_name("FILE")
         ->check(CLI::Validator(
@@ -248,12 +259,12 @@ void AddSessionOptions(CLI::App& command, RawOptions& raw) {
     command
         .add_option("--session-timeout", raw.sessionTimeout,
                     "a sender quiet this long ends its session (default " +
-                        Text(static_cast<uint64_t>(kDefaultSessionTimeoutSeconds)) + ")")
+                        Text(static_cast<uint64_t>(DefaultSettings::FarEnd::kSessionTimeoutSeconds)) + ")")
         ->type_name("SECONDS")
         ->check(PositiveSeconds());
     AddNumber(command, "--max-sessions", raw.maxSessions, "N",
               "senders followed at once; the one quiet longest makes room for a new one (default " +
-                  Text(kDefaultMaxSessions) + ")",
+                  Text(DefaultSettings::FarEnd::kMaxSessions) + ")",
               1, kMaxSessions);
     command.add_flag("--histogram", raw.histogram, "with --json: each session's 400-bin jitter histogram");
     command.add_flag("--dialog-text", raw.dialogText,
@@ -308,6 +319,15 @@ CliOptions ToOptions(const RawOptions& raw, RunMode mode) {
         options.toHost = raw.to;
     }
     SetNumber(raw.port, options.port);
+    if (options.Sends()) {
+        // The default call; a size or a period given alone keeps the other one of it.
+        const VoiceCodec call = DefaultVoiceCodec();
+        options.packetSize = options.codecPayloadBytes = call.payloadBytes;
+        options.periodMs = call.periodMs;
+        if (raw.codec.empty() && raw.size.empty() && raw.period.empty()) {
+            options.codecName = call.name;
+        }
+    }
     SetNumber(raw.sourcePort, options.sourcePort);
     SetNumber(raw.period, options.periodMs);
     SetNumber(raw.count, options.packetsPerPeriod);
@@ -318,6 +338,7 @@ CliOptions ToOptions(const RawOptions& raw, RunMode mode) {
     }
     SetNumber(raw.interval, options.intervalMs);
     options.json = raw.json;
+    options.quiet = raw.quiet;
     if (const std::optional<VoiceCodec> codec = FindVoiceCodec(raw.codec)) {
         options.codecName = codec->name;
         options.codecPayloadBytes = codec->payloadBytes;
@@ -352,6 +373,9 @@ std::string ConflictOf(const RawOptions& raw) {
     if (raw.histogram && !raw.json) {
         return "--histogram adds the histogram to the JSON lines; give --json too";
     }
+    if (raw.quiet && !raw.output.empty()) {
+        return "--quiet writes no reports and --output writes them to a file; give one of them";
+    }
     if (raw.dialogText && raw.json) {
         return "--dialog-text is a text output and --json the other one; give one of them";
     }
@@ -380,20 +404,25 @@ bool IsCommand(const std::string& word) {
 
 std::string ShortUsage() {
     using namespace DefaultSettings;
-    const std::string port = Text(kDestinationPort);
-    const std::string size = Text(kPacketSize);
-    return "usage: veltrane-cli receive [--bind ADDR] [--port " + Text(kReceiverPort) + "] [--size " + size + "]\n" +
-           "                         [--session-timeout " + Text(static_cast<uint64_t>(kDefaultSessionTimeoutSeconds)) +
-           "] [--max-sessions " + Text(kDefaultMaxSessions) + "] [--histogram] [--dialog-text]\n" +
-           "       veltrane-cli send [--to HOST] [--port " + port + "] [--bind ADDR] [--source-port " +
-           Text(kSourcePort) + "] [--period " + Text(kPeriodMs) + "]\n" + "                         [--count " +
-           Text(kPacketsPerPeriod) + "] [--size " + size +
+    const VoiceCodec call = DefaultVoiceCodec();
+    return "usage: veltrane-cli receive [--bind ADDR] [--port " + Text(kReceiverPort) + "] [--size " +
+           Text(kPacketSize) + "]\n" + "                         [--session-timeout " +
+           Text(static_cast<uint64_t>(FarEnd::kSessionTimeoutSeconds)) + "] [--max-sessions " +
+           Text(FarEnd::kMaxSessions) + "] [--histogram] [--dialog-text]\n" +
+           "       veltrane-cli send [--to HOST] [--port " + Text(kDestinationPort) +
+           "] [--bind ADDR] [--source-port " + Text(FarEnd::kSourcePort) + "] [--period " + Text(call.periodMs) +
+           "]\n" + "                         [--count " + Text(FarEnd::kCalls) + "] [--size " +
+           Text(call.payloadBytes) +
            "] [--buffer KB] [--pace fixed|pause]\n"
-           "                         [--codec CODEC] [--calls N] [--dscp DSCP]\n"
+           "                         [--codec " +
+           call.name + "] [--calls " + Text(FarEnd::kCalls) +
+           "] [--dscp DSCP]\n"
            "       veltrane-cli loopback [the options of send and receive]\n"
            "       (receive and loopback also take [--metrics ADDR:PORT] [--label NAME=VALUE]...)\n"
            "       veltrane-cli help [COMMAND]\n"
-           "  each also takes [--duration SECONDS] [--interval 1000] [--json] [--output FILE]\n"
+           "  each also takes [--duration SECONDS] [--interval " +
+           Text(FarEnd::kReportIntervalMs) +
+           "] [--json] [--quiet] [--output FILE]\n"
            "'veltrane-cli help COMMAND' describes the options.\n";
 }
 
@@ -417,14 +446,17 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     }
 
     AddBind(*receive, raw, "local address or host name to receive on (default: every interface, IPv4 and IPv6)");
-    AddPortAndSize(*receive, raw, "port to receive on (default " + Text(DefaultSettings::kReceiverPort) + ")");
+    AddPortAndSize(*receive, raw, "port to receive on (default " + Text(DefaultSettings::kReceiverPort) + ")",
+                   DefaultSettings::kPacketSize);
     AddSendOptions(*send, raw);
     AddBind(*send, raw, "local address to send from, on a host of several (default: the system's choice)");
-    AddPortAndSize(*send, raw, "destination port (default " + Text(DefaultSettings::kDestinationPort) + ")");
+    AddPortAndSize(*send, raw, "destination port (default " + Text(DefaultSettings::kDestinationPort) + ")",
+                   DefaultVoiceCodec().payloadBytes);
     AddBind(*loopback, raw, "local address or host name to receive on (default: every interface, IPv4 and IPv6)");
     AddSendOptions(*loopback, raw);
     AddPortAndSize(*loopback, raw,
-                   "port to send to and receive on (default " + Text(DefaultSettings::kDestinationPort) + ")");
+                   "port to send to and receive on (default " + Text(DefaultSettings::kDestinationPort) + ")",
+                   DefaultVoiceCodec().payloadBytes);
     for (CLI::App* command : {receive, send, loopback}) {
         AddCommonOptions(*command, raw);
     }

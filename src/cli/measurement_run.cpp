@@ -300,11 +300,9 @@ class ReportWriter {
         : options_(options), out_(out), err_(err) {}
 
     void Write(const Report& report) {
-        out_ << (options_.json ? ReportJsonLines(report, options_.histogram)
-                               : ReportText(report, options_.dialogText ? TextStyle::Dialog : TextStyle::Readable));
-        // Flushed at once: a pipe to another tool or a file that is watched must see each
-        // report when it is made.
-        out_.flush();
+        if (!options_.quiet) {
+            Print(report);
+        }
         if (report.receiver && report.receiver->truncatedCount > 0 && !truncationTold_) {
             err_ << TruncationNotice(*report.receiver, report.receiverBufferSize) << std::flush;
             truncationTold_ = true;
@@ -312,6 +310,14 @@ class ReportWriter {
     }
 
   private:
+    void Print(const Report& report) {
+        out_ << (options_.json ? ReportJsonLines(report, options_.histogram)
+                               : ReportText(report, options_.dialogText ? TextStyle::Dialog : TextStyle::Readable));
+        // Flushed at once: a pipe to another tool or a file that is watched must see each
+        // report when it is made.
+        out_.flush();
+    }
+
     const CliOptions& options_;
     std::ostream& out_;
     std::ostream& err_;

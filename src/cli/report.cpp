@@ -68,18 +68,23 @@ std::string ValueCountsText(const int64_t (&counts)[N]) {
     return text.empty() ? "none yet" : text;
 }
 
+// "1 call", "2 calls": a count and its noun in the right number.
+std::string Counted(int64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 std::string PaceText(const SenderStatistics& s, bool fixedPace) {
     char text[160];
-    std::snprintf(text, sizeof(text), "pace: %s, %.6g groups/s, %lld late groups (the latest by %.3g ms)\n",
+    std::snprintf(text, sizeof(text), "pace: %s, %.6g groups/s, %s (the latest by %.3g ms)\n",
                   fixedPace ? "fixed" : "pause", static_cast<double>(s.groupsSent) / s.duration,
-                  static_cast<long long>(s.lateGroups), s.maxLatenessMs);
+                  Counted(s.lateGroups, "late group", "late groups").c_str(), s.maxLatenessMs);
     return text;
 }
 
 std::string LoadText(const LoadReport& report) {
     const SendLoad& load = report.load;
-    std::string text = report.codec ? "load: " + std::to_string(load.calls) + " calls of " + *report.codec
-                                    : "load: " + std::to_string(load.calls) + " packets per period";
+    std::string text = report.codec ? "load: " + Counted(load.calls, "call", "calls") + " of " + *report.codec
+                                    : "load: " + Counted(load.calls, "packet", "packets") + " per period";
     char rate[32];
     std::snprintf(rate, sizeof(rate), "%.6g", WireKbitPerSecond(load));
     text += ", " + std::string(rate) + " kbit/s on the wire (" + std::to_string(load.packetBytes) +
@@ -222,10 +227,11 @@ std::string Printed(const char* format, ...) {
 
 std::string SenderReadableText(const Report& report) {
     const SenderStatistics& s = *report.sender;
-    std::string text = Printed("sender, %.1f s:\n", report.elapsedSeconds);
+    std::string text = Rfc3339Utc(report.time) + Printed(" sender, %.1f s:\n", report.elapsedSeconds);
     text +=
-        Printed("  sent: %lld packets of %u bytes in %lld groups, %.2f KB/s\n", static_cast<long long>(s.sentPackets),
-                report.packetSize, static_cast<long long>(s.groupsSent),
+        "  sent: " + Counted(s.sentPackets, "packet", "packets") + Printed(" of %u bytes in ", report.packetSize) +
+        Counted(s.groupsSent, "group", "groups") +
+        Printed(", %.2f KB/s\n",
                 s.duration > 0 ? static_cast<double>(s.sentPackets) * report.packetSize / s.duration / 1024.0 : 0.0);
     text += Printed("  send time: %.3f ms at most, %.3f ms mean, %.3f ms at most for a group\n", s.maxSendDelay,
                     s.meanSendDelay, s.maxSendGroupDelay);
@@ -240,9 +246,9 @@ std::string DistributionText(const char* name, const std::optional<DistributionS
     if (!d) {
         return Printed("  %s: no samples yet\n", name);
     }
-    return Printed(
-        "  %s (ms): p50 %.3f, p95 %.3f, p99 %.3f; min %.3f, mean %.3f, max %.3f, stddev %.3f (%lld samples)\n", name,
-        d->p50, d->p95, d->p99, d->min, d->mean, d->max, d->stddev, static_cast<long long>(d->count));
+    return Printed("  %s (ms): p50 %.3f, p95 %.3f, p99 %.3f; min %.3f, mean %.3f, max %.3f, stddev %.3f (%s)\n", name,
+                   d->p50, d->p95, d->p99, d->min, d->mean, d->max, d->stddev,
+                   Counted(d->count, "sample", "samples").c_str());
 }
 
 std::string PacketsText(const LossFigures& p) {
@@ -254,8 +260,8 @@ std::string PacketsText(const LossFigures& p) {
     } else {
         text += "loss not counted yet";
     }
-    return text + Printed(", %lld duplicates, %lld reordered", static_cast<long long>(p.duplicates),
-                          static_cast<long long>(p.reordered));
+    return text + ", " + Counted(p.duplicates, "duplicate", "duplicates") +
+           Printed(", %lld reordered", static_cast<long long>(p.reordered));
 }
 
 std::string SessionHeading(const SessionFigures& s) {
@@ -275,8 +281,8 @@ std::string SessionReadableText(const SessionFigures& s, bool readsTrafficClass)
     text += "  packets: " + PacketsText(s.packets) +
             Printed(", longest loss run %lld\n", static_cast<long long>(s.packets.longestLossRun));
     if (s.packets.groupSize > 0) {
-        text += Printed("  group size: %lld packets%s\n", static_cast<long long>(s.packets.groupSize),
-                        s.packets.groupSizeInferred ? " (inferred from the largest index seen)" : "");
+        text += "  group size: " + Counted(s.packets.groupSize, "packet", "packets") +
+                (s.packets.groupSizeInferred ? " (inferred from the largest index seen)\n" : "\n");
     }
     text += DistributionText("jitter", s.jitter);
     text += DistributionText("delay", s.delay);
@@ -300,11 +306,11 @@ std::string ReceiverTotalsText(const Report& report, const SessionsReport& sessi
         text += sessions.sessionsStarted == 0 ? "no test packets yet; "
                                               : "no open session (every sender was quiet for the time-out); ";
     }
-    text += Printed("%lld bytes received, %lld datagrams were not test packets, %lld sessions dropped",
-                    static_cast<long long>(sessions.bytesReceived), static_cast<long long>(sessions.notTestPackets),
-                    static_cast<long long>(sessions.droppedSessions));
+    text += Counted(sessions.bytesReceived, "byte", "bytes") + " received, " +
+            Counted(sessions.notTestPackets, "datagram was not a test packet", "datagrams were not test packets") +
+            ", " + Counted(sessions.droppedSessions, "session", "sessions") + " dropped";
     if (report.receiver && report.receiver->truncatedCount > 0) {
-        text += Printed(", %lld datagrams longer than --size", static_cast<long long>(report.receiver->truncatedCount));
+        text += ", " + Counted(report.receiver->truncatedCount, "datagram", "datagrams") + " longer than --size";
     }
     return text + "\n\n";
 }
@@ -362,9 +368,10 @@ std::string ConsoleText(std::string text) {
 }
 
 std::string TruncationNotice(const ReceiverStatistics& statistics, uint32_t bufferSize) {
-    std::string text = "veltrane-cli: " + std::to_string(statistics.truncatedCount) +
-                       " datagrams were longer than the receiver's --size of " + std::to_string(bufferSize) +
-                       " bytes and were dropped";
+    const bool one = statistics.truncatedCount == 1;
+    std::string text = "veltrane-cli: " + Counted(statistics.truncatedCount, "datagram was", "datagrams were") +
+                       " longer than the receiver's --size of " + std::to_string(bufferSize) + " bytes and " +
+                       (one ? "was" : "were") + " dropped";
     if (statistics.largestTruncatedLength > 0) {
         text += " (the largest had " + std::to_string(statistics.largestTruncatedLength) +
                 " bytes); give the receiver --size " + std::to_string(statistics.largestTruncatedLength);
@@ -398,10 +405,13 @@ std::string ReportText(const Report& report, TextStyle style) {
     if (style == TextStyle::Dialog) {
         return text + ReceiverDialogText(report, sessions);
     }
+    // Each block starts with the report's time, so that a block read alone (in a journal,
+    // through grep) still tells when it was taken.
+    const std::string time = Rfc3339Utc(report.time) + " ";
     for (const SessionFigures& s : sessions.sessions) {
-        text += SessionReadableText(s, report.readsTrafficClass);
+        text += time + SessionReadableText(s, report.readsTrafficClass);
     }
-    return text + ReceiverTotalsText(report, sessions);
+    return text + time + ReceiverTotalsText(report, sessions);
 }
 
 std::string ReportJsonLines(const Report& report, bool withHistogram) {
