@@ -2,7 +2,8 @@
 # The packages of scripts/package, unpacked into temporary folders and run from there,
 # without installing anything:
 #   1. the Debian package: its veltrane-cli prints the package's version, a 2 s loop-back
-#      run loses no first packet, and lintian reports no error (its warnings are shown);
+#      run loses no first packet, both services are in it, and lintian reports no error (its
+#      warnings are shown);
 #   2. the Windows zip: both programs import only Windows' own DLLs, and under Wine the
 #      dialog opens and closes again, and veltrane-cli.exe's 2 s loop-back run loses nothing.
 #
@@ -69,6 +70,14 @@ version_matches() {
     [ "$printed" = "veltrane-cli $(dpkg-deb -f "$deb" Version)" ] || { echo "printed: $printed"; return 1; }
 }
 
+# Both services: the receiving far end and the sender.
+units_installed() {
+    local unit
+    for unit in veltrane-cli-receive.service veltrane-cli-send.service; do
+        [ -f "$work/deb/usr/lib/systemd/system/$unit" ] || { echo "the package has no $unit"; return 1; }
+    done
+}
+
 lintian_passes() {
     lintian --fail-on error "$deb"
 }
@@ -93,6 +102,7 @@ dpkg-deb -x "$deb" "$work/deb" || exit 1
 cli=$work/deb/usr/bin/veltrane-cli
 check "veltrane-cli --version" version_matches "$cli"
 check "veltrane-cli loopback, no loss" loopback_loses_nothing 23761 "$cli"
+check "the services are in the package" units_installed
 check "lintian, no error" lintian_passes
 
 echo "== $(basename "$zip")"
