@@ -4,8 +4,9 @@
 #   1. the Debian package: its veltrane-cli prints the package's version, a 2 s loop-back
 #      run loses no first packet, both services are in it, and lintian reports no error (its
 #      warnings are shown);
-#   2. the Windows zip: both programs import only Windows' own DLLs, and under Wine the
-#      dialog opens and closes again, and veltrane-cli.exe's 2 s loop-back run loses nothing.
+#   2. the Windows zip: its README.txt is the desktop user's, both programs import only
+#      Windows' own DLLs, and under Wine the dialog opens and closes again, and
+#      veltrane-cli.exe's 2 s loop-back run loses nothing.
 #
 # usage: tests/package/check_packages.sh PACKAGE_DIR WINDOWS_BUILD_DIR
 # WINDOWS_BUILD_DIR provides the Wine prefix and the dialog driver (veltrane_drive.exe).
@@ -90,6 +91,14 @@ imports_only_system_dlls() {
     [ -z "$foreign" ] || { echo "$1 imports $foreign"; return 1; }
 }
 
+# The zip's README is a desktop user's: it tells of the firewall's question and the unsigned
+# programs, and nothing of building.
+readme_is_for_the_desktop() {
+    local readme=$1/README.txt
+    grep -q "Windows Firewall" "$readme" && grep -q "not signed" "$readme" && ! grep -q "scripts/" "$readme" ||
+        { echo "$readme is not the desktop user's README"; return 1; }
+}
+
 dialog_opens_and_closes() {
     wine "$1" >/dev/null 2>&1 &
     local pid=$!
@@ -108,6 +117,7 @@ check "lintian, no error" lintian_passes
 echo "== $(basename "$zip")"
 unzip -q "$zip" -d "$work/zip" || exit 1
 folder=$(echo "$work"/zip/*/)
+check "README.txt is the desktop user's" readme_is_for_the_desktop "$folder"
 for program in Veltrane.exe veltrane-cli.exe; do
     check "$program imports only system DLLs" imports_only_system_dlls "$folder/$program"
 done
