@@ -115,22 +115,6 @@ CLI::Validator PositiveSeconds() {
         "");
 }
 
-// An address written with its port, "[::1]:13014" or "host:13014" (an IPv6 address has
-// more than one colon): the host and the port as the options take them, or nullopt.
-std::optional<std::pair<std::string, std::string>> HostWithPort(const std::string& text) {
-    if (!text.empty() && text.front() == '[') {
-        const size_t close = text.find(']');
-        const std::string host = text.substr(1, close == std::string::npos ? std::string::npos : close - 1);
-        const bool portFollows = close != std::string::npos && text.compare(close + 1, 1, ":") == 0;
-        return std::make_pair(host, portFollows ? text.substr(close + 2) : Text(DefaultSettings::kDestinationPort));
-    }
-    const size_t colon = text.find(':');
-    if (colon != std::string::npos && text.find(':', colon + 1) == std::string::npos) {
-        return std::make_pair(text.substr(0, colon), text.substr(colon + 1));
-    }
-    return std::nullopt;
-}
-
 // An empty host would otherwise read as "not given" and quietly run with the default; a
 // port written into the host would fail to resolve with a puzzling reason.
 CLI::Validator HostText(const std::string& option) {
@@ -139,9 +123,10 @@ CLI::Validator HostText(const std::string& option) {
             if (text.empty()) {
                 return "an empty text is not a host name or address";
             }
-            if (const auto hostAndPort = HostWithPort(text)) {
+            if (const std::optional<HostAndPort> split = SplitHostAndPort(text)) {
+                const std::string port = split->port.empty() ? Text(DefaultSettings::kDestinationPort) : split->port;
                 return "'" + text + "' holds a port; give the address and the port apart: " + option + " " +
-                       hostAndPort->first + " --port " + hostAndPort->second;
+                       split->host + " --port " + port;
             }
             return {};
         },

@@ -22,6 +22,12 @@ struct Family {
     Reading reading;  // unused for the histogram
 };
 
+// The name of a family's samples: a counter's takes "_total" in both formats, which name
+// the family itself without it (OpenMetrics) or with it (Prometheus' text format).
+std::string SampleName(const Family& family) {
+    return family.name + std::string(family.kind == Kind::Counter ? "_total" : "");
+}
+
 std::optional<double> Count(int64_t count) {
     return static_cast<double>(count);
 }
@@ -133,7 +139,7 @@ class Page {
 
     void Header(const Family& family) {
         const bool counter = family.kind == Kind::Counter;
-        const std::string name = family.name + std::string(counter && !OpenMetrics() ? "_total" : "");
+        const std::string name = OpenMetrics() ? family.name : SampleName(family);
         const char* type = counter ? "counter" : family.kind == Kind::Gauge ? "gauge" : "histogram";
         text_ += "# HELP " + name + " " + family.help + "\n# TYPE " + name + " " + type + "\n";
     }
@@ -177,7 +183,7 @@ void AddFamily(Page& page, const Family& family, const std::vector<const Session
         return;  // no session has the figure yet: no family either
     }
     page.Header(family);
-    const std::string name = family.name + std::string(family.kind == Kind::Counter ? "_total" : "");
+    const std::string name = SampleName(family);
     for (const auto& [session, value] : samples) {
         const std::string source = session->source.ToString();
         if (family.kind == Kind::Histogram) {
@@ -229,6 +235,6 @@ std::string MetricsExposition(const SessionsReport& report,
     const Family dropped{"veltrane_dropped_sessions", Kind::Counter,
                          "Sessions pushed out or refused because the table was full.", nullptr};
     page.Header(dropped);
-    page.Sample("veltrane_dropped_sessions_total", {}, static_cast<double>(report.droppedSessions));
+    page.Sample(SampleName(dropped), {}, static_cast<double>(report.droppedSessions));
     return page.Finish();
 }
