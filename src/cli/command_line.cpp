@@ -259,7 +259,9 @@ void AddSessionOptions(CLI::App& command, RawOptions& raw) {
 // The metrics endpoint of a receiving run: its address and the labels of every metric.
 void AddMetricsOptions(CLI::App& command, RawOptions& raw) {
     command
-        .add_option("--metrics", raw.metrics, "serve the sessions' figures to Prometheus at http://ADDR:PORT/metrics")
+        .add_option("--metrics", raw.metrics,
+                    "serve the figures to Prometheus at http://ADDR:PORT/metrics: a receiver's sessions, or a "
+                    "sender's counters and load")
         ->type_name("ADDR:PORT");
     command.add_option("--label", raw.labels, "add a label to every metric (repeatable), such as site=branch-12")
         ->type_name("NAME=VALUE")
@@ -403,7 +405,7 @@ std::string ShortUsage() {
            call.name + "] [--calls " + Text(FarEnd::kCalls) +
            "] [--dscp DSCP]\n"
            "       veltrane-cli loopback [the options of send and receive]\n"
-           "       (receive and loopback also take [--metrics ADDR:PORT] [--label NAME=VALUE]...)\n"
+           "       (each command also takes [--metrics ADDR:PORT] [--label NAME=VALUE]...)\n"
            "       veltrane-cli help [COMMAND]\n"
            "  each also takes [--duration SECONDS] [--interval " +
            Text(FarEnd::kReportIntervalMs) +
@@ -447,8 +449,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     }
     AddSessionOptions(*receive, raw);
     AddSessionOptions(*loopback, raw);
-    AddMetricsOptions(*receive, raw);
-    AddMetricsOptions(*loopback, raw);
+    for (CLI::App* command : {receive, send, loopback}) {
+        AddMetricsOptions(*command, raw);
+    }
 
     ParsedCommandLine result;
     try {

@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "base/published.h"
 #include "base/socket_library.h"
 #include "base/udp_socket.h"
 #include "cli/error_text.h"
+#include "cli/metrics_exposition.h"
 #include "cli/report.h"
 #include "measure/receiver.h"
 #include "measure/sender.h"
@@ -38,6 +40,9 @@ constexpr int kDrainLooks = 25;
 // A receiver is stopped without the dialog's second of grace: what was sent has been
 // drained by then, and a run must end promptly on Ctrl-C even when no traffic comes.
 constexpr uint32_t kReceiverStopGraceMs = 10;
+
+// The sender's latest figures, handed from the report thread to the metrics server's threads.
+using PublishedSender = Published<SenderFigures>;
 
 // Collects the first error of either worker; the reports are taken by the run loop itself.
 class RunObserver : public SenderObserver {
@@ -157,10 +162,14 @@ bool PacketSizeFits(const CliOptions& options, const Endpoints& endpoints, std::
 // The engine's sender and receiver for one run, stopped and joined when it goes.
 class Run {
   public:
-    Run(const CliOptions& options, const Endpoints& endpoints, PublishedSessions* published)
+    Run(const CliOptions& options,
+        const Endpoints& endpoints,
+        PublishedSessions* published,
+        PublishedSender* publishedSender)
         : options_(options),
           endpoints_(endpoints),
           published_(published),
+          publishedSender_(publishedSender),
           sessions_(SystemClock(), SessionTableSettings{options.sessionTimeoutSeconds, options.maxSessions}),
           receiver_(observer_, nullptr, SystemClock(), &sessions_),
           sender_(observer_) {}
@@ -234,6 +243,7 @@ class Run {
             report.sender = sender_.Statistics();
             report.packetSize = EffectivePacketSize(options_.packetSize);
             report.load = LoadOf(options_, endpoints_.destination.IsIpv6());
+            publishedSender_->Set(SenderFigures{endpoints_.destination.ToString(), *report.sender, *report.load});
         }
         if (options_.Receives()) {
             report.receiver = receiver_.Statistics();
@@ -285,6 +295,7 @@ class Run {
     const CliOptions& options_;
     const Endpoints& endpoints_;
     PublishedSessions* published_;
+    PublishedSender* publishedSender_;
     RunObserver observer_;
     SessionTable sessions_;  // before the receiver: it takes the datagrams as long as the receiver runs
     Receiver receiver_;
@@ -391,12 +402,22 @@ int RunMeasurement(const CliOptions& options,
     const std::shared_ptr<PublishedSessions> holder =
         published != nullptr ? std::shared_ptr<PublishedSessions>(std::shared_ptr<void>(), published)
                              : std::make_shared<PublishedSessions>();
+    const auto publishedSender = std::make_shared<PublishedSender>();
 #ifndef _WIN32
     // Listening first: a busy port ends the run before anything is sent or received.
     std::unique_ptr<MetricsServer> metrics;
     if (options.metrics) {
         std::string error;
-        metrics = MetricsServer::Start(*options.metrics, holder, options.metricLabels, error);
+        // A sending run serves its sender's figures; a receiving one its sessions.
+        metrics = options.Receives()
+                      ? MetricsServer::Start(*options.metrics, holder, options.metricLabels, error)
+                      : MetricsServer::Start(
+                            *options.metrics,
+                            [publishedSender, labels = options.metricLabels](ExpositionFormat format) {
+                                const std::shared_ptr<const SenderFigures> latest = publishedSender->Get();
+                                return SenderMetricsExposition(latest.get(), labels, format);
+                            },
+                            error);
         if (!metrics) {
             err << "veltrane-cli: " << error << "\n";
             return kExitError;
@@ -405,7 +426,7 @@ int RunMeasurement(const CliOptions& options,
 #endif
     // On the heap: a worker that does not end within its stop's bound keeps using the run,
     // which is then left to it, as the end of the process will end the worker.
-    auto run = std::make_unique<Run>(options, *endpoints, holder.get());
+    auto run = std::make_unique<Run>(options, *endpoints, holder.get(), publishedSender.get());
     run->Start();
     if (started) {
         started();

@@ -238,3 +238,38 @@ std::string MetricsExposition(const SessionsReport& report,
     page.Sample(SampleName(dropped), {}, static_cast<double>(report.droppedSessions));
     return page.Finish();
 }
+
+std::string SenderMetricsExposition(const SenderFigures* figures,
+                                    const std::vector<MetricLabel>& labels,
+                                    ExpositionFormat format) {
+    Page page(labels, format);
+    if (figures == nullptr) {
+        return page.Finish();
+    }
+    const SenderStatistics& s = figures->statistics;
+    const SendLoad& load = figures->load.load;
+    const std::pair<Family, double> samples[] = {
+        {{"veltrane_sender_packets_sent", Kind::Counter, "Test packets sent.", nullptr},
+         static_cast<double>(s.sentPackets)},
+        {{"veltrane_sender_groups_sent", Kind::Counter, "Groups of test packets sent.", nullptr},
+         static_cast<double>(s.groupsSent)},
+        {{"veltrane_sender_late_groups", Kind::Counter, "Groups that left after their time on the fixed pace.",
+          nullptr},
+         static_cast<double>(s.lateGroups)},
+        {{"veltrane_sender_sends_refused", Kind::Counter,
+          "Test packets not sent because the socket's send buffer was full.", nullptr},
+         static_cast<double>(s.wouldBlockCount)},
+        {{"veltrane_sender_calls", Kind::Gauge, "Calls (packets per period) the sender was asked for.", nullptr},
+         static_cast<double>(load.calls)},
+        {{"veltrane_sender_period_seconds", Kind::Gauge, "Time from one group to the next.", nullptr},
+         load.periodMs / 1000.0},
+        {{"veltrane_sender_wire_bits_per_second", Kind::Gauge,
+          "The load on the wire: UDP payload, UDP and IP headers, no link framing.", nullptr},
+         WireKbitPerSecond(load) * 1000.0},
+    };
+    for (const auto& [family, value] : samples) {
+        page.Header(family);
+        page.Sample(SampleName(family), {{"destination", figures->destination}}, value);
+    }
+    return page.Finish();
+}

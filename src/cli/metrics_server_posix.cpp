@@ -30,8 +30,7 @@ std::string ListenFailure(const MetricsAddress& address, int error) {
 // Shared with the listening thread, which keeps it alive if the stop has to leave it behind.
 struct MetricsServer::State {
     httplib::Server http;
-    std::shared_ptr<const PublishedSessions> published;
-    std::vector<MetricLabel> labels;
+    MetricsServer::Page page;
     std::future<void> listening;  // ready once the listening thread has ended
 };
 
@@ -42,16 +41,23 @@ std::unique_ptr<MetricsServer> MetricsServer::Start(const MetricsAddress& addres
                                                     std::shared_ptr<const PublishedSessions> published,
                                                     std::vector<MetricLabel> labels,
                                                     std::string& error) {
+    return Start(
+        address,
+        [published = std::move(published), labels = std::move(labels)](ExpositionFormat format) {
+            const std::shared_ptr<const SessionsReport> latest = published->Get();  // null before the first report
+            return MetricsExposition(latest ? *latest : SessionsReport{}, labels, format);
+        },
+        error);
+}
+
+std::unique_ptr<MetricsServer> MetricsServer::Start(const MetricsAddress& address, Page page, std::string& error) {
     auto state = std::make_shared<State>();
-    state->published = std::move(published);
-    state->labels = std::move(labels);
+    state->page = std::move(page);
     State* const s = state.get();  // the handler lives in the state: a shared pointer would keep it forever
     s->http.Get("/metrics", [s](const httplib::Request& request, httplib::Response& response) {
         const ExpositionFormat format = FormatForAccept(request.get_header_value("Accept"));
-        const std::shared_ptr<const SessionsReport> latest = s->published->Get();  // null before the first report
-        response.set_content(
-            MetricsExposition(latest ? *latest : SessionsReport{}, s->labels, format),
-            format == ExpositionFormat::OpenMetrics ? kOpenMetricsContentType : kPrometheusContentType);
+        response.set_content(s->page(format), format == ExpositionFormat::OpenMetrics ? kOpenMetricsContentType
+                                                                                      : kPrometheusContentType);
     });
     // httplib's default also sets SO_REUSEPORT, which would let a second program take the same
     // port and half the scrapes; SO_REUSEADDR alone only lets a restart bind at once.
