@@ -79,8 +79,8 @@ namespace {
 
 }  // namespace
 
-void ThrowErrorWithReason(const char* format, int32_t line, const std::string& reason) {
-    ThrowWithReason(new Exception(FormatString(format, line), true, -1), reason);
+void ThrowErrorWithReason(const char* format, int32_t line, const std::string& reason, int32_t code) {
+    ThrowWithReason(new Exception(FormatString(format, line), true, code), reason);
 }
 
 std::string ExceptionReason(const Exception& e) {

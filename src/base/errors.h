@@ -16,9 +16,9 @@ struct Exception {
     const char* message;
     char* details;
     int32_t code;
-    // The system's reason and the address it concerns ("bind 0.0.0.0:13014/udp: Address
-    // already in use"), or null. The command line prints it under the message; the dialog's
-    // box keeps its own text and never shows it.
+    // What the failed call concerned and the system's reason ("0.0.0.0:13014: Address already
+    // in use"), or null. The command line words it into its own text; the dialog's box keeps
+    // its own text and never shows it.
     char* reason = nullptr;
 
   private:
@@ -56,8 +56,9 @@ CaughtError RunCatchingErrors(const std::function<void()>& call);
 // for the line number, e.g. "error in A::B: what\r\nfile: winmain\r\nline: %i".
 [[noreturn]] void ThrowError(const char* format, int32_t line);
 
-// As ThrowError, with the system's reason attached (see Exception::reason).
-[[noreturn]] void ThrowErrorWithReason(const char* format, int32_t line, const std::string& reason);
+// As ThrowError, with the system's reason attached (see Exception::reason) and the thrower's
+// own `code`, by which a front end tells the errors apart without reading their texts.
+[[noreturn]] void ThrowErrorWithReason(const char* format, int32_t line, const std::string& reason, int32_t code = -1);
 
 // The reason attached to `e`, empty when there is none.
 std::string ExceptionReason(const Exception& e);

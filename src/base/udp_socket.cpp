@@ -165,15 +165,15 @@ bool Endpoint::operator==(const Endpoint& other) const {
 }
 
 std::string OpenFailure(const Endpoint& familyOf, int code) {
-    return std::string("socket ") + (familyOf.IsIpv6() ? "IPv6" : "IPv4") + "/udp: " + SocketErrorText(code);
+    return std::string(familyOf.IsIpv6() ? "IPv6" : "IPv4") + ": " + SocketErrorText(code);
 }
 
 std::string BindFailure(const Endpoint& local, int code) {
-    return "bind " + local.ToString() + "/udp: " + SocketErrorText(code);
+    return local.ToString() + ": " + SocketErrorText(code);
 }
 
 std::string SendFailure(const Endpoint& destination, int code) {
-    return "send to " + destination.ToString() + ": " + SocketErrorText(code);
+    return destination.ToString() + ": " + SocketErrorText(code);
 }
 
 void SocketTraits::Close(Handle handle) {

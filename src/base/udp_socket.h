@@ -88,10 +88,10 @@ struct ReceivedDatagram {
 int LastSocketError();
 std::string SocketErrorText(int code);
 
-// The reasons that follow an error's text: the failed call, its address and the system's text.
-std::string OpenFailure(const Endpoint& familyOf, int code);     // "socket IPv6/udp: ..."
-std::string BindFailure(const Endpoint& local, int code);        // "bind 0.0.0.0:13014/udp: ..."
-std::string SendFailure(const Endpoint& destination, int code);  // "send to 127.0.0.1:13014: ..."
+// The reasons an error carries: what the failed call concerned and the system's text.
+std::string OpenFailure(const Endpoint& familyOf, int code);     // "IPv6: ..."
+std::string BindFailure(const Endpoint& local, int code);        // "0.0.0.0:13014: ..."
+std::string SendFailure(const Endpoint& destination, int code);  // "127.0.0.1:13014: ..."
 
 // How a socket handle's owner closes it: as UdpSocket::CloseHandle does.
 struct SocketTraits {

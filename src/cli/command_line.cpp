@@ -32,7 +32,7 @@ constexpr uint64_t kMaxSessions = 16384;
 struct RawOptions {
     std::string bind, to, port, sourcePort, period, count, size, buffer, duration, interval;
     std::string dscp, codec, calls, pace, output, helpCommand;
-    bool json = false;
+    bool json = false, quiet = false;
     std::string sessionTimeout, maxSessions;
     bool histogram = false, dialogText = false;
     std::string metrics;
@@ -116,22 +116,6 @@ CLI::Validator PositiveSeconds() {
         "");
 }
 
-// An address written with its port, "[::1]:13014" or "host:13014" (an IPv6 address has
-// more than one colon): the host and the port as the options take them, or nullopt.
-std::optional<std::pair<std::string, std::string>> HostWithPort(const std::string& text) {
-    if (!text.empty() && text.front() == '[') {
-        const size_t close = text.find(']');
-        const std::string host = text.substr(1, close == std::string::npos ? std::string::npos : close - 1);
-        const bool portFollows = close != std::string::npos && text.compare(close + 1, 1, ":") == 0;
-        return std::make_pair(host, portFollows ? text.substr(close + 2) : Text(DefaultSettings::kDestinationPort));
-    }
-    const size_t colon = text.find(':');
-    if (colon != std::string::npos && text.find(':', colon + 1) == std::string::npos) {
-        return std::make_pair(text.substr(0, colon), text.substr(colon + 1));
-    }
-    return std::nullopt;
-}
-
 // An empty host would otherwise read as "not given" and quietly run with the default; a
 // port written into the host would fail to resolve with a puzzling reason.
 CLI::Validator HostText(const std::string& option) {
@@ -140,9 +124,10 @@ CLI::Validator HostText(const std::string& option) {
             if (text.empty()) {
                 return "an empty text is not a host name or address";
             }
-            if (const auto hostAndPort = HostWithPort(text)) {
+            if (const std::optional<HostAndPort> split = SplitHostAndPort(text)) {
+                const std::string port = split->port.empty() ? Text(DefaultSettings::kDestinationPort) : split->port;
                 return "'" + text + "' holds a port; give the address and the port apart: " + option + " " +
-                       hostAndPort->first + " --port " + hostAndPort->second;
+                       split->host + " --port " + port;
             }
             return {};
         },
@@ -187,10 +172,15 @@ void AddNumber(CLI::App& command,
     command.add_option(name, target, description)->type_name(typeName)->check(WholeNumberIn(min, max));
 }
 
-void AddPortAndSize(CLI::App& command, RawOptions& raw, const std::string& portDescription) {
+// The load a sender runs with when no option sets it: one call of the far end's codec.
+VoiceCodec DefaultVoiceCodec() {
+    return *FindVoiceCodec(DefaultSettings::FarEnd::kVoiceCodec);
+}
+
+void AddPortAndSize(CLI::App& command, RawOptions& raw, const std::string& portDescription, uint32_t defaultSize) {
     AddNumber(command, "--port", raw.port, "PORT", portDescription, 1, kMaxPort);
     AddNumber(command, "--size", raw.size, "BYTES",
-              "packet size in bytes (default " + Text(DefaultSettings::kPacketSize) +
+              "packet size in bytes (default " + Text(defaultSize) +
                   "; below 32 means 32); a receiver accepts datagrams up to this size",
               0, kMaxPacketSize);
 }
@@ -205,15 +195,13 @@ void AddSendOptions(CLI::App& command, RawOptions& raw) {
                     "destination address or host name (default " + std::string(DefaultSettings::kDestinationHost) + ")")
         ->type_name("HOST")
         ->check(HostText("--to"));
-    AddNumber(
-        command, "--source-port", raw.sourcePort, "PORT",
-        "local port to send from (default " + Text(DefaultSettings::kSourcePort) + "; 0 lets the system pick one)", 0,
-        kMaxPort);
+    AddNumber(command, "--source-port", raw.sourcePort, "PORT",
+              "local port to send from (default 0: the system picks a free one)", 0, kMaxPort);
     AddNumber(command, "--period", raw.period, "MS",
-              "time from one group of packets to the next in ms (default " + Text(DefaultSettings::kPeriodMs) + ")", 0,
-              kMaxMs);
+              "time from one group of packets to the next in ms (default " + Text(DefaultVoiceCodec().periodMs) + ")",
+              0, kMaxMs);
     AddNumber(command, "--count", raw.count, "N",
-              "packets per period (default " + Text(DefaultSettings::kPacketsPerPeriod) + ")", 0, kMaxCount);
+              "packets per period (default " + Text(DefaultSettings::FarEnd::kCalls) + ")", 0, kMaxCount);
     AddNumber(command, "--buffer", raw.buffer, "KB", "send buffer size in KB (default: the system's)", 0, kMaxBufferKB);
     command
         .add_option("--pace", raw.pace,
@@ -222,11 +210,16 @@ void AddSendOptions(CLI::App& command, RawOptions& raw) {
         ->type_name("fixed|pause")
         ->check(PaceName());
     command
-        .add_option("--codec", raw.codec, "set size and period to a voice codec's RTP packets: " + VoiceCodecNames())
+        .add_option("--codec", raw.codec,
+                    "set size and period to a voice codec's RTP packets (default " +
+                        std::string(DefaultSettings::FarEnd::kVoiceCodec) +
+                        " unless --size or --period is given): " + VoiceCodecNames())
         ->type_name("CODEC")
         ->check(Codec());
-    AddNumber(command, "--calls", raw.calls, "N", "concurrent calls: packets per period (instead of --count)", 1,
-              kMaxCount);
+    AddNumber(command, "--calls", raw.calls, "N",
+              "concurrent calls: packets per period (instead of --count; default " +
+                  Text(DefaultSettings::FarEnd::kCalls) + ")",
+              1, kMaxCount);
     command.add_option("--dscp", raw.dscp, "mark the packets: EF, AF11..AF43, CS0..CS7 or 0..63 (default: unmarked)")
         ->type_name("DSCP")
         ->check(Dscp());
@@ -236,8 +229,11 @@ void AddCommonOptions(CLI::App& command, RawOptions& raw) {
     command.add_option("--duration", raw.duration, "stop after this many seconds (default: run until interrupted)")
         ->type_name("SECONDS")
         ->check(PositiveSeconds());
-    AddNumber(command, "--interval", raw.interval, "MS", "time between reports in ms (default 1000)", 1, kMaxMs);
+    AddNumber(command, "--interval", raw.interval, "MS",
+              "time between reports in ms (default " + Text(DefaultSettings::FarEnd::kReportIntervalMs) + ")", 1,
+              kMaxMs);
     command.add_flag("--json", raw.json, "print one JSON object per report (JSON Lines) instead of the texts");
+    command.add_flag("--quiet", raw.quiet, "print no reports (errors still go to standard error)");
     command.add_option("--output", raw.output, "append the reports to FILE instead of printing them")
         ->type_name("FILE")
         ->check(CLI::Validator(
@@ -249,12 +245,12 @@ void AddSessionOptions(CLI::App& command, RawOptions& raw) {
     command
         .add_option("--session-timeout", raw.sessionTimeout,
                     "a sender quiet this long ends its session (default " +
-                        Text(static_cast<uint64_t>(kDefaultSessionTimeoutSeconds)) + ")")
+                        Text(static_cast<uint64_t>(DefaultSettings::FarEnd::kSessionTimeoutSeconds)) + ")")
         ->type_name("SECONDS")
         ->check(PositiveSeconds());
     AddNumber(command, "--max-sessions", raw.maxSessions, "N",
               "senders followed at once; the one quiet longest makes room for a new one (default " +
-                  Text(kDefaultMaxSessions) + ")",
+                  Text(DefaultSettings::FarEnd::kMaxSessions) + ")",
               1, kMaxSessions);
     command.add_flag("--histogram", raw.histogram, "with --json: each session's 400-bin jitter histogram");
     command.add_flag("--dialog-text", raw.dialogText,
@@ -298,7 +294,9 @@ void AddCallQualityOptions(CLI::App& command, RawOptions& raw, bool receiveOnly)
 // The metrics endpoint of a receiving run: its address and the labels of every metric.
 void AddMetricsOptions(CLI::App& command, RawOptions& raw) {
     command
-        .add_option("--metrics", raw.metrics, "serve the sessions' figures to Prometheus at http://ADDR:PORT/metrics")
+        .add_option("--metrics", raw.metrics,
+                    "serve the figures to Prometheus at http://ADDR:PORT/metrics: a receiver's sessions, or a "
+                    "sender's counters and load")
         ->type_name("ADDR:PORT");
     command.add_option("--label", raw.labels, "add a label to every metric (repeatable), such as site=branch-12")
         ->type_name("NAME=VALUE")
@@ -343,6 +341,15 @@ CliOptions ToOptions(const RawOptions& raw, RunMode mode) {
         options.toHost = raw.to;
     }
     SetNumber(raw.port, options.port);
+    if (options.Sends()) {
+        // The default call; a size or a period given alone keeps the other one of it.
+        const VoiceCodec call = DefaultVoiceCodec();
+        options.packetSize = options.codecPayloadBytes = call.payloadBytes;
+        options.periodMs = call.periodMs;
+        if (raw.codec.empty() && raw.size.empty() && raw.period.empty()) {
+            options.codecName = call.name;
+        }
+    }
     SetNumber(raw.sourcePort, options.sourcePort);
     SetNumber(raw.period, options.periodMs);
     SetNumber(raw.count, options.packetsPerPeriod);
@@ -353,6 +360,7 @@ CliOptions ToOptions(const RawOptions& raw, RunMode mode) {
     }
     SetNumber(raw.interval, options.intervalMs);
     options.json = raw.json;
+    options.quiet = raw.quiet;
     if (const std::optional<VoiceCodec> codec = FindVoiceCodec(raw.codec)) {
         options.codecName = codec->name;
         options.codecPayloadBytes = codec->payloadBytes;
@@ -395,6 +403,9 @@ std::string ConflictOf(const RawOptions& raw) {
     if (raw.histogram && !raw.json) {
         return "--histogram adds the histogram to the JSON lines; give --json too";
     }
+    if (raw.quiet && !raw.output.empty()) {
+        return "--quiet writes no reports and --output writes them to a file; give one of them";
+    }
     if (raw.dialogText && raw.json) {
         return "--dialog-text is a text output and --json the other one; give one of them";
     }
@@ -423,20 +434,25 @@ bool IsCommand(const std::string& word) {
 
 std::string ShortUsage() {
     using namespace DefaultSettings;
-    const std::string port = Text(kDestinationPort);
-    const std::string size = Text(kPacketSize);
-    return "usage: veltrane-cli receive [--bind ADDR] [--port " + Text(kReceiverPort) + "] [--size " + size + "]\n" +
-           "                         [--session-timeout " + Text(static_cast<uint64_t>(kDefaultSessionTimeoutSeconds)) +
-           "] [--max-sessions " + Text(kDefaultMaxSessions) + "] [--histogram] [--dialog-text]\n" +
-           "       veltrane-cli send [--to HOST] [--port " + port + "] [--bind ADDR] [--source-port " +
-           Text(kSourcePort) + "] [--period " + Text(kPeriodMs) + "]\n" + "                         [--count " +
-           Text(kPacketsPerPeriod) + "] [--size " + size +
+    const VoiceCodec call = DefaultVoiceCodec();
+    return "usage: veltrane-cli receive [--bind ADDR] [--port " + Text(kReceiverPort) + "] [--size " +
+           Text(kPacketSize) + "]\n" + "                         [--session-timeout " +
+           Text(static_cast<uint64_t>(FarEnd::kSessionTimeoutSeconds)) + "] [--max-sessions " +
+           Text(FarEnd::kMaxSessions) + "] [--histogram] [--dialog-text]\n" +
+           "       veltrane-cli send [--to HOST] [--port " + Text(kDestinationPort) +
+           "] [--bind ADDR] [--source-port " + Text(FarEnd::kSourcePort) + "] [--period " + Text(call.periodMs) +
+           "]\n" + "                         [--count " + Text(FarEnd::kCalls) + "] [--size " +
+           Text(call.payloadBytes) +
            "] [--buffer KB] [--pace fixed|pause]\n"
-           "                         [--codec CODEC] [--calls N] [--dscp DSCP]\n"
+           "                         [--codec " +
+           call.name + "] [--calls " + Text(FarEnd::kCalls) +
+           "] [--dscp DSCP]\n"
            "       veltrane-cli loopback [the options of send and receive]\n"
-           "       (receive and loopback also take [--metrics ADDR:PORT] [--label NAME=VALUE]...)\n"
+           "       (each command also takes [--metrics ADDR:PORT] [--label NAME=VALUE]...)\n"
            "       veltrane-cli help [COMMAND]\n"
-           "  each also takes [--duration SECONDS] [--interval 1000] [--json] [--output FILE]\n"
+           "  each also takes [--duration SECONDS] [--interval " +
+           Text(FarEnd::kReportIntervalMs) +
+           "] [--json] [--quiet] [--output FILE]\n"
            "'veltrane-cli help COMMAND' describes the options.\n";
 }
 
@@ -460,21 +476,25 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     }
 
     AddBind(*receive, raw, "local address or host name to receive on (default: every interface, IPv4 and IPv6)");
-    AddPortAndSize(*receive, raw, "port to receive on (default " + Text(DefaultSettings::kReceiverPort) + ")");
+    AddPortAndSize(*receive, raw, "port to receive on (default " + Text(DefaultSettings::kReceiverPort) + ")",
+                   DefaultSettings::kPacketSize);
     AddSendOptions(*send, raw);
     AddBind(*send, raw, "local address to send from, on a host of several (default: the system's choice)");
-    AddPortAndSize(*send, raw, "destination port (default " + Text(DefaultSettings::kDestinationPort) + ")");
+    AddPortAndSize(*send, raw, "destination port (default " + Text(DefaultSettings::kDestinationPort) + ")",
+                   DefaultVoiceCodec().payloadBytes);
     AddBind(*loopback, raw, "local address or host name to receive on (default: every interface, IPv4 and IPv6)");
     AddSendOptions(*loopback, raw);
     AddPortAndSize(*loopback, raw,
-                   "port to send to and receive on (default " + Text(DefaultSettings::kDestinationPort) + ")");
+                   "port to send to and receive on (default " + Text(DefaultSettings::kDestinationPort) + ")",
+                   DefaultVoiceCodec().payloadBytes);
     for (CLI::App* command : {receive, send, loopback}) {
         AddCommonOptions(*command, raw);
     }
     AddSessionOptions(*receive, raw);
     AddSessionOptions(*loopback, raw);
-    AddMetricsOptions(*receive, raw);
-    AddMetricsOptions(*loopback, raw);
+    for (CLI::App* command : {receive, send, loopback}) {
+        AddMetricsOptions(*command, raw);
+    }
     AddCallQualityOptions(*receive, raw, true);
     AddCallQualityOptions(*loopback, raw, false);
 

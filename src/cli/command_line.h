@@ -22,21 +22,23 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitError = 1;
 inline constexpr int kExitUsage = 2;
 
-// The settings of one run; the defaults are those of the dialog.
+// The settings of one run: the dialog's defaults, less those of the far end's own
+// (DefaultSettings::FarEnd); a sending run's load is set by ParseCommandLine.
 struct CliOptions {
     RunMode mode = RunMode::Loopback;
     std::optional<std::string> bindHost;    // none: every local interface (IPv4 and IPv6)
     std::optional<std::string> sourceHost;  // send's --bind: the local address to send from
     std::string toHost = DefaultSettings::kDestinationHost;
-    uint16_t port = DefaultSettings::kDestinationPort;   // also the receiver's
-    uint16_t sourcePort = DefaultSettings::kSourcePort;  // the sender's local port; 0 lets the system pick one
+    uint16_t port = DefaultSettings::kDestinationPort;           // also the receiver's
+    uint16_t sourcePort = DefaultSettings::FarEnd::kSourcePort;  // the sender's local port; 0 lets the system pick one
     uint32_t periodMs = DefaultSettings::kPeriodMs;
-    int32_t packetsPerPeriod = DefaultSettings::kPacketsPerPeriod;
+    int32_t packetsPerPeriod = DefaultSettings::FarEnd::kCalls;
     uint32_t packetSize = DefaultSettings::kPacketSize;
     uint32_t bufferSizeKB = DefaultSettings::kSenderBufferSizeKB;  // 0 keeps the system's send buffer
     std::optional<double> durationSeconds;                         // none: until interrupted
-    uint32_t intervalMs = 1000;
+    uint32_t intervalMs = DefaultSettings::FarEnd::kReportIntervalMs;
     bool json = false;
+    bool quiet = false;                    // no reports at all; errors still go to stderr
     int dscp = -1;                         // DSCP to mark sent packets with; -1: unmarked
     std::optional<std::string> codecName;  // the --codec that set the size and the period
     uint32_t codecPayloadBytes = 0;        // its payload, before the raise to the header size
@@ -46,12 +48,12 @@ struct CliOptions {
     bool spreadCalls = false;
     std::optional<std::string> outputPath;  // reports appended to this file instead of stdout
     // The far end's sessions, one per sender, and what the reports show of them.
-    double sessionTimeoutSeconds = kDefaultSessionTimeoutSeconds;
-    int maxSessions = kDefaultMaxSessions;
-    bool histogram = false;                  // JSON: each session's 400-bin jitter histogram
-    bool dialogText = false;                 // text: the dialog's receiver text of each session, as it shows it
-    std::optional<MetricsAddress> metrics;   // serve the sessions to Prometheus scrapers there
-    std::vector<MetricLabel> metricLabels;   // added to every metric
+    double sessionTimeoutSeconds = DefaultSettings::FarEnd::kSessionTimeoutSeconds;
+    int maxSessions = DefaultSettings::FarEnd::kMaxSessions;
+    bool histogram = false;                 // JSON: each session's 400-bin jitter histogram
+    bool dialogText = false;                // text: the dialog's receiver text of each session, as it shows it
+    std::optional<MetricsAddress> metrics;  // serve the sessions to Prometheus scrapers there
+    std::vector<MetricLabel> metricLabels;  // added to every metric
     std::optional<CallJudgement> judgement;  // the codec whose calls the receiver judges, and the delay
 
     bool Sends() const { return mode != RunMode::Receive; }

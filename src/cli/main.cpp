@@ -9,8 +9,8 @@
 
 #include "base/errors.h"
 #include "cli/command_line.h"
+#include "cli/error_text.h"
 #include "cli/measurement_run.h"
-#include "cli/report.h"
 #include "cli/stop_request.h"
 
 int main(int argc, char** argv) {
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
         file.open(*parsed.options->outputPath, std::ios::app);
         if (!file) {
             const int code = errno;
-            std::cerr << "veltrane-cli: cannot open the output file\nopen '" << *parsed.options->outputPath
+            std::cerr << "veltrane-cli: cannot open the output file '" << *parsed.options->outputPath
                       << "' for appending: " << std::generic_category().message(code) << "\n";
             return kExitError;
         }
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
         return RunMeasurement(*parsed.options, stopRequested, out, std::cerr);
     } catch (Exception* e) {
         ExceptionOwner owner(e);
-        std::cerr << ErrorReportText(*e) << "\n";
+        std::cerr << CliErrorText(*e) << "\n";
     } catch (const std::exception& e) {
         std::cerr << "veltrane-cli: " << e.what() << "\n";
     } catch (...) {

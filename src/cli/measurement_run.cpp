@@ -11,9 +11,12 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "base/published.h"
 #include "base/socket_library.h"
 #include "base/udp_socket.h"
 #include "cli/call_judgement.h"
+#include "cli/error_text.h"
+#include "cli/metrics_exposition.h"
 #include "cli/report.h"
 #include "measure/receiver.h"
 #include "measure/sender.h"
@@ -39,6 +42,9 @@ constexpr int kDrainLooks = 25;
 // drained by then, and a run must end promptly on Ctrl-C even when no traffic comes.
 constexpr uint32_t kReceiverStopGraceMs = 10;
 
+// The sender's latest figures, handed from the report thread to the metrics server's threads.
+using PublishedSender = Published<SenderFigures>;
+
 // Collects the first error of either worker; the reports are taken by the run loop itself.
 class RunObserver : public SenderObserver {
   public:
@@ -46,10 +52,10 @@ class RunObserver : public SenderObserver {
 
     void ReportError(Exception* e) override {
         ExceptionOwner owner(e);
-        Fail(ErrorReportText(*e));
+        Fail(CliErrorText(*e));
     }
 
-    void ReportUnknownError(const char* text) override { Fail(text); }
+    void ReportUnknownError(const char* text) override { Fail(CliUnknownErrorText(text)); }
 
     bool Failed() const { return failed_.load(); }
 
@@ -84,8 +90,7 @@ std::optional<Endpoint> ResolveOrSay(const std::string& host, uint16_t port, con
     std::string reason;
     const std::optional<Endpoint> endpoint = Endpoint::Resolve(host.c_str(), port, &reason);
     if (!endpoint) {
-        err << "veltrane-cli: cannot resolve " << what << " '" << host << "'\n"
-            << "cannot resolve '" << host << "': " << reason << "\n";
+        err << "veltrane-cli: cannot resolve " << what << " '" << host << "': " << reason << "\n";
     }
     return endpoint;
 }
@@ -158,10 +163,14 @@ bool PacketSizeFits(const CliOptions& options, const Endpoints& endpoints, std::
 // The engine's sender and receiver for one run, stopped and joined when it goes.
 class Run {
   public:
-    Run(const CliOptions& options, const Endpoints& endpoints, PublishedSessions* published)
+    Run(const CliOptions& options,
+        const Endpoints& endpoints,
+        PublishedSessions* published,
+        PublishedSender* publishedSender)
         : options_(options),
           endpoints_(endpoints),
           published_(published),
+          publishedSender_(publishedSender),
           sessions_(SystemClock(), SessionTableSettings{options.sessionTimeoutSeconds, options.maxSessions}),
           receiver_(observer_, nullptr, SystemClock(), &sessions_),
           sender_(observer_) {}
@@ -236,6 +245,7 @@ class Run {
             report.sender = sender_.Statistics();
             report.packetSize = EffectivePacketSize(options_.packetSize);
             report.load = LoadOf(options_, endpoints_.destination.IsIpv6());
+            publishedSender_->Set(SenderFigures{endpoints_.destination.ToString(), *report.sender, *report.load});
         }
         if (options_.Receives()) {
             report.receiver = receiver_.Statistics();
@@ -288,6 +298,7 @@ class Run {
     const CliOptions& options_;
     const Endpoints& endpoints_;
     PublishedSessions* published_;
+    PublishedSender* publishedSender_;
     RunObserver observer_;
     SessionTable sessions_;  // before the receiver: it takes the datagrams as long as the receiver runs
     Receiver receiver_;
@@ -303,11 +314,9 @@ class ReportWriter {
         : options_(options), out_(out), err_(err) {}
 
     void Write(const Report& report) {
-        out_ << (options_.json ? ReportJsonLines(report, options_.histogram)
-                               : ReportText(report, options_.dialogText ? TextStyle::Dialog : TextStyle::Readable));
-        // Flushed at once: a pipe to another tool or a file that is watched must see each
-        // report when it is made.
-        out_.flush();
+        if (!options_.quiet) {
+            Print(report);
+        }
         if (report.receiver && report.receiver->truncatedCount > 0 && !truncationTold_) {
             err_ << TruncationNotice(*report.receiver, report.receiverBufferSize) << std::flush;
             truncationTold_ = true;
@@ -315,6 +324,14 @@ class ReportWriter {
     }
 
   private:
+    void Print(const Report& report) {
+        out_ << (options_.json ? ReportJsonLines(report, options_.histogram)
+                               : ReportText(report, options_.dialogText ? TextStyle::Dialog : TextStyle::Readable));
+        // Flushed at once: a pipe to another tool or a file that is watched must see each
+        // report when it is made.
+        out_.flush();
+    }
+
     const CliOptions& options_;
     std::ostream& out_;
     std::ostream& err_;
@@ -388,12 +405,22 @@ int RunMeasurement(const CliOptions& options,
     const std::shared_ptr<PublishedSessions> holder =
         published != nullptr ? std::shared_ptr<PublishedSessions>(std::shared_ptr<void>(), published)
                              : std::make_shared<PublishedSessions>();
+    const auto publishedSender = std::make_shared<PublishedSender>();
 #ifndef _WIN32
     // Listening first: a busy port ends the run before anything is sent or received.
     std::unique_ptr<MetricsServer> metrics;
     if (options.metrics) {
         std::string error;
-        metrics = MetricsServer::Start(*options.metrics, holder, options.metricLabels, error);
+        // A sending run serves its sender's figures; a receiving one its sessions.
+        metrics = options.Receives()
+                      ? MetricsServer::Start(*options.metrics, holder, options.metricLabels, error)
+                      : MetricsServer::Start(
+                            *options.metrics,
+                            [publishedSender, labels = options.metricLabels](ExpositionFormat format) {
+                                const std::shared_ptr<const SenderFigures> latest = publishedSender->Get();
+                                return SenderMetricsExposition(latest.get(), labels, format);
+                            },
+                            error);
         if (!metrics) {
             err << "veltrane-cli: " << error << "\n";
             return kExitError;
@@ -402,7 +429,7 @@ int RunMeasurement(const CliOptions& options,
 #endif
     // On the heap: a worker that does not end within its stop's bound keeps using the run,
     // which is then left to it, as the end of the process will end the worker.
-    auto run = std::make_unique<Run>(options, *endpoints, holder.get());
+    auto run = std::make_unique<Run>(options, *endpoints, holder.get(), publishedSender.get());
     run->Start();
     if (started) {
         started();
@@ -415,7 +442,7 @@ int RunMeasurement(const CliOptions& options,
     const double elapsed = SecondsSince(start);
     run->StopReceiver();
     if (run->Observer().Failed()) {
-        err << ConsoleText(run->Observer().ErrorText()) << "\n";
+        err << run->Observer().ErrorText() << "\n";
         if (run->WorkerStuck()) {
             Abandon(std::move(run));
         }

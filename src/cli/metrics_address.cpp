@@ -15,34 +15,38 @@ std::optional<uint16_t> PortOf(const std::string& text) {
 
 }  // namespace
 
+std::optional<HostAndPort> SplitHostAndPort(const std::string& text) {
+    if (!text.empty() && text.front() == '[') {
+        const size_t close = text.find(']');
+        if (close == std::string::npos || (close + 1 < text.size() && text[close + 1] != ':')) {
+            return std::nullopt;
+        }
+        return HostAndPort{text.substr(1, close - 1), close + 1 < text.size() ? text.substr(close + 2) : ""};
+    }
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos) {
+        return std::nullopt;
+    }
+    return HostAndPort{text.substr(0, colon), text.substr(colon + 1)};
+}
+
 std::string MetricsAddress::Text() const {
     return (host.find(':') == std::string::npos ? host : "[" + host + "]") + ":" + std::to_string(port);
 }
 
 std::optional<MetricsAddress> ParseMetricsAddress(const std::string& text, std::string& error) {
     const std::string expected = "expected ADDR:PORT, such as 127.0.0.1:9101, 0.0.0.0:9101 or [::1]:9101";
-    std::string host, port;
-    if (!text.empty() && text.front() == '[') {
-        const size_t close = text.find("]:");
-        if (close == std::string::npos) {
-            error = "--metrics '" + text + "': " + expected;
-            return std::nullopt;
-        }
-        host = text.substr(1, close - 1);
-        port = text.substr(close + 2);
-    } else {
-        const size_t colon = text.rfind(':');
-        if (colon == std::string::npos) {
-            error = "--metrics '" + text + "': the port is missing; " + expected;
-            return std::nullopt;
-        }
-        host = text.substr(0, colon);
-        port = text.substr(colon + 1);
-        if (host.find(':') != std::string::npos) {
-            error = "--metrics '" + text + "': write an IPv6 address in brackets, such as [::1]:9101";
-            return std::nullopt;
-        }
+    const std::optional<HostAndPort> split = SplitHostAndPort(text);
+    if (!split && text.find(':') != std::string::npos && text.front() != '[') {
+        error = "--metrics '" + text + "': write an IPv6 address in brackets, such as [::1]:9101";
+        return std::nullopt;
     }
+    if (!split || split->port.empty()) {
+        error = "--metrics '" + text + "': the port is missing; " + expected;
+        return std::nullopt;
+    }
+    const std::string& host = split->host;
+    const std::string& port = split->port;
     if (host.empty() || host.find_first_of("[] ") != std::string::npos) {
         error = "--metrics '" + text + "': the address is missing or malformed; " + expected;
         return std::nullopt;

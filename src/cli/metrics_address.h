@@ -1,10 +1,21 @@
 #pragma once
-// Where the metrics endpoint listens: --metrics ADDR:PORT, an IPv6 address in brackets
-// ("[::1]:9101").
+// Addresses written with their port, "HOST:PORT" or "[IPV6]:PORT": where the metrics
+// endpoint listens (--metrics), and what --to and --bind refuse.
 
 #include <cstdint>
 #include <optional>
 #include <string>
+
+// A text split at its port: "[::1]:9101", "[::1]" (no port) or "host:9101".
+struct HostAndPort {
+    std::string host;  // without brackets
+    std::string port;  // as written; empty when none is
+};
+
+// The host and the port of `text`, or nullopt when it has no port form: a host name or an
+// IPv4 address alone, an IPv6 address without brackets, or a bracket that does not close
+// before a ':'.
+std::optional<HostAndPort> SplitHostAndPort(const std::string& text);
 
 struct MetricsAddress {
     std::string host;  // without brackets: "127.0.0.1", "::1", "localhost"

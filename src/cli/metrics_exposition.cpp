@@ -22,6 +22,12 @@ struct Family {
     Reading reading;  // unused for the histogram
 };
 
+// The name of a family's samples: a counter's takes "_total" in both formats, which name
+// the family itself without it (OpenMetrics) or with it (Prometheus' text format).
+std::string SampleName(const Family& family) {
+    return family.name + std::string(family.kind == Kind::Counter ? "_total" : "");
+}
+
 std::optional<double> Count(int64_t count) {
     return static_cast<double>(count);
 }
@@ -138,7 +144,7 @@ class Page {
 
     void Header(const Family& family) {
         const bool counter = family.kind == Kind::Counter;
-        const std::string name = family.name + std::string(counter && !OpenMetrics() ? "_total" : "");
+        const std::string name = OpenMetrics() ? family.name : SampleName(family);
         const char* type = counter ? "counter" : family.kind == Kind::Gauge ? "gauge" : "histogram";
         text_ += "# HELP " + name + " " + family.help + "\n# TYPE " + name + " " + type + "\n";
     }
@@ -182,7 +188,7 @@ void AddFamily(Page& page, const Family& family, const std::vector<const Session
         return;  // no session has the figure yet: no family either
     }
     page.Header(family);
-    const std::string name = family.name + std::string(family.kind == Kind::Counter ? "_total" : "");
+    const std::string name = SampleName(family);
     for (const auto& [session, value] : samples) {
         const std::string source = session->source.ToString();
         if (family.kind == Kind::Histogram) {
@@ -234,6 +240,41 @@ std::string MetricsExposition(const SessionsReport& report,
     const Family dropped{"veltrane_dropped_sessions", Kind::Counter,
                          "Sessions pushed out or refused because the table was full.", nullptr};
     page.Header(dropped);
-    page.Sample("veltrane_dropped_sessions_total", {}, static_cast<double>(report.droppedSessions));
+    page.Sample(SampleName(dropped), {}, static_cast<double>(report.droppedSessions));
+    return page.Finish();
+}
+
+std::string SenderMetricsExposition(const SenderFigures* figures,
+                                    const std::vector<MetricLabel>& labels,
+                                    ExpositionFormat format) {
+    Page page(labels, format);
+    if (figures == nullptr) {
+        return page.Finish();
+    }
+    const SenderStatistics& s = figures->statistics;
+    const SendLoad& load = figures->load.load;
+    const std::pair<Family, double> samples[] = {
+        {{"veltrane_sender_packets_sent", Kind::Counter, "Test packets sent.", nullptr},
+         static_cast<double>(s.sentPackets)},
+        {{"veltrane_sender_groups_sent", Kind::Counter, "Groups of test packets sent.", nullptr},
+         static_cast<double>(s.groupsSent)},
+        {{"veltrane_sender_late_groups", Kind::Counter, "Groups that left after their time on the fixed pace.",
+          nullptr},
+         static_cast<double>(s.lateGroups)},
+        {{"veltrane_sender_sends_refused", Kind::Counter,
+          "Test packets not sent because the socket's send buffer was full.", nullptr},
+         static_cast<double>(s.wouldBlockCount)},
+        {{"veltrane_sender_calls", Kind::Gauge, "Calls (packets per period) the sender was asked for.", nullptr},
+         static_cast<double>(load.calls)},
+        {{"veltrane_sender_period_seconds", Kind::Gauge, "Time from one group to the next.", nullptr},
+         load.periodMs / 1000.0},
+        {{"veltrane_sender_wire_bits_per_second", Kind::Gauge,
+          "The load on the wire: UDP payload, UDP and IP headers, no link framing.", nullptr},
+         WireKbitPerSecond(load) * 1000.0},
+    };
+    for (const auto& [family, value] : samples) {
+        page.Header(family);
+        page.Sample(SampleName(family), {{"destination", figures->destination}}, value);
+    }
     return page.Finish();
 }

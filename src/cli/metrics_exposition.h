@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/metric_labels.h"
+#include "cli/report.h"
 #include "sessions/session_figures.h"
 
 enum class ExpositionFormat { Prometheus, OpenMetrics };
@@ -22,3 +23,16 @@ ExpositionFormat FormatForAccept(const std::string& accept);
 std::string MetricsExposition(const SessionsReport& report,
                               const std::vector<MetricLabel>& labels,
                               ExpositionFormat format);
+
+// What a sending run shows its scrapers.
+struct SenderFigures {
+    std::string destination;  // "192.0.2.1:13014", the label of every sample
+    SenderStatistics statistics;
+    LoadReport load;
+};
+
+// The sender's counters and its load, labelled with the destination and then `labels`;
+// before the first report (null) a page without samples.
+std::string SenderMetricsExposition(const SenderFigures* figures,
+                                    const std::vector<MetricLabel>& labels,
+                                    ExpositionFormat format);

@@ -4,6 +4,7 @@
 // copy alone: neither the session table nor the receiving thread ever waits for one.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 
 #include "cli/metric_labels.h"
 #include "cli/metrics_address.h"
+#include "cli/metrics_exposition.h"
 #include "sessions/published_sessions.h"
 
 class MetricsServer {
@@ -27,6 +29,11 @@ class MetricsServer {
                                                 std::shared_ptr<const PublishedSessions> published,
                                                 std::vector<MetricLabel> labels,
                                                 std::string& error);
+
+    // A page of the caller's: called on the server's threads, it must read only what another
+    // thread published for it.
+    using Page = std::function<std::string(ExpositionFormat)>;
+    static std::unique_ptr<MetricsServer> Start(const MetricsAddress& address, Page page, std::string& error);
     // Stops within a bounded time: a scrape cut off by the time-outs, or, in the worst case, a
     // server left to finish on its own while the run ends.
     ~MetricsServer();

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <future>
+#include <system_error>
 #include <thread>
 
 #include "cli/metrics_exposition.h"
@@ -18,14 +19,10 @@ constexpr auto kStopBound = std::chrono::seconds(3 * MetricsServer::kTimeoutSeco
 constexpr auto kStopLook = std::chrono::milliseconds(10);
 
 std::string ListenFailure(const MetricsAddress& address, int error) {
-    const std::string where = "--metrics " + address.Text() + ": cannot listen there: ";
-    if (error == EADDRINUSE) {
-        return where + "the port is in use";
-    }
-    if (error == EADDRNOTAVAIL) {
-        return where + "the address is not one of this host's";
-    }
-    return where + "the port is in use, or the address is not one of this host's";
+    // The library does not always leave the bind's errno behind: without one, say what it may be.
+    return "cannot listen on TCP " + address.Text() + " (--metrics): " +
+           (error != 0 ? std::generic_category().message(error)
+                       : std::string("the port is in use, or the address is not one of this host's"));
 }
 
 }  // namespace
@@ -33,8 +30,7 @@ std::string ListenFailure(const MetricsAddress& address, int error) {
 // Shared with the listening thread, which keeps it alive if the stop has to leave it behind.
 struct MetricsServer::State {
     httplib::Server http;
-    std::shared_ptr<const PublishedSessions> published;
-    std::vector<MetricLabel> labels;
+    MetricsServer::Page page;
     std::future<void> listening;  // ready once the listening thread has ended
 };
 
@@ -45,16 +41,23 @@ std::unique_ptr<MetricsServer> MetricsServer::Start(const MetricsAddress& addres
                                                     std::shared_ptr<const PublishedSessions> published,
                                                     std::vector<MetricLabel> labels,
                                                     std::string& error) {
+    return Start(
+        address,
+        [published = std::move(published), labels = std::move(labels)](ExpositionFormat format) {
+            const std::shared_ptr<const SessionsReport> latest = published->Get();  // null before the first report
+            return MetricsExposition(latest ? *latest : SessionsReport{}, labels, format);
+        },
+        error);
+}
+
+std::unique_ptr<MetricsServer> MetricsServer::Start(const MetricsAddress& address, Page page, std::string& error) {
     auto state = std::make_shared<State>();
-    state->published = std::move(published);
-    state->labels = std::move(labels);
+    state->page = std::move(page);
     State* const s = state.get();  // the handler lives in the state: a shared pointer would keep it forever
     s->http.Get("/metrics", [s](const httplib::Request& request, httplib::Response& response) {
         const ExpositionFormat format = FormatForAccept(request.get_header_value("Accept"));
-        const std::shared_ptr<const SessionsReport> latest = s->published->Get();  // null before the first report
-        response.set_content(
-            MetricsExposition(latest ? *latest : SessionsReport{}, s->labels, format),
-            format == ExpositionFormat::OpenMetrics ? kOpenMetricsContentType : kPrometheusContentType);
+        response.set_content(s->page(format), format == ExpositionFormat::OpenMetrics ? kOpenMetricsContentType
+                                                                                      : kPrometheusContentType);
     });
     // httplib's default also sets SO_REUSEPORT, which would let a second program take the same
     // port and half the scrapes; SO_REUSEADDR alone only lets a restart bind at once.

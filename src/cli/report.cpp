@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "base/errors.h"
 #include "cli/call_judgement.h"
 
 namespace {
@@ -72,18 +71,23 @@ std::string ValueCountsText(const int64_t (&counts)[N]) {
     return text.empty() ? "none yet" : text;
 }
 
+// "1 call", "2 calls": a count and its noun in the right number.
+std::string Counted(int64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 std::string PaceText(const SenderStatistics& s, bool fixedPace) {
     char text[160];
-    std::snprintf(text, sizeof(text), "pace: %s, %.6g groups/s, %lld late groups (the latest by %.3g ms)\n",
+    std::snprintf(text, sizeof(text), "pace: %s, %.6g groups/s, %s (the latest by %.3g ms)\n",
                   fixedPace ? "fixed" : "pause", static_cast<double>(s.groupsSent) / s.duration,
-                  static_cast<long long>(s.lateGroups), s.maxLatenessMs);
+                  Counted(s.lateGroups, "late group", "late groups").c_str(), s.maxLatenessMs);
     return text;
 }
 
 std::string LoadText(const LoadReport& report) {
     const SendLoad& load = report.load;
-    std::string text = report.codec ? "load: " + std::to_string(load.calls) + " calls of " + *report.codec
-                                    : "load: " + std::to_string(load.calls) + " packets per period";
+    std::string text = report.codec ? "load: " + Counted(load.calls, "call", "calls") + " of " + *report.codec
+                                    : "load: " + Counted(load.calls, "packet", "packets") + " per period";
     char rate[32];
     std::snprintf(rate, sizeof(rate), "%.6g", WireKbitPerSecond(load));
     text += ", " + std::string(rate) + " kbit/s on the wire (" + std::to_string(load.packetBytes) +
@@ -178,7 +182,6 @@ Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogr
     line["rfc3550Jitter"] = Optional(s.rfc3550JitterMs);
     line["skewPpm"] = Optional(s.skewPpm);
     line["notTestPackets"] = s.notTestPackets;
-    line["bytesReceived"] = s.record.bytesReceived;
     AddQualityJson(line, s);
     line["interval"] = Json{{"packets", PacketsJson(s.interval.packets)},
                             {"jitter", DistributionJson(s.interval.jitter)},
@@ -223,10 +226,10 @@ std::string Printed(const char* format, ...) {
 
 std::string SenderReadableText(const Report& report) {
     const SenderStatistics& s = *report.sender;
-    std::string text = Printed("sender, %.1f s:\n", report.elapsedSeconds);
-    text += Printed("  sent: %lld packets of %u bytes in %lld groups, %.2f KB/s\n",
-                    static_cast<long long>(s.sentPackets), report.packetSize, static_cast<long long>(s.groupsSent),
-                    s.duration > 0 ? DerivedSenderRates(s, report.packetSize).bandwidthKBs : 0.0);
+    std::string text = Rfc3339Utc(report.time) + Printed(" sender, %.1f s:\n", report.elapsedSeconds);
+    text += "  sent: " + Counted(s.sentPackets, "packet", "packets") + Printed(" of %u bytes in ", report.packetSize) +
+            Counted(s.groupsSent, "group", "groups") +
+            Printed(", %.2f KB/s\n", s.duration > 0 ? DerivedSenderRates(s, report.packetSize).bandwidthKBs : 0.0);
     text += Printed("  send time: %.3f ms at most, %.3f ms mean, %.3f ms at most for a group\n", s.maxSendDelay,
                     s.meanSendDelay, s.maxSendGroupDelay);
     text += Printed("  sends refused as the socket buffer was full: %lld\n", static_cast<long long>(s.wouldBlockCount));
@@ -240,9 +243,9 @@ std::string DistributionText(const char* name, const std::optional<DistributionS
     if (!d) {
         return Printed("  %s: no samples yet\n", name);
     }
-    return Printed(
-        "  %s (ms): p50 %.3f, p95 %.3f, p99 %.3f; min %.3f, mean %.3f, max %.3f, stddev %.3f (%lld samples)\n", name,
-        d->p50, d->p95, d->p99, d->min, d->mean, d->max, d->stddev, static_cast<long long>(d->count));
+    return Printed("  %s (ms): p50 %.3f, p95 %.3f, p99 %.3f; min %.3f, mean %.3f, max %.3f, stddev %.3f (%s)\n", name,
+                   d->p50, d->p95, d->p99, d->min, d->mean, d->max, d->stddev,
+                   Counted(d->count, "sample", "samples").c_str());
 }
 
 std::string PacketsText(const LossFigures& p) {
@@ -254,8 +257,8 @@ std::string PacketsText(const LossFigures& p) {
     } else {
         text += "loss not counted yet";
     }
-    return text + Printed(", %lld duplicates, %lld reordered", static_cast<long long>(p.duplicates),
-                          static_cast<long long>(p.reordered));
+    return text + ", " + Counted(p.duplicates, "duplicate", "duplicates") +
+           Printed(", %lld reordered", static_cast<long long>(p.reordered));
 }
 
 std::string SessionHeading(const SessionFigures& s) {
@@ -275,8 +278,8 @@ std::string SessionReadableText(const SessionFigures& s, bool readsTrafficClass)
     text += "  packets: " + PacketsText(s.packets) +
             Printed(", longest loss run %lld\n", static_cast<long long>(s.packets.longestLossRun));
     if (s.packets.groupSize > 0) {
-        text += Printed("  group size: %lld packets%s\n", static_cast<long long>(s.packets.groupSize),
-                        s.packets.groupSizeInferred ? " (inferred from the largest index seen)" : "");
+        text += "  group size: " + Counted(s.packets.groupSize, "packet", "packets") +
+                (s.packets.groupSizeInferred ? " (inferred from the largest index seen)\n" : "\n");
     }
     text += DistributionText("jitter", s.jitter);
     text += DistributionText("delay", s.delay);
@@ -301,11 +304,11 @@ std::string ReceiverTotalsText(const Report& report, const SessionsReport& sessi
         text += sessions.sessionsStarted == 0 ? "no test packets yet; "
                                               : "no open session (every sender was quiet for the time-out); ";
     }
-    text += Printed("%lld bytes received, %lld datagrams were not test packets, %lld sessions dropped",
-                    static_cast<long long>(sessions.bytesReceived), static_cast<long long>(sessions.notTestPackets),
-                    static_cast<long long>(sessions.droppedSessions));
+    text += Counted(sessions.bytesReceived, "byte", "bytes") + " received, " +
+            Counted(sessions.notTestPackets, "datagram was not a test packet", "datagrams were not test packets") +
+            ", " + Counted(sessions.droppedSessions, "session", "sessions") + " dropped";
     if (report.receiver && report.receiver->truncatedCount > 0) {
-        text += Printed(", %lld datagrams longer than --size", static_cast<long long>(report.receiver->truncatedCount));
+        text += ", " + Counted(report.receiver->truncatedCount, "datagram", "datagrams") + " longer than --size";
     }
     return text + "\n\n";
 }
@@ -325,9 +328,10 @@ std::string RecordDialogText(const ReceiverStatistics& record, bool readsTraffic
 }
 
 std::string ReceiverDialogText(const Report& report, const SessionsReport& sessions) {
-    // Without a session, the receiver's own record: what the dialog shows of the same datagrams.
+    // Without a session there is no sender whose figures the dialog would show: its text of
+    // an empty record would claim a loss of 100 %.
     if (sessions.sessions.empty()) {
-        return report.receiver ? RecordDialogText(*report.receiver, report.readsTrafficClass) + "\n" : "";
+        return ReceiverTotalsText(report, sessions);
     }
     std::string text;
     for (const SessionFigures& s : sessions.sessions) {
@@ -362,9 +366,10 @@ std::string ConsoleText(std::string text) {
 }
 
 std::string TruncationNotice(const ReceiverStatistics& statistics, uint32_t bufferSize) {
-    std::string text = "veltrane-cli: " + std::to_string(statistics.truncatedCount) +
-                       " datagrams were longer than the receiver's --size of " + std::to_string(bufferSize) +
-                       " bytes and were dropped";
+    const bool one = statistics.truncatedCount == 1;
+    std::string text = "veltrane-cli: " + Counted(statistics.truncatedCount, "datagram was", "datagrams were") +
+                       " longer than the receiver's --size of " + std::to_string(bufferSize) + " bytes and " +
+                       (one ? "was" : "were") + " dropped";
     if (statistics.largestTruncatedLength > 0) {
         text += " (the largest had " + std::to_string(statistics.largestTruncatedLength) +
                 " bytes); give the receiver --size " + std::to_string(statistics.largestTruncatedLength);
@@ -372,11 +377,6 @@ std::string TruncationNotice(const ReceiverStatistics& statistics, uint32_t buff
         text += "; give the receiver the sender's --size";
     }
     return text + "\n";
-}
-
-std::string ErrorReportText(const Exception& e) {
-    const std::string reason = ExceptionReason(e);
-    return ConsoleText(ExceptionText(e)) + (reason.empty() ? "" : "\n" + reason);
 }
 
 std::string Rfc3339Utc(std::chrono::system_clock::time_point time) {
@@ -403,10 +403,13 @@ std::string ReportText(const Report& report, TextStyle style) {
     if (style == TextStyle::Dialog) {
         return text + ReceiverDialogText(report, sessions);
     }
+    // Each block starts with the report's time, so that a block read alone (in a journal,
+    // through grep) still tells when it was taken.
+    const std::string time = Rfc3339Utc(report.time) + " ";
     for (const SessionFigures& s : sessions.sessions) {
-        text += SessionReadableText(s, report.readsTrafficClass);
+        text += time + SessionReadableText(s, report.readsTrafficClass);
     }
-    return text + ReceiverTotalsText(report, sessions);
+    return text + time + ReceiverTotalsText(report, sessions);
 }
 
 std::string ReportJsonLines(const Report& report, bool withHistogram) {

@@ -12,8 +12,6 @@
 #include "measure/sender_statistics.h"
 #include "sessions/session_figures.h"
 
-struct Exception;
-
 // The sender's load as the run set it.
 struct LoadReport {
     SendLoad load;
@@ -57,10 +55,6 @@ std::string Rfc3339Utc(std::chrono::system_clock::time_point time);
 
 // The receiver's one notice that datagrams longer than its buffer were dropped, '\n' ended.
 std::string TruncationNotice(const ReceiverStatistics& statistics, uint32_t bufferSize);
-
-// An error's text for the console: the dialog's text, then a line with the system's reason
-// when it has one; no line break at its end.
-std::string ErrorReportText(const Exception& e);
 
 // A text of the dialog's (CR LF line ends) with '\n' line ends and no line break at its end.
 std::string ConsoleText(std::string text);

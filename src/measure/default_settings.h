@@ -17,4 +17,20 @@ inline constexpr uint32_t kSenderBufferSizeKB = 0;           // 0 (an empty fiel
 inline constexpr uint32_t kReceiverAddress = 0;              // 0.0.0.0: every local interface
 inline constexpr uint16_t kReceiverPort = kDestinationPort;  // one instance measures itself as it starts
 
+// veltrane-cli's far end, where it has no dialog field or departs from the dialog's.
+namespace FarEnd {
+
+inline constexpr uint32_t kReportIntervalMs = 1000;
+inline constexpr double kSessionTimeoutSeconds = 10.0;  // a sender quiet this long ends its session
+// Senders followed at once: each session holds its own windows and histograms.
+inline constexpr int kMaxSessions = 256;
+// A sender asked for no load sends one voice call, about 80 kbit/s on the wire: a forgotten
+// option must not fill a branch office's link.
+inline constexpr const char* kVoiceCodec = "g711-20";
+inline constexpr int32_t kCalls = 1;
+// The system's choice: two senders on one host never meet on one port.
+inline constexpr uint16_t kSourcePort = 0;
+
+}  // namespace FarEnd
+
 }  // namespace DefaultSettings

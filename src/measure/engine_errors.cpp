@@ -37,6 +37,8 @@ constexpr ErrorText kErrorTexts[] = {
      320},
     {EngineError::SenderNotNonBlocking,
      "error in MainWindow::SenderThreadEntry: ioctlsocket failed\r\nfile: winmain\r\nline: %i", 314},
+    // The dialog never marks its packets: this one has no line.
+    {EngineError::SenderNotMarked, "the system refused to mark the packets with a DSCP value", 0},
     {EngineError::ReceiverAlreadyStarted,
      "error in MainWindow::StartReceiverThread: thread already started\r\nfile: winmain\r\nline: %i", 436},
     {EngineError::ReceiverThreadNotCreated,
@@ -53,18 +55,29 @@ constexpr ErrorText kErrorTexts[] = {
      "error in MainWindow::ReceiverThreadEntry: bind failed\r\nfile: winmain\r\nline: %i", 530},
 };
 
+constexpr int32_t kErrorCount = static_cast<int32_t>(EngineError::ReceiverNotBound) + 1;
+
 }  // namespace
 
+const char* const kSenderUnknownErrorText = "unknown exception in MainWindow::SenderThreadEntry";
+const char* const kReceiverUnknownErrorText = "unknown exception in MainWindow::ReceiverThreadEntry";
+
 void ThrowEngineError(EngineError error, const std::string& reason) {
+    static_assert(std::size(kErrorTexts) == kErrorCount, "every engine error has its text");
     for (const ErrorText& text : kErrorTexts) {
         if (text.error == error) {
-            if (reason.empty()) {
-                ThrowError(text.format, text.line);
-            }
-            ThrowErrorWithReason(text.format, text.line, reason);
+            // A text without a line holds no "%i" either: the formatter leaves it as it is.
+            ThrowErrorWithReason(text.format, text.line, reason, static_cast<int32_t>(error));
         }
     }
     ThrowFixed("unknown exception");
+}
+
+std::optional<EngineError> EngineErrorOf(const Exception& e) {
+    if (e.code < 0 || e.code >= kErrorCount) {
+        return std::nullopt;
+    }
+    return static_cast<EngineError>(e.code);
 }
 
 UdpSocket OpenWorkerSocket(const SocketLibrary& library,

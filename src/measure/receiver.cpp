@@ -165,8 +165,7 @@ void Receiver::ResetStatistics() {
 }
 
 void Receiver::ReceiverThreadProc(const ReceiverSettings& settings) {
-    RunWorkerBody(observer_, "unknown exception in MainWindow::ReceiverThreadEntry",
-                  [&] { ReceiverThreadEntry(settings); });
+    RunWorkerBody(observer_, kReceiverUnknownErrorText, [&] { ReceiverThreadEntry(settings); });
 }
 
 void Receiver::CloseReceiverSocket() {
@@ -183,7 +182,7 @@ void Receiver::ReceiverThreadEntry(const ReceiverSettings& settings) {
     UdpSocket socket = OpenWorkerSocket(library, settings.local, EngineError::ReceiverLibraryNotStarted,
                                         EngineError::ReceiverSocketNotOpened);
     if (settings.dualStack && settings.local.IsIpv6() && !socket.SetIpv6Only(false)) {
-        ThrowEngineError(EngineError::ReceiverNotBound, "IPV6_V6ONLY off on " + settings.local.ToString() + ": " +
+        ThrowEngineError(EngineError::ReceiverNotBound, settings.local.ToString() + " for IPv4 too (IPV6_V6ONLY): " +
                                                             SocketErrorText(socket.LastError()));
     }
     // Where the system cannot tell the values, the counts stay empty and the run says so.

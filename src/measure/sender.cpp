@@ -90,8 +90,7 @@ void Sender::ResetStatistics() {
 void Sender::SenderThreadProc(const SenderSettings& settings) {
     // However the run ends, the statistics keep what it measured (less a reset still pending).
     RunWorkerBody(
-        observer_, "unknown exception in MainWindow::SenderThreadEntry", [&] { SenderThreadEntry(settings); },
-        [this] { PublishFinalStatistics(); });
+        observer_, kSenderUnknownErrorText, [&] { SenderThreadEntry(settings); }, [this] { PublishFinalStatistics(); });
 }
 
 void Sender::PublishFinalStatistics() {
@@ -110,7 +109,7 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
     if (sendBufferBytes != 0) {
         if (sendBufferBytes > INT32_MAX || !socket.SetSendBufferSize(static_cast<uint32_t>(sendBufferBytes))) {
             ThrowEngineError(EngineError::SenderBufferNotSet,
-                             "SO_SNDBUF of " + std::to_string(sendBufferBytes) + " bytes: " +
+                             std::to_string(sendBufferBytes) + " bytes: " +
                                  (sendBufferBytes > INT32_MAX ? std::string("more than the option takes")
                                                               : SocketErrorText(socket.LastError())));
         }
@@ -123,20 +122,17 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
         ThrowEngineError(EngineError::SenderNotBound, BindFailure(local, socket.LastError()));
     }
     if (settings.trafficClass >= 0 && !socket.SetTrafficClass(settings.destination, settings.trafficClass)) {
-        ThrowFixed(
-            "the system refused to mark the packets with a DSCP value",
-            "IP_TOS/IPV6_TCLASS " + std::to_string(settings.trafficClass) + ": " + SocketErrorText(socket.LastError()));
+        ThrowEngineError(EngineError::SenderNotMarked, "DSCP " + std::to_string(settings.trafficClass >> 2) + ": " +
+                                                           SocketErrorText(socket.LastError()));
     }
     if (!socket.SetNonBlocking()) {
-        ThrowEngineError(EngineError::SenderNotNonBlocking,
-                         "non-blocking mode: " + SocketErrorText(socket.LastError()));
+        ThrowEngineError(EngineError::SenderNotNonBlocking, SocketErrorText(socket.LastError()));
     }
     const uint32_t packetSize = EffectivePacketSize(settings.packetSize);
     packetSize_.store(packetSize);
     // Every send would fail: refused before a buffer of up to 4 GB is allocated for it.
     if (packetSize > settings.destination.MaxDatagramPayload()) {
-        ThrowEngineError(EngineError::SendFailed, "send to " + settings.destination.ToString() + ": " +
-                                                      std::to_string(packetSize) +
+        ThrowEngineError(EngineError::SendFailed, settings.destination.ToString() + ": " + std::to_string(packetSize) +
                                                       " bytes are more than a datagram carries (" +
                                                       std::to_string(settings.destination.MaxDatagramPayload()) + ")");
     }

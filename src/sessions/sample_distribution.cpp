@@ -85,11 +85,11 @@ std::optional<DistributionSummary> SampleDistribution::Summary() const {
 }
 
 int64_t SampleDistribution::CountAbove(double ms) const {
-    if (count_ == 0 || ms >= max_) {
+    if (moments_.count == 0 || ms >= max_) {
         return 0;
     }
     if (ms < min_) {
-        return count_;
+        return moments_.count;
     }
     const Axis& axis = bins_->histogram.axis();
     int64_t above = 0;

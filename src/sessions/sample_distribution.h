@@ -45,7 +45,7 @@ class SampleDistribution {
     // The samples above `ms`: exact below the minimum and from the maximum on; in between,
     // a sample in the bin that holds `ms` counts as above when the bin's middle is.
     int64_t CountAbove(double ms) const;
-    int64_t Count() const { return count_; }
+    int64_t Count() const { return moments_.count; }
 
   private:
     void AddAt(int bin, double ms);

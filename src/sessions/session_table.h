@@ -11,17 +11,15 @@
 #include <vector>
 
 #include "measure/datagram_sink.h"
+#include "measure/default_settings.h"
 #include "sessions/session_figures.h"
 
 struct Clock;
 class Session;
 
-inline constexpr double kDefaultSessionTimeoutSeconds = 10.0;
-inline constexpr int kDefaultMaxSessions = 256;
-
 struct SessionTableSettings {
-    double timeoutSeconds = kDefaultSessionTimeoutSeconds;  // a session quiet this long ends
-    int maxSessions = kDefaultMaxSessions;                  // the oldest idle one goes first
+    double timeoutSeconds = DefaultSettings::FarEnd::kSessionTimeoutSeconds;  // a session quiet this long ends
+    int maxSessions = DefaultSettings::FarEnd::kMaxSessions;                  // the oldest idle one goes first
 };
 
 class SessionTable : public DatagramSink {

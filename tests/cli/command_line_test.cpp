@@ -1,4 +1,4 @@
-// The command line: the dialog's defaults, every option, and refusal of bad values and bad usage.
+// The command line: the far end's defaults, every option, and refusal of bad values and bad usage.
 
 #include <gtest/gtest.h>
 
@@ -9,25 +9,33 @@
 
 namespace {
 
-void ExpectDialogDefaults(const CliOptions& options) {
+// The dialog's defaults where the far end keeps them; a sender's load is one G.711 call of
+// 20 ms from a port of the system's choice, and a receiver's buffer the dialog's packet size.
+void ExpectFarEndDefaults(const CliOptions& options) {
     EXPECT_FALSE(options.bindHost);
     EXPECT_EQ(options.toHost, "127.0.0.1");
     EXPECT_EQ(options.port, 13014);
-    EXPECT_EQ(options.sourcePort, 13013);
-    EXPECT_EQ(options.periodMs, 10u);
-    EXPECT_EQ(options.packetsPerPeriod, 100);
-    EXPECT_EQ(options.packetSize, 192u);
+    EXPECT_EQ(options.sourcePort, 0);
+    EXPECT_EQ(options.packetsPerPeriod, 1);
     EXPECT_EQ(options.bufferSizeKB, 0u);
     EXPECT_FALSE(options.durationSeconds);
     EXPECT_EQ(options.intervalMs, 1000u);
     EXPECT_FALSE(options.json);
+    EXPECT_FALSE(options.quiet);
     EXPECT_EQ(options.sessionTimeoutSeconds, 10.0);
     EXPECT_EQ(options.maxSessions, 256);
     EXPECT_FALSE(options.histogram);
     EXPECT_FALSE(options.dialogText);
+    if (options.Sends()) {
+        EXPECT_EQ(options.codecName, "g711-20");
+        EXPECT_EQ(options.periodMs, 20u);
+        EXPECT_EQ(options.packetSize, 172u);
+    } else {
+        EXPECT_EQ(options.packetSize, 192u);
+    }
 }
 
-TEST(CommandLine, EachCommandStartsFromTheDialogDefaults) {
+TEST(CommandLine, EachCommandStartsFromTheFarEndsDefaults) {
     const std::pair<const char*, RunMode> commands[] = {
         {"receive", RunMode::Receive}, {"send", RunMode::Send}, {"loopback", RunMode::Loopback}};
     for (const auto& [name, mode] : commands) {
@@ -35,40 +43,29 @@ TEST(CommandLine, EachCommandStartsFromTheDialogDefaults) {
         const ParsedCommandLine parsed = Parse({name});
         ASSERT_TRUE(parsed.options) << parsed.error;
         EXPECT_EQ(parsed.options->mode, mode);
-        ExpectDialogDefaults(*parsed.options);
+        ExpectFarEndDefaults(*parsed.options);
         EXPECT_EQ(parsed.options->Sends(), mode != RunMode::Receive);
         EXPECT_EQ(parsed.options->Receives(), mode != RunMode::Send);
     }
+    // A codec alone is one call of it; a size or a period alone keeps the other of the default call.
+    const CliOptions codec = *Parse({"send", "--codec", "g729-30"}).options;
+    EXPECT_EQ(codec.packetsPerPeriod, 1);
+    EXPECT_EQ(codec.periodMs, 30u);
+    const CliOptions size = *Parse({"send", "--size", "500"}).options;
+    EXPECT_EQ(size.packetSize, 500u);
+    EXPECT_EQ(size.periodMs, 20u);
+    EXPECT_FALSE(size.codecName);
+    const CliOptions period = *Parse({"send", "--period", "5"}).options;
+    EXPECT_EQ(period.packetSize, 172u);
+    EXPECT_FALSE(period.codecName);
 }
 
 TEST(CommandLine, LoopbackTakesEveryOption) {
-    const ParsedCommandLine parsed = Parse({"loopback",
-                                            "--bind",
-                                            "::",
-                                            "--to",
-                                            "host.example",
-                                            "--port",
-                                            "65535",
-                                            "--source-port",
-                                            "1",
-                                            "--period",
-                                            "0",
-                                            "--count",
-                                            "2147483647",
-                                            "--size",
-                                            "65535",
-                                            "--buffer",
-                                            "2097151",
-                                            "--duration",
-                                            "2.5",
-                                            "--interval",
-                                            "250",
-                                            "--json",
-                                            "--session-timeout",
-                                            "0.5",
-                                            "--max-sessions",
-                                            "16384",
-                                            "--histogram"});
+    const ParsedCommandLine parsed = Parse(
+        {"loopback", "--bind",         "::",    "--to",       "host.example", "--port", "65535",   "--source-port",
+         "1",        "--period",       "0",     "--count",    "2147483647",   "--size", "65535",   "--buffer",
+         "2097151",  "--duration",     "2.5",   "--interval", "250",          "--json", "--quiet", "--session-timeout",
+         "0.5",      "--max-sessions", "16384", "--histogram"});
     ASSERT_TRUE(parsed.options) << parsed.error;
     const CliOptions& o = *parsed.options;
     EXPECT_EQ(o.bindHost, "::");
@@ -82,6 +79,7 @@ TEST(CommandLine, LoopbackTakesEveryOption) {
     EXPECT_EQ(o.durationSeconds, 2.5);
     EXPECT_EQ(o.intervalMs, 250u);
     EXPECT_TRUE(o.json);
+    EXPECT_TRUE(o.quiet);
     EXPECT_EQ(o.sessionTimeoutSeconds, 0.5);
     EXPECT_EQ(o.maxSessions, 16384);
     EXPECT_TRUE(o.histogram);
@@ -178,6 +176,7 @@ TEST(CommandLine, BadUsageGivesTheShortUsageAndExitCode2) {
         {"send", "--session-timeout", "5"},                // a receiver's option
         {"receive", "--histogram"},                        // a JSON figure without --json
         {"receive", "--json", "--dialog-text"},            // two outputs
+        {"send", "--quiet", "--output", "x.txt"},          // no reports, and a file of them
     };
     for (const auto& arguments : cases) {
         SCOPED_TRACE(arguments.empty() ? "(nothing)" : arguments.back());

@@ -186,7 +186,7 @@ void ExpectEveryPacketOnce(const Stream& stream, int64_t packetsPerGroup) {
     EXPECT_EQ(line["jitter"]["count"], groups - runs);
 }
 
-const std::vector<std::string> kTenPerGroupForTwoSeconds{"--count", "10", "--duration", "2"};
+const std::vector<std::string> kTenPerGroupForTwoSeconds{"--count", "10", "--period", "10", "--duration", "2"};
 
 TEST(FarEnd, TwoSendersAndOneWithItsClockAnHourAheadEachKeepASessionOfTheirOwn) {
     std::vector<Stream> streams{{std::nullopt, kTenPerGroupForTwoSeconds},
@@ -205,7 +205,7 @@ TEST(FarEnd, TwoSendersAndOneWithItsClockAnHourAheadEachKeepASessionOfTheirOwn) 
 // The second run's group numbers start again at 0: its loss is its own, and no jitter sample
 // spans the pause between the runs.
 TEST(FarEnd, ASenderStartedAgainBeginsASecondRunOfItsSession) {
-    std::vector<Stream> streams{{std::nullopt, {"--count", "10", "--duration", "1"}, 2}};
+    std::vector<Stream> streams{{std::nullopt, {"--count", "10", "--period", "10", "--duration", "1"}, 2}};
     ASSERT_NO_FATAL_FAILURE(RunFarEnd(streams));
     ExpectEveryPacketOnce(streams[0], 10);
     const double loss = Final(streams[0])["packets"]["lossPercent"];

@@ -123,6 +123,33 @@ TEST(MetricsExposition, OneSeriesPerSourceWhenASessionEndedAndItsSourceStartedAg
     EXPECT_EQ(page.find(series), page.rfind(series));
 }
 
+// A sender's page: its counters and its load in base units, labelled with the destination;
+// nothing before its first report.
+TEST(MetricsExposition, ASendersCountersAndLoad) {
+    SenderFigures figures;
+    figures.destination = "192.0.2.1:13014";
+    figures.statistics.sentPackets = 1000;
+    figures.statistics.lateGroups = 2;
+    figures.statistics.wouldBlockCount = 3;
+    figures.load.load = SendLoad{1, 172, 20, false};
+    const std::string page = SenderMetricsExposition(&figures, {{"site", "lab"}}, ExpositionFormat::Prometheus);
+    for (const char* line : {
+             "# TYPE veltrane_sender_packets_sent_total counter\n"
+             "veltrane_sender_packets_sent_total{destination=\"192.0.2.1:13014\",site=\"lab\"} 1000\n",
+             "veltrane_sender_late_groups_total{destination=\"192.0.2.1:13014\",site=\"lab\"} 2\n",
+             "veltrane_sender_sends_refused_total{destination=\"192.0.2.1:13014\",site=\"lab\"} 3\n",
+             "veltrane_sender_calls{destination=\"192.0.2.1:13014\",site=\"lab\"} 1\n",
+             "veltrane_sender_period_seconds{destination=\"192.0.2.1:13014\",site=\"lab\"} 0.02\n",
+             "veltrane_sender_wire_bits_per_second{destination=\"192.0.2.1:13014\",site=\"lab\"} 80000\n",
+         }) {
+        EXPECT_NE(page.find(line), std::string::npos) << line << "\nin:\n" << page;
+    }
+    EXPECT_NE(SenderMetricsExposition(&figures, {}, ExpositionFormat::OpenMetrics)
+                  .find("# TYPE veltrane_sender_packets_sent counter\n"),
+              std::string::npos);
+    EXPECT_EQ(SenderMetricsExposition(nullptr, {}, ExpositionFormat::OpenMetrics), "# EOF\n");
+}
+
 TEST(MetricsExposition, TheScrapersAcceptHeaderChoosesTheFormat) {
     // Prometheus 2's own header.
     EXPECT_EQ(FormatForAccept("application/openmetrics-text;version=1.0.0,application/openmetrics-text;"
@@ -172,7 +199,7 @@ TEST(MetricsOptions, LabelsAndAddressAreCheckedAsTheCommandLineIsRead) {
         {{"receive", "--metrics", "[::1]:1", "--label", "a=\xC3"}, "not UTF-8"},
         {{"receive", "--metrics", "[::1]:1", "--label", "a=\xED\xA0\x80"}, "not UTF-8"},
         {{"receive", "--metrics", "[::1]:1", "--label", "a=1", "--label", "a=2"}, "'a' is given twice"},
-        {{"send", "--metrics", "[::1]:1"}, "--metrics"},
+        {{"send", "--metrics", "[::1]:1", "--label", "destination=x"}, "set 'destination' themselves"},
     };
     for (const auto& [arguments, reason] : refused) {
         SCOPED_TRACE(arguments.back());

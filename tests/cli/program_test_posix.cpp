@@ -44,18 +44,16 @@ TEST(Program, ExitCodesTellUsageErrorsFromRunErrors) {
         {{"receive", "--size", "big"}, 2, "veltrane-cli: --size: 'big' is not a whole number"},
         {{"receive", "--port", heldPort, "--duration", "5"},
          1,
-         "error in MainWindow::ReceiverThreadEntry: bind failed\nfile: winmain\nline: 530\nbind [::]:"},
+         "veltrane-cli: cannot bind UDP [::]:" + heldPort + ": Address already in use\n"},
         {{"send", "--to", "no-such-host.invalid"},
          1,
-         "veltrane-cli: cannot resolve the destination 'no-such-host.invalid'\ncannot resolve "
-         "'no-such-host.invalid': "},
+         "veltrane-cli: cannot resolve the destination 'no-such-host.invalid': "},
         {{"loopback", "--output", "/nonexistent-folder/report.json"},
          1,
-         "veltrane-cli: cannot open the output file\nopen '/nonexistent-folder/report.json' for appending: No such "
-         "file"},
+         "veltrane-cli: cannot open the output file '/nonexistent-folder/report.json' for appending: No such file"},
         {{"receive", "--metrics", metricsAddress, "--duration", "5"},
          1,
-         "veltrane-cli: --metrics " + metricsAddress + ": cannot listen there: the port is in use\n"},
+         "veltrane-cli: cannot listen on TCP " + metricsAddress + " (--metrics): Address already in use\n"},
         {{"measure"}, 2, "veltrane-cli: unknown command 'measure'\nusage: "},
         {{"--help"}, 0, ""},
     };

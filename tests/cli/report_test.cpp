@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <vector>
 
 #include "cli/call_judgement.h"
+#include "base/errors.h"
+#include "cli/error_text.h"
 #include "cli/report.h"
+#include "measure/engine_errors.h"
 
 namespace {
 
@@ -182,7 +186,9 @@ TEST(ReportJson, AReceiverWithoutSessionsSaysSoWithItsTotals) {
     EXPECT_FALSE(lines[0].contains("sender"));
 
     const std::string text = ReportText(report);
-    EXPECT_EQ(text.rfind("receiver: no test packets yet; 4096 bytes received, 7 datagrams were not test packets", 0),
+    EXPECT_EQ(text.rfind("1970-01-01T00:00:00.000Z receiver: no test packets yet; 4096 bytes received, 7 datagrams "
+                         "were not test packets",
+                         0),
               0u)
         << text;
     EXPECT_EQ(text.find("lost packets"), std::string::npos) << text;
@@ -255,11 +261,15 @@ TEST(ReportJson, ASenderAloneGivesOneLine) {
 
 TEST(ReportText, AReadableBlockPerSessionWithUnitsLossAndPercentiles) {
     const std::string text = ReportText(BothSides(HandSetSender(), HandSetReceiver()));
-    EXPECT_EQ(text.rfind("sender, 2.5 s:\n  sent: 1000 packets of 192 bytes in 500 groups, 93.75 KB/s\n", 0), 0u)
+    EXPECT_EQ(
+        text.rfind(
+            "2026-12-07T21:47:34.123Z sender, 2.5 s:\n  sent: 1000 packets of 192 bytes in 500 groups, 93.75 KB/s\n",
+            0),
+        0u)
         << text;
     for (const char* line : {
-             "\nsession 2 from [2001:db8::1]:13013, run 3:\n",
-             "\n  packets: 1990 received, 10 lost (0.500 % of 2000 in closed groups), 1 duplicates, 4 reordered, "
+             "\n2026-12-07T21:47:34.123Z session 2 from [2001:db8::1]:13013, run 3:\n",
+             "\n  packets: 1990 received, 10 lost (0.500 % of 2000 in closed groups), 1 duplicate, 4 reordered, "
              "longest loss run 7\n",
              "\n  group size: 100 packets\n",
              "\n  jitter (ms): p50 0.125, p95 1.750, p99 2.250; min -1.500, mean 0.250, max 2.500, stddev 0.500 "
@@ -268,7 +278,8 @@ TEST(ReportText, AReadableBlockPerSessionWithUnitsLossAndPercentiles) {
              "\n  RFC 3550 jitter: none yet\n",
              "\n  clock skew: -12.5 ppm\n",
              "\n  last interval: 100 received, loss not counted yet, 0 duplicates, 0 reordered\n",
-             "\nreceiver: 1048577 bytes received, 5 datagrams were not test packets, 0 sessions dropped\n\n",
+             "\n2026-12-07T21:47:34.123Z receiver: 1048577 bytes received, 5 datagrams were not test packets, 0 "
+             "sessions dropped\n\n",
          }) {
         EXPECT_NE(text.find(line), std::string::npos) << line << "\nin:\n" << text;
     }
@@ -344,12 +355,14 @@ TEST(ReportText, TheDialogsTextsOneReceiverTextPerSession) {
         << both;
     EXPECT_NE(both.find(ConsoleText(ReceiverStatisticsText(other)), first + 1), std::string::npos) << both;
 
-    // Without a session, the receiver's own record as the dialog shows it, its 100 % loss included.
+    // Without a session the dialog's text of an empty record would claim a loss of 100 %: the
+    // receiver's word instead, as the readable report gives it.
     Report none;
     none.receiver = ReceiverStatistics{};
     none.sessions = SessionsReport{};
-    EXPECT_EQ(ReportText(none, TextStyle::Dialog), ConsoleText(ReceiverStatisticsText(ReceiverStatistics{})) +
-                                                       "\nout-of-order packets: 0\nduplicate packets: 0\n\n");
+    EXPECT_EQ(ReportText(none, TextStyle::Dialog),
+              "receiver: no test packets yet; 0 bytes received, 0 datagrams were not test packets, 0 sessions "
+              "dropped\n\n");
 }
 
 TEST(ReportTime, Rfc3339InUtcWithMilliseconds) {
@@ -357,6 +370,33 @@ TEST(ReportTime, Rfc3339InUtcWithMilliseconds) {
     EXPECT_EQ(Rfc3339Utc(sys_days{February / 29 / 2028} + hours(23) + minutes(59) + milliseconds(59999)),
               "2028-02-29T23:59:59.999Z");
     EXPECT_EQ(Rfc3339Utc(system_clock::time_point{}), "1970-01-01T00:00:00.000Z");
+}
+
+std::string CliTextOfThrown(const std::function<void()>& thrower) {
+    CaughtError caught = RunCatchingErrors(thrower);
+    return caught.exception ? CliErrorText(*caught.exception) : "nothing thrown";
+}
+
+// The command line words each error itself, on one line, never with the dialog's function
+// names and line numbers; errors of other parts keep their own text.
+TEST(ErrorText, EachErrorIsOneLineOfTheCommandLinesOwnWords) {
+    EXPECT_EQ(CliTextOfThrown([] { ThrowEngineError(EngineError::SenderBufferNotSet, "2147483648 bytes: too many"); }),
+              "veltrane-cli: cannot set the send buffer to 2147483648 bytes: too many");
+    EXPECT_EQ(CliTextOfThrown([] { ThrowEngineError(EngineError::SenderNotNonBlocking, "Bad file descriptor"); }),
+              "veltrane-cli: cannot make the sender's socket non-blocking: Bad file descriptor");
+    EXPECT_EQ(
+        CliTextOfThrown([] { ThrowEngineError(EngineError::SenderNotMarked, "DSCP 46: Operation not permitted"); }),
+        "veltrane-cli: cannot mark the packets with DSCP 46: Operation not permitted");
+    EXPECT_EQ(CliTextOfThrown([] { ThrowEngineError(EngineError::ReceiverDidNotStop); }),
+              "veltrane-cli: the receiver did not stop in time");
+    EXPECT_EQ(CliTextOfThrown([] { ThrowError("error in A::B: what\r\nfile: x\r\nline: %i", 7); }),
+              "veltrane-cli: error in A::B: what / file: x / line: 7");
+    EXPECT_EQ(CliUnknownErrorText(kReceiverUnknownErrorText),
+              "veltrane-cli: the receiver ended by an unexpected error");
+    // The dialog's texts are the table's, unchanged.
+    CaughtError bind = RunCatchingErrors([] { ThrowEngineError(EngineError::ReceiverNotBound, "x"); });
+    EXPECT_EQ(ExceptionText(*bind.exception),
+              "error in MainWindow::ReceiverThreadEntry: bind failed\r\nfile: winmain\r\nline: 530\r\n");
 }
 
 TEST(ReportText, ConsoleTextTakesOutEveryCarriageReturnBeforeALineFeed) {

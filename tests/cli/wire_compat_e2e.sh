@@ -3,7 +3,8 @@
 # end-to-end driver (veltrane_drive.exe), against the native veltrane-cli on 127.0.0.1.
 #   1. the dialog's sender -> veltrane-cli receive: no loss, and the bytes are exactly the
 #      load the dialog sends (groups of 100 packets of 192 bytes, the last perhaps cut short);
-#   2. veltrane-cli send -> the dialog's receiver: no loss, and only whole 192-byte datagrams.
+#   2. veltrane-cli send (its default, one G.711 call) -> the dialog's receiver: no loss, and only
+#      whole 172-byte datagrams.
 # Both use the dialog's default port 13014, as the driver does not type into the dialog.
 #
 # usage: tests/cli/wire_compat_e2e.sh NATIVE_BUILD_DIR WINDOWS_BUILD_DIR
@@ -94,6 +95,6 @@ read -r mb rest <<<"$received"
 dialog_bytes=$((mb * 1048576 + rest))
 grep -qE '^lost packets: 0\.%' <<<"$box" || fail "the dialog shows loss"
 [ "$dialog_bytes" -gt 0 ] || fail "the dialog received nothing"
-[ $((dialog_bytes % 192)) -eq 0 ] || fail "$dialog_bytes bytes are not whole 192-byte datagrams"
-[ "$dialog_bytes" -le $((sent * 192)) ] || fail "$dialog_bytes bytes received, but only $sent packets sent"
+[ $((dialog_bytes % 172)) -eq 0 ] || fail "$dialog_bytes bytes are not whole 172-byte datagrams"
+[ "$dialog_bytes" -le $((sent * 172)) ] || fail "$dialog_bytes bytes received, but only $sent packets sent"
 echo "passed: $sent packets sent, $dialog_bytes bytes received, no loss"

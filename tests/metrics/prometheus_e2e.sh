@@ -128,7 +128,7 @@ site=$(query veltrane_test_packets_received_total site)
 source=$(query veltrane_test_packets_received_total source)
 open_lost=$(session_field last-open packets.lost)
 open_first_lost=$(session_field last-open firstPacketsLost)
-open_bytes=$(session_field last-open bytesReceived)
+open_bytes=$(session_field last-open receiver.bytesReceived)
 
 kill -INT "$receiver"
 wait_for 10 bash -c "! kill -0 $receiver 2>/dev/null" || fail "the receiver did not stop"
@@ -136,7 +136,7 @@ wait_for 10 bash -c "! kill -0 $receiver 2>/dev/null" || fail "the receiver did 
 final_received=$(session_field final packets.received)
 final_lost=$(session_field final packets.lost)
 final_first_lost=$(session_field final firstPacketsLost)
-final_bytes=$(session_field final bytesReceived)
+final_bytes=$(session_field final receiver.bytesReceived)
 jitter_count=$(session_field final jitter.count)
 analysed=$(session_field final receiver.analysedCount)
 runs=$(session_field final run)

@@ -2,9 +2,11 @@
 # The packages of scripts/package, unpacked into temporary folders and run from there,
 # without installing anything:
 #   1. the Debian package: its veltrane-cli prints the package's version, a 2 s loop-back
-#      run loses no first packet, and lintian reports no error (its warnings are shown);
-#   2. the Windows zip: both programs import only Windows' own DLLs, and under Wine the
-#      dialog opens and closes again, and veltrane-cli.exe's 2 s loop-back run loses nothing.
+#      run loses no first packet, both services are in it, and lintian reports no error (its
+#      warnings are shown);
+#   2. the Windows zip: its README.txt is the desktop user's, both programs import only
+#      Windows' own DLLs, and under Wine the dialog opens and closes again, and
+#      veltrane-cli.exe's 2 s loop-back run loses nothing.
 #
 # usage: tests/package/check_packages.sh PACKAGE_DIR WINDOWS_BUILD_DIR
 # WINDOWS_BUILD_DIR provides the Wine prefix and the dialog driver (veltrane_drive.exe).
@@ -69,6 +71,14 @@ version_matches() {
     [ "$printed" = "veltrane-cli $(dpkg-deb -f "$deb" Version)" ] || { echo "printed: $printed"; return 1; }
 }
 
+# Both services: the receiving far end and the sender.
+units_installed() {
+    local unit
+    for unit in veltrane-cli-receive.service veltrane-cli-send.service; do
+        [ -f "$work/deb/usr/lib/systemd/system/$unit" ] || { echo "the package has no $unit"; return 1; }
+    done
+}
+
 lintian_passes() {
     lintian --fail-on error "$deb"
 }
@@ -79,6 +89,14 @@ imports_only_system_dlls() {
     foreign=$(x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^\s*DLL Name: //p' |
         grep -viE '^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|advapi32|ole32|ws2_32|msvcrt)\.dll$')
     [ -z "$foreign" ] || { echo "$1 imports $foreign"; return 1; }
+}
+
+# The zip's README is a desktop user's: it tells of the firewall's question and the unsigned
+# programs, and nothing of building.
+readme_is_for_the_desktop() {
+    local readme=$1/README.txt
+    grep -q "Windows Firewall" "$readme" && grep -q "not signed" "$readme" && ! grep -q "scripts/" "$readme" ||
+        { echo "$readme is not the desktop user's README"; return 1; }
 }
 
 dialog_opens_and_closes() {
@@ -93,11 +111,13 @@ dpkg-deb -x "$deb" "$work/deb" || exit 1
 cli=$work/deb/usr/bin/veltrane-cli
 check "veltrane-cli --version" version_matches "$cli"
 check "veltrane-cli loopback, no loss" loopback_loses_nothing 23761 "$cli"
+check "the services are in the package" units_installed
 check "lintian, no error" lintian_passes
 
 echo "== $(basename "$zip")"
 unzip -q "$zip" -d "$work/zip" || exit 1
 folder=$(echo "$work"/zip/*/)
+check "README.txt is the desktop user's" readme_is_for_the_desktop "$folder"
 for program in Veltrane.exe veltrane-cli.exe; do
     check "$program imports only system DLLs" imports_only_system_dlls "$folder/$program"
 done

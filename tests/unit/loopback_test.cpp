@@ -203,8 +203,7 @@ TEST(Loopback, SendFailureEndsTheSenderAndKeepsItsStatistics) {
     }
     std::vector<std::string> reasons;
     RunSenderToItsEnd(65508, 0, &reasons);
-    EXPECT_EQ(reasons,
-              std::vector<std::string>{"send to LISTENER: 65508 bytes are more than a datagram carries (65507)"});
+    EXPECT_EQ(reasons, std::vector<std::string>{"LISTENER: 65508 bytes are more than a datagram carries (65507)"});
 }
 
 TEST(Loopback, ASendBufferWhoseBytesDoNotFitTheSocketOptionIsRefused) {
