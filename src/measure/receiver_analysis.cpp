@@ -9,8 +9,6 @@ namespace {
 constexpr double kMsPerSecond = 1000.0;
 constexpr double kNewWeight = 0.002;  // a new sample's weight in the running means
 constexpr double kOldWeight = 0.998;  // the old mean's weight
-constexpr double kBinIncrement = 0.002;
-constexpr double kBinDecay = 0.998;
 
 double CounterSeconds(int64_t end, int64_t start, int64_t frequency) {
     return static_cast<double>(CounterDifference(end, start)) / static_cast<double>(frequency);
@@ -42,10 +40,21 @@ void CountOrder(ReceiverStatistics& s, int64_t groupNumber) {
     }
 }
 
+void AddJitterFigures(ReceiverStatistics& s, double jitterMs) {
+    if (jitterMs < s.minJitter) {
+        s.minJitter = jitterMs;
+    }
+    if (jitterMs > s.maxJitter) {
+        s.maxJitter = jitterMs;
+    }
+    s.jitterMeanSquare = kNewWeight * (jitterMs * jitterMs) + kOldWeight * s.jitterMeanSquare;
+}
+
 AnalysedPacket MeasurePacket(ReceiverStatistics& s,
                              const TestPacketHeader& packet,
                              int64_t now,
-                             int64_t localFrequency) {
+                             int64_t localFrequency,
+                             bool withHistogram) {
     // Only differences of the sender's counter enter, each divided by the packet's own
     // frequency, so the two hosts' clocks need not agree.
     const double sendInterval = CounterSeconds(packet.sendCounter, s.lastSendCounter, packet.counterFrequency);
@@ -53,7 +62,11 @@ AnalysedPacket MeasurePacket(ReceiverStatistics& s,
                              CounterSeconds(packet.sendCounter, s.firstSendCounter, packet.counterFrequency)) *
                             kMsPerSecond;
     const double jitter = (CounterSeconds(now, s.lastLocalCounter, localFrequency) - sendInterval) * kMsPerSecond;
-    AddJitterSample(s, jitter);
+    if (withHistogram) {
+        AddJitterSample(s, jitter);
+    } else {
+        AddJitterFigures(s, jitter);
+    }
     if (absDelay > s.maxAbsDelay) {
         s.maxAbsDelay = absDelay;
     }
@@ -86,17 +99,10 @@ int JitterBin(double jitterMs) {
 }
 
 void AddJitterSample(ReceiverStatistics& s, double jitterMs) {
-    if (jitterMs < s.minJitter) {
-        s.minJitter = jitterMs;
-    }
-    if (jitterMs > s.maxJitter) {
-        s.maxJitter = jitterMs;
-    }
-    s.jitterMeanSquare = kNewWeight * (jitterMs * jitterMs) + kOldWeight * s.jitterMeanSquare;
-    s.jitterHistogram[JitterBin(jitterMs)] += kBinIncrement;
-    // Every bin decays on every sample, so the histogram shows the recent distribution.
+    AddJitterFigures(s, jitterMs);
+    s.jitterHistogram[JitterBin(jitterMs)] += kJitterBinIncrement;
     for (int bin = 0; bin < kHistogramBins; ++bin) {
-        s.jitterHistogram[bin] *= kBinDecay;
+        s.jitterHistogram[bin] *= kJitterBinDecay;
     }
 }
 
@@ -107,14 +113,33 @@ void EndRun(ReceiverStatistics& s) {
     }
 }
 
-AnalysedPacket AnalyzeReceivedPacket(ReceiverStatistics& s,
-                                     const TestPacketHeader& header,
-                                     int64_t arrival,
-                                     int64_t frequency) {
-    const AnalysedPacket measured =
-        s.referenceSet ? MeasurePacket(s, header, arrival, frequency) : TakeReference(s, header, arrival);
+namespace {
+
+AnalysedPacket Analyze(ReceiverStatistics& s,
+                       const TestPacketHeader& header,
+                       int64_t arrival,
+                       int64_t frequency,
+                       bool withHistogram) {
+    const AnalysedPacket measured = s.referenceSet ? MeasurePacket(s, header, arrival, frequency, withHistogram)
+                                                   : TakeReference(s, header, arrival);
     ++s.analysedCount;
     s.lastSendCounter = header.sendCounter;
     s.lastGroupNumber = header.groupNumber;
     return measured;
+}
+
+}  // namespace
+
+AnalysedPacket AnalyzeReceivedPacket(ReceiverStatistics& s,
+                                     const TestPacketHeader& header,
+                                     int64_t arrival,
+                                     int64_t frequency) {
+    return Analyze(s, header, arrival, frequency, true);
+}
+
+AnalysedPacket AnalyzeReceivedPacketWithoutHistogram(ReceiverStatistics& s,
+                                                     const TestPacketHeader& header,
+                                                     int64_t arrival,
+                                                     int64_t frequency) {
+    return Analyze(s, header, arrival, frequency, false);
 }

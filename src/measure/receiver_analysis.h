@@ -10,6 +10,11 @@
 // a non-finite sample goes to bin 0.
 int JitterBin(double jitterMs);
 
+// Each jitter sample adds this to its histogram bin, and then every bin decays by this factor,
+// so that the histogram shows the recent distribution.
+inline constexpr double kJitterBinIncrement = 0.002;
+inline constexpr double kJitterBinDecay = 0.998;
+
 // Folds one jitter sample into the minimum, maximum, mean square and histogram.
 void AddJitterSample(ReceiverStatistics& statistics, double jitterMs);
 
@@ -33,3 +38,11 @@ AnalysedPacket AnalyzeReceivedPacket(ReceiverStatistics& statistics,
                                      const TestPacketHeader& header,
                                      int64_t arrival,
                                      int64_t frequency);
+
+// The same without the jitter histogram, for a caller that keeps it in a cheaper way of its
+// own (each `jitterMs` of a packet that is not the `reference`): the record's histogram stays
+// as it was.
+AnalysedPacket AnalyzeReceivedPacketWithoutHistogram(ReceiverStatistics& statistics,
+                                                     const TestPacketHeader& header,
+                                                     int64_t arrival,
+                                                     int64_t frequency);

@@ -64,7 +64,7 @@ void Session::StartRun() {
 }
 
 void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
-    const AnalysedPacket measured = AnalyzeReceivedPacket(record_, header, arrival, frequency_);
+    const AnalysedPacket measured = AnalyzeReceivedPacketWithoutHistogram(record_, header, arrival, frequency_);
     if (measured.reference) {
         runReference_ = measured.localCounter;
     } else {
@@ -80,6 +80,7 @@ void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
 }
 
 void Session::AddJitterSample(double jitterMs) {
+    jitterHistogram_.Add(JitterBin(jitterMs));
     SampleDistribution::AddToBoth(jitter_, intervalJitter_, jitterMs);
     const double absolute = std::fabs(jitterMs);
     if (!std::isfinite(absolute)) {
@@ -134,6 +135,7 @@ SessionFigures Session::TakeFigures(bool final) {
     figures.source = source_;
     figures.final = final;
     figures.record = record_;
+    jitterHistogram_.CopyTo(figures.record.jitterHistogram);
     figures.packets = PacketFigures();
     figures.jitter = jitter_.Summary();
     figures.delay = delay_.Summary();

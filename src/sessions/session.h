@@ -9,6 +9,7 @@
 #include "measure/packet_check.h"
 #include "measure/receiver_statistics.h"
 #include "sessions/clock_skew.h"
+#include "sessions/decaying_histogram.h"
 #include "sessions/interarrival_jitter.h"
 #include "sessions/loss_accountant.h"
 #include "sessions/playout_buffer.h"
@@ -54,7 +55,8 @@ class Session {
     int64_t run_ = 0;
     int64_t runReference_ = 0;  // arrival of the current run's reference packet
     PacketCheck check_;
-    ReceiverStatistics record_;
+    ReceiverStatistics record_;  // all but the jitter histogram, which is kept below
+    DecayingHistogram jitterHistogram_;
     LossAccountant loss_;
     LossFigures earlierRuns_;  // the loss figures of the runs before the current one
     int64_t earlierRunsLongestInInterval_ = 0;

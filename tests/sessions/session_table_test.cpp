@@ -11,12 +11,14 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <numeric>
 #include <random>
 #include <thread>
 #include <vector>
 
 #include "allocation_count.h"
 #include "base/clock.h"
+#include "measure/receiver_analysis.h"
 #include "measure/test_packet.h"
 #include "measure_test_support.h"
 
@@ -210,6 +212,11 @@ TEST(SessionTable, SendersStayApartAndAClockAnHourAheadChangesNoOtherSession) {
     EXPECT_EQ(buckets.atOrBelow, (std::array<int64_t, 9>{0, 0, 0, 499, 499, 499, 499, 499, 499}));
     EXPECT_NEAR(buckets.sumMs, 499 * 3.0, 1e-6);
     EXPECT_NEAR(report.sessions[2].rfc3550JitterMs.value(), 3.0, 0.01);
+    // The dialog's decaying histogram holds them too: 499 samples, each 0.002 decayed since.
+    const double* bins = report.sessions[2].record.jitterHistogram;
+    EXPECT_NEAR(bins[JitterBin(-3.0)] + bins[JitterBin(3.0)], 0.002 * 0.998 * (1 - std::pow(0.998, 499)) / 0.002,
+                1e-12);
+    EXPECT_EQ(std::accumulate(bins, bins + kHistogramBins, 0.0), bins[JitterBin(-3.0)] + bins[JitterBin(3.0)]);
     EXPECT_EQ(report.bytesReceived, 3 * 2000 * kPacketSize);
     EXPECT_EQ(report.notTestPackets, 0);
 }
