@@ -8,6 +8,7 @@
 
 #include "cli/metric_labels.h"
 #include "cli/metrics_address.h"
+#include "cli/packet_key.h"
 #include "measure/default_settings.h"
 #include "sessions/session_table.h"
 
@@ -48,6 +49,8 @@ struct CliOptions {
     bool dialogText = false;                // text: the dialog's receiver text of each session, as it shows it
     std::optional<MetricsAddress> metrics;  // serve the sessions to Prometheus scrapers there
     std::vector<MetricLabel> metricLabels;  // added to every metric
+    // Keyed test packets: the sender signs each one, the receiver takes only those it signed.
+    std::optional<PacketKey> key;
 
     bool Sends() const { return mode != RunMode::Receive; }
     bool Receives() const { return mode != RunMode::Send; }

@@ -21,6 +21,7 @@
 #include "sessions/session_table.h"
 #ifndef _WIN32
 #include "cli/metrics_server.h"
+#include "cli/packet_tag.h"
 #endif
 
 namespace {
@@ -154,14 +155,42 @@ bool PacketSizeFits(const CliOptions& options, const Endpoints& endpoints, std::
     return false;
 }
 
+// The tags of a keyed run: one for the sender's thread, one for the receiving thread (each
+// keeps its own context); none without a key.
+struct RunTags {
+    std::shared_ptr<PacketFinisher> sender;
+    std::shared_ptr<DatagramAuthenticator> receiver;
+};
+
+// Nullopt after the error on `err`: the crypto library could not set up the tag.
+std::optional<RunTags> MakeRunTags(const CliOptions& options, std::ostream& err) {
+    RunTags tags;
+#ifndef _WIN32
+    if (options.key) {
+        tags.sender = PacketTag::Make(*options.key);
+        tags.receiver = PacketTag::Make(*options.key);
+        if (!tags.sender || !tags.receiver) {
+            err << "veltrane-cli: --key: the crypto library cannot compute HMAC-SHA-256\n";
+            return std::nullopt;
+        }
+    }
+#else
+    (void)options;
+    (void)err;
+#endif
+    return tags;
+}
+
 // The engine's sender and receiver for one run, stopped and joined when it goes.
 class Run {
   public:
-    Run(const CliOptions& options, const Endpoints& endpoints, PublishedSessions* published)
+    Run(const CliOptions& options, const Endpoints& endpoints, PublishedSessions* published, const RunTags& tags)
         : options_(options),
           endpoints_(endpoints),
           published_(published),
-          sessions_(SystemClock(), SessionTableSettings{options.sessionTimeoutSeconds, options.maxSessions}),
+          senderTag_(tags.sender),
+          sessions_(SystemClock(),
+                    SessionTableSettings{options.sessionTimeoutSeconds, options.maxSessions, tags.receiver}),
           receiver_(observer_, nullptr, SystemClock(), &sessions_),
           sender_(observer_) {}
 
@@ -188,6 +217,7 @@ class Run {
             settings.fixedPace = options_.pace == Pace::Fixed;
             // The DSCP sits in the upper six bits of the byte; the ECN bits stay 0.
             settings.trafficClass = options_.dscp < 0 ? -1 : options_.dscp << 2;
+            settings.finisher = senderTag_;
             sender_.Start(settings);
         }
     }
@@ -285,6 +315,7 @@ class Run {
     const CliOptions& options_;
     const Endpoints& endpoints_;
     PublishedSessions* published_;
+    const std::shared_ptr<PacketFinisher> senderTag_;
     RunObserver observer_;
     SessionTable sessions_;  // before the receiver: it takes the datagrams as long as the receiver runs
     Receiver receiver_;
@@ -380,6 +411,10 @@ int RunMeasurement(const CliOptions& options,
     if (!PacketSizeFits(options, *endpoints, err)) {
         return kExitUsage;
     }
+    const std::optional<RunTags> tags = MakeRunTags(options, err);
+    if (!tags) {
+        return kExitError;
+    }
     // What the report thread last published, for the metrics endpoint's scrapes: the caller's
     // holder (not owned), or the run's own.
     const std::shared_ptr<PublishedSessions> holder =
@@ -399,7 +434,7 @@ int RunMeasurement(const CliOptions& options,
 #endif
     // On the heap: a worker that does not end within its stop's bound keeps using the run,
     // which is then left to it, as the end of the process will end the worker.
-    auto run = std::make_unique<Run>(options, *endpoints, holder.get());
+    auto run = std::make_unique<Run>(options, *endpoints, holder.get(), *tags);
     run->Start();
     if (started) {
         started();

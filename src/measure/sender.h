@@ -4,11 +4,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "base/clock.h"
 #include "base/udp_socket.h"
 #include "measure/default_settings.h"
+#include "measure/packet_finisher.h"
 #include "measure/sender_statistics.h"
 #include "measure/shared_statistics.h"
 #include "measure/worker_observer.h"
@@ -31,6 +33,8 @@ struct SenderSettings {
     // Group k leaves at start + k * periodMs, as a voice stream does, instead of a pause of
     // periodMs after each group. A late group leaves at once; the schedule never shifts.
     bool fixedPace = false;
+    // Finishes each packet before it is sent (on the sender's thread only); none: sent as written.
+    std::shared_ptr<PacketFinisher> finisher;
 };
 
 // What SendPacket works on during one run.
@@ -42,6 +46,7 @@ struct SendContext {
     SenderStatistics& statistics;
     Clock& clock;
     LogSink* logSink;
+    PacketFinisher* finisher = nullptr;  // applied after the header is written
 };
 
 // Writes the header of one packet, sends it, times the send and folds the outcome into the

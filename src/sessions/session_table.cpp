@@ -28,7 +28,7 @@ size_t SessionTable::KeyHash::operator()(const EndpointKey& key) const {
 
 SessionTable::SessionTable(Clock& clock, SessionTableSettings settings)
     : clock_(clock),
-      settings_{settings.timeoutSeconds, std::max(1, settings.maxSessions)},
+      settings_{settings.timeoutSeconds, std::max(1, settings.maxSessions), settings.authenticator},
       frequency_(clock.Frequency()) {}
 
 SessionTable::~SessionTable() = default;
@@ -36,8 +36,14 @@ SessionTable::~SessionTable() = default;
 void SessionTable::TakeDatagram(const uint8_t* datagram, int64_t length, const Endpoint& source, int trafficClass) {
     // The arrival is read before the lock, so that a report under way never delays it.
     const int64_t arrival = clock_.Counter();
+    // Checked before the lock too: the check's cost never holds up a report.
+    const bool authentic = !settings_.authenticator || settings_.authenticator->Authentic(datagram, length);
     const std::lock_guard<std::mutex> lock(mutex_);
     bytesReceived_ += length;
+    if (!authentic) {
+        ++unauthenticatedPackets_;
+        return;
+    }
     auto found = sessions_.find(source.SenderKey());
     if (found == sessions_.end()) {
         if (!Session::StartsSession(datagram, length)) {
@@ -54,6 +60,10 @@ void SessionTable::TakeDatagram(const uint8_t* datagram, int64_t length, const E
 void SessionTable::TakeOversizedDatagram(const Endpoint& source, int64_t fullLength) {
     const std::lock_guard<std::mutex> lock(mutex_);
     bytesReceived_ += fullLength;
+    if (settings_.authenticator) {
+        ++unauthenticatedPackets_;
+        return;
+    }
     ++notTestPackets_;
     const auto found = sessions_.find(source.SenderKey());
     if (found != sessions_.end()) {
@@ -121,6 +131,7 @@ SessionsReport SessionTable::TakeReport(bool final) {
                            std::make_move_iterator(ended.end()));
     report.notTestPackets = notTestPackets_;
     report.droppedSessions = droppedSessions_;
+    report.unauthenticatedPackets = unauthenticatedPackets_;
     report.bytesReceived = bytesReceived_;
     report.sessionsStarted = nextSessionNumber_ - 1;
     return report;

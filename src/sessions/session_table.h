@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "measure/datagram_sink.h"
+#include "sessions/datagram_authenticator.h"
 #include "sessions/session_figures.h"
 
 struct Clock;
@@ -22,6 +23,9 @@ inline constexpr int kDefaultMaxSessions = 256;
 struct SessionTableSettings {
     double timeoutSeconds = kDefaultSessionTimeoutSeconds;  // a session quiet this long ends
     int maxSessions = kDefaultMaxSessions;                  // the oldest idle one goes first
+    // When set, only datagrams it finds authentic reach the sessions; the others are counted.
+    // The table asks it on the receiving thread only.
+    std::shared_ptr<DatagramAuthenticator> authenticator;
 };
 
 class SessionTable : public DatagramSink {
@@ -31,7 +35,8 @@ class SessionTable : public DatagramSink {
 
     // Receiving thread: one datagram read from `source` (arrival read from the clock at once).
     void TakeDatagram(const uint8_t* datagram, int64_t length, const Endpoint& source, int trafficClass) override;
-    // Receiving thread: a datagram too long for the buffer counts as not a test packet.
+    // Receiving thread: a datagram too long for the buffer counts as not a test packet (as
+    // unauthenticated with an authenticator: what was cut off cannot be checked).
     void TakeOversizedDatagram(const Endpoint& source, int64_t fullLength) override;
 
     // Report thread: ends the sessions quiet for the time-out, then copies every session's
@@ -63,4 +68,5 @@ class SessionTable : public DatagramSink {
     int64_t notTestPackets_ = 0;
     int64_t droppedSessions_ = 0;
     int64_t bytesReceived_ = 0;
+    int64_t unauthenticatedPackets_ = 0;
 };

@@ -2,8 +2,12 @@
 // Helpers for veltrane-cli's tests: command lines as argument vectors and free UDP ports.
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "base/socket_library.h"
 #include "base/udp_socket.h"
@@ -26,4 +30,26 @@ inline uint16_t FreeUdpPort() {
     }
     const auto bound = socket.LocalEndpoint();
     return bound ? bound->Port() : 0;
+}
+
+// A key file named `name` in the test folder holding `bytes`, with `permissions` (by default
+// readable and writable by its owner only, as --key requires).
+inline std::string KeyFile(const std::string& name,
+                           const std::string& bytes,
+                           std::filesystem::perms permissions = std::filesystem::perms::owner_read |
+                                                                std::filesystem::perms::owner_write) {
+    const std::string path = ::testing::TempDir() + "veltrane-key-" + name;
+    std::filesystem::remove(path);
+    std::ofstream(path, std::ios::binary) << bytes;
+    std::filesystem::permissions(path, permissions);
+    return path;
+}
+
+// 32 key bytes: 0, 1, 2 and so on, plus `offset`.
+inline std::string KeyBytes(char offset = 0) {
+    std::string bytes(32, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i + static_cast<size_t>(offset));
+    }
+    return bytes;
 }

@@ -149,6 +149,7 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingRuns) {
         {{"send", "--codec", "g711"}, "--codec: 'g711' is not a codec of this list: g711-10, g711-20"},
         {{"send", "--calls", "0"}, "--calls: 0 is out of range"},
         {{"send", "--pace", "steady"}, "--pace: 'steady' is neither fixed nor pause"},
+        {{"receive", "--key", ""}, "--key: an empty text is not a file name"},
     };
     for (const BadValue& bad : cases) {
         SCOPED_TRACE(std::string(bad.arguments[1]) + " " + bad.arguments[2]);
@@ -232,6 +233,58 @@ TEST(CommandLine, VoiceOptionsSetTheLoadTheMarkAndThePace) {
         const ParsedCommandLine marked = Parse({"send", "--dscp", name});
         ASSERT_TRUE(marked.options) << name;
         EXPECT_EQ(marked.options->dscp, dscp) << name;
+    }
+#endif
+}
+
+// A key that others can read, or that is not 32 bytes long, signs nothing: refused before the run.
+TEST(CommandLine, AKeyIsTakenFromAPrivateFileOf32Bytes) {
+    const std::string key = KeyFile("private", KeyBytes());
+#ifdef _WIN32
+    // No crypto library in the Windows console program: the key is refused, not ignored.
+    const ParsedCommandLine refused = Parse({"receive", "--key", key.c_str()});
+    EXPECT_FALSE(refused.options);
+    EXPECT_EQ(refused.exitCode, kExitUsage);
+    EXPECT_EQ(refused.error.rfind("veltrane-cli: --key: the Windows console program neither signs nor checks", 0), 0u)
+        << refused.error;
+#else
+    using std::filesystem::perms;
+    for (const char* command : {"receive", "send", "loopback"}) {
+        const ParsedCommandLine parsed = Parse({command, "--key", key.c_str()});
+        ASSERT_TRUE(parsed.options) << parsed.error;
+        ASSERT_TRUE(parsed.options->key) << command;
+        EXPECT_EQ(std::string(parsed.options->key->begin(), parsed.options->key->end()), KeyBytes());
+    }
+    EXPECT_FALSE(Parse({"send"}).options->key);
+    EXPECT_TRUE(
+        Parse({"send", "--size", "48", "--key", KeyFile("owner-read", KeyBytes(), perms::owner_read).c_str()}).options);
+
+    const std::string groupReadable = KeyFile("group", KeyBytes(), perms::owner_read | perms::group_read);
+    const std::string othersWritable = KeyFile("others", KeyBytes(), perms::owner_all | perms::others_write);
+    const std::string shorter = KeyFile("short", KeyBytes().substr(1));
+    const std::string longer = KeyFile("long", KeyBytes() + "x");
+    const std::string folder = ::testing::TempDir() + "veltrane-key-folder";
+    std::filesystem::create_directory(folder);
+    std::filesystem::permissions(folder, perms::owner_all);
+    const std::string missing = ::testing::TempDir() + "veltrane-key-missing";
+    const BadValue cases[] = {
+        {{"send", "--key", groupReadable.c_str()}, "the key file grants access to others (mode 0440); make it "},
+        {{"receive", "--key", othersWritable.c_str()}, "grants access to others (mode 0702)"},
+        {{"send", "--key", shorter.c_str()}, "a key file holds exactly 32 bytes, this one 31; make one with: head -c"},
+        {{"loopback", "--key", longer.c_str()}, "exactly 32 bytes, this one 33"},
+        {{"send", "--key", folder.c_str()}, "the key must be a regular file"},
+        {{"receive", "--key", missing.c_str()}, "cannot open the key file: No such file"},
+        // The tag needs the 16 bytes after the header, whatever set the size.
+        {{"send", "--size", "47", "--key", key.c_str()}, "--key: a keyed packet carries a 16-byte tag"},
+        {{"receive", "--size", "0", "--key", key.c_str()}, "packets of 32 bytes leave no room for it"},
+        {{"loopback", "--codec", "g729-10", "--key", key.c_str()}, "packets of 32 bytes leave no room"},
+    };
+    for (const BadValue& bad : cases) {
+        SCOPED_TRACE(bad.message);
+        const ParsedCommandLine parsed = Parse(bad.arguments);
+        EXPECT_FALSE(parsed.options);
+        EXPECT_EQ(parsed.exitCode, kExitUsage);
+        EXPECT_NE(parsed.error.find(bad.message), std::string::npos) << parsed.error;
     }
 #endif
 }
