@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -32,18 +33,36 @@ inline uint16_t FreeUdpPort() {
     return bound ? bound->Port() : 0;
 }
 
-// A key file named `name` in the test folder holding `bytes`, with `permissions` (by default
-// readable and writable by its owner only, as --key requires).
-inline std::string KeyFile(const std::string& name,
-                           const std::string& bytes,
-                           std::filesystem::perms permissions = std::filesystem::perms::owner_read |
-                                                                std::filesystem::perms::owner_write) {
-    const std::string path = ::testing::TempDir() + "veltrane-key-" + name;
-    std::filesystem::remove(path);
-    std::ofstream(path, std::ios::binary) << bytes;
-    std::filesystem::permissions(path, permissions);
-    return path;
-}
+// A key file in the test folder holding `bytes`, with `permissions` (by default readable and
+// writable by its owner only, as --key requires); removed when the object goes. Its name is
+// this process's own, so that test programs run side by side never share one.
+class KeyFile {
+  public:
+    explicit KeyFile(const std::string& name,
+                     const std::string& bytes,
+                     std::filesystem::perms permissions = std::filesystem::perms::owner_read |
+                                                          std::filesystem::perms::owner_write)
+        : path_(TempPath(name)) {
+        std::ofstream(path_, std::ios::binary) << bytes;
+        std::filesystem::permissions(path_, permissions);
+    }
+    ~KeyFile() {
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+    }
+    KeyFile(const KeyFile&) = delete;
+    KeyFile& operator=(const KeyFile&) = delete;
+    const char* Path() const { return path_.c_str(); }
+
+    // A path in the test folder named after `name` and this process.
+    static std::string TempPath(const std::string& name) {
+        static const std::string process = std::to_string(std::random_device{}());
+        return ::testing::TempDir() + "veltrane-key-" + process + "-" + name;
+    }
+
+  private:
+    std::string path_;
+};
 
 // 32 key bytes: 0, 1, 2 and so on, plus `offset`.
 inline std::string KeyBytes(char offset = 0) {

@@ -261,10 +261,11 @@ TEST(Run, TheReceiverCountsTheDscpEveryPacketArrivedWith) {
 // Both ends keyed: every packet arrives and verifies. A keyed receiver given an unkeyed
 // sender starts no session and counts each packet as unauthenticated.
 TEST(Run, KeyedPacketsAreTakenOnlyFromASenderWithTheKey) {
-    const std::string key = KeyFile("run", KeyBytes(5));
+    const KeyFile keyFile("run", KeyBytes(5));
+    const char* const key = keyFile.Path();
     const std::string port = std::to_string(FreeUdpPort());
-    const RunResult keyed = RunFor(Options(RunMode::Loopback, {"--port", port.c_str(), "--count", "10", "--duration",
-                                                               "1", "--json", "--key", key.c_str()}));
+    const RunResult keyed = RunFor(Options(
+        RunMode::Loopback, {"--port", port.c_str(), "--count", "4", "--duration", "0.5", "--json", "--key", key}));
     ASSERT_EQ(keyed.exitCode, kExitSuccess) << keyed.err;
     const int64_t sent = LinesWith(keyed.out, "sender").back()["sender"]["sentPackets"].get<int64_t>();
     const nlohmann::json session = LinesWith(keyed.out, "source").back();
@@ -273,12 +274,12 @@ TEST(Run, KeyedPacketsAreTakenOnlyFromASenderWithTheKey) {
     EXPECT_EQ(session["packets"]["lost"], 0);
     EXPECT_EQ(session["notTestPackets"], 0);
 
-    BackgroundReceive receive({"--key", key.c_str()});
+    BackgroundReceive receive({"--key", key});
     ASSERT_TRUE(receive.Bound()) << receive.Finish().err;
     const RunResult unkeyed = RunFor(
-        Options(RunMode::Send, {"--port", receive.Port().c_str(), "--count", "10", "--duration", "0.3", "--json"}));
+        Options(RunMode::Send, {"--port", receive.Port().c_str(), "--count", "4", "--duration", "0.3", "--json"}));
     ASSERT_EQ(unkeyed.exitCode, kExitSuccess) << unkeyed.err;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const RunResult& result = receive.Finish();
     ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
     const nlohmann::json last = JsonLines(result.out).back();
