@@ -190,7 +190,8 @@ class Run {
           published_(published),
           senderTag_(tags.sender),
           sessions_(SystemClock(),
-                    SessionTableSettings{options.sessionTimeoutSeconds, options.maxSessions, tags.receiver}),
+                    SessionTableSettings{options.sessionTimeoutSeconds, options.maxSessions},
+                    tags.receiver),
           receiver_(observer_, nullptr, SystemClock(), &sessions_),
           sender_(observer_) {}
 

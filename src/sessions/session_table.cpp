@@ -26,10 +26,13 @@ size_t SessionTable::KeyHash::operator()(const EndpointKey& key) const {
     return static_cast<size_t>(hash);
 }
 
-SessionTable::SessionTable(Clock& clock, SessionTableSettings settings)
+SessionTable::SessionTable(Clock& clock,
+                           SessionTableSettings settings,
+                           std::shared_ptr<DatagramAuthenticator> authenticator)
     : clock_(clock),
-      settings_{settings.timeoutSeconds, std::max(1, settings.maxSessions), settings.authenticator},
-      frequency_(clock.Frequency()) {}
+      settings_{settings.timeoutSeconds, std::max(1, settings.maxSessions)},
+      frequency_(clock.Frequency()),
+      authenticator_(std::move(authenticator)) {}
 
 SessionTable::~SessionTable() = default;
 
@@ -37,7 +40,7 @@ void SessionTable::TakeDatagram(const uint8_t* datagram, int64_t length, const E
     // The arrival is read before the lock, so that a report under way never delays it.
     const int64_t arrival = clock_.Counter();
     // Checked before the lock too: the check's cost never holds up a report.
-    const bool authentic = !settings_.authenticator || settings_.authenticator->Authentic(datagram, length);
+    const bool authentic = !authenticator_ || authenticator_->Authentic(datagram, length);
     const std::lock_guard<std::mutex> lock(mutex_);
     bytesReceived_ += length;
     if (!authentic) {
@@ -60,7 +63,7 @@ void SessionTable::TakeDatagram(const uint8_t* datagram, int64_t length, const E
 void SessionTable::TakeOversizedDatagram(const Endpoint& source, int64_t fullLength) {
     const std::lock_guard<std::mutex> lock(mutex_);
     bytesReceived_ += fullLength;
-    if (settings_.authenticator) {
+    if (authenticator_) {
         ++unauthenticatedPackets_;
         return;
     }

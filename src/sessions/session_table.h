@@ -23,14 +23,15 @@ inline constexpr int kDefaultMaxSessions = 256;
 struct SessionTableSettings {
     double timeoutSeconds = kDefaultSessionTimeoutSeconds;  // a session quiet this long ends
     int maxSessions = kDefaultMaxSessions;                  // the oldest idle one goes first
-    // When set, only datagrams it finds authentic reach the sessions; the others are counted.
-    // The table asks it on the receiving thread only.
-    std::shared_ptr<DatagramAuthenticator> authenticator;
 };
 
 class SessionTable : public DatagramSink {
   public:
-    SessionTable(Clock& clock, SessionTableSettings settings = {});
+    // `authenticator`, when given, decides which datagrams reach the sessions; the others are
+    // only counted. The table asks it on the receiving thread only.
+    SessionTable(Clock& clock,
+                 SessionTableSettings settings = {},
+                 std::shared_ptr<DatagramAuthenticator> authenticator = nullptr);
     ~SessionTable() override;
 
     // Receiving thread: one datagram read from `source` (arrival read from the clock at once).
@@ -59,6 +60,7 @@ class SessionTable : public DatagramSink {
     Clock& clock_;
     const SessionTableSettings settings_;
     const int64_t frequency_;
+    const std::shared_ptr<DatagramAuthenticator> authenticator_;
     std::mutex mutex_;  // guards everything below
     SessionMap sessions_;
     // Sessions pushed out since the last report, told once more in the next (at most

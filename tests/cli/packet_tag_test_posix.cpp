@@ -108,7 +108,7 @@ constexpr int64_t kForged = 1'000'000;
 // of another packet, and headers that would restart or jump the run. The session's JSON line.
 std::string KeyedRun(int64_t forgedPerPacket, SessionsReport& report) {
     StepClock clock;
-    SessionTable table(clock, SessionTableSettings{10.0, 16, PacketTag::Make(Key(3))});
+    SessionTable table(clock, SessionTableSettings{10.0, 16}, PacketTag::Make(Key(3)));
     const std::shared_ptr<PacketTag> signer = PacketTag::Make(Key(3));
     const Endpoint sender = Endpoint::Ipv4(0x7F000001, 5001);
     std::mt19937_64 random(3);
