@@ -65,6 +65,7 @@ packets to another host, or receives them there, and derives jitter, absolute
 delay and packet loss from the counters the packets carry, without clock
 synchronisation between the hosts. It works with the Windows dialog program
 Veltrane.exe in either direction and reports as text or as JSON Lines.")
-# The runtime libraries come from dpkg-shlibdeps, which reads what the program links.
+# The runtime libraries (libssl3 among them, for keyed test packets) come from dpkg-shlibdeps,
+# which reads what the program links.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)

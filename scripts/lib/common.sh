@@ -8,7 +8,7 @@ VELTRANE_PACKAGES=(
     g++-mingw-w64-x86-64-posix
     wine wine64
     xvfb xauth x11-utils imagemagick
-    libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
+    libcli11-dev nlohmann-json3-dev libcpp-httplib-dev libssl-dev
     prometheus systemd
     clang-format
     dpkg-dev file help2man lintian unzip

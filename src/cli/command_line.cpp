@@ -8,8 +8,10 @@
 #include <functional>
 
 #include "cli/dscp.h"
+#include "cli/packet_tag.h"
 #include "cli/voice_load.h"
 #include "measure/default_settings.h"
+#include "measure/test_packet.h"
 #include "veltrane_version.h"
 
 namespace {
@@ -38,6 +40,7 @@ struct RawOptions {
     std::string metrics;
     std::vector<std::string> labels;
     std::string judgedCodec, oneWayDelay;  // receive's --codec, and --one-way-delay
+    std::string key;
 };
 
 const char* const kCommands[] = {"receive", "send", "loopback", "help"};
@@ -225,6 +228,17 @@ void AddSendOptions(CLI::App& command, RawOptions& raw) {
         ->check(Dscp());
 }
 
+CLI::Validator FileName() {
+    return CLI::Validator(
+        [](std::string& text) { return text.empty() ? std::string("an empty text is not a file name") : ""; }, "");
+}
+
+void AddKeyOption(CLI::App& command, RawOptions& raw, const std::string& description) {
+    command.add_option("--key", raw.key, description + " (32 bytes, readable by its owner only)")
+        ->type_name("FILE")
+        ->check(FileName());
+}
+
 void AddCommonOptions(CLI::App& command, RawOptions& raw) {
     command.add_option("--duration", raw.duration, "stop after this many seconds (default: run until interrupted)")
         ->type_name("SECONDS")
@@ -236,8 +250,7 @@ void AddCommonOptions(CLI::App& command, RawOptions& raw) {
     command.add_flag("--quiet", raw.quiet, "print no reports (errors still go to standard error)");
     command.add_option("--output", raw.output, "append the reports to FILE instead of printing them")
         ->type_name("FILE")
-        ->check(CLI::Validator(
-            [](std::string& text) { return text.empty() ? std::string("an empty text is not a file name") : ""; }, ""));
+        ->check(FileName());
 }
 
 // The receiving commands' sessions (one per sender) and how their reports show them.
@@ -321,6 +334,25 @@ std::string TakeMetricsOptions(const RawOptions& raw, CliOptions& options) {
         options.metricLabels = *labels;
     }
     return error;
+}
+
+// Reads the key file of --key; the usage error, if any.
+std::string TakeKeyOption(const RawOptions& raw, CliOptions& options) {
+    if (raw.key.empty()) {
+        return {};
+    }
+#ifdef _WIN32
+    return "--key: the Windows console program neither signs nor checks test packets; run this end on Linux for "
+           "keyed packets";
+#else
+    if (EffectivePacketSize(options.packetSize) < kKeyedPacketMinSize) {
+        return "--key: a keyed packet carries a 16-byte tag after its 32-byte header; packets of " +
+               std::to_string(EffectivePacketSize(options.packetSize)) + " bytes leave no room for it (48 or more)";
+    }
+    std::string error;
+    options.key = ReadPacketKey(raw.key, error);
+    return error;
+#endif
 }
 
 // The validators have accepted every number given, so the conversions cannot fail here.
@@ -497,6 +529,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     }
     AddCallQualityOptions(*receive, raw, true);
     AddCallQualityOptions(*loopback, raw, false);
+    AddKeyOption(*receive, raw, "take only test packets signed with the key in FILE");
+    AddKeyOption(*send, raw, "sign every test packet with the key in FILE");
+    AddKeyOption(*loopback, raw, "sign the test packets with the key in FILE and take only those signed with it");
 
     ParsedCommandLine result;
     try {
@@ -528,6 +563,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
                                                      : RunMode::Loopback;
     result.options = ToOptions(raw, mode);
     if (const std::string error = TakeMetricsOptions(raw, *result.options); !error.empty()) {
+        return UsageError(error);
+    }
+    if (const std::string error = TakeKeyOption(raw, *result.options); !error.empty()) {
         return UsageError(error);
     }
     return result;

@@ -9,6 +9,7 @@
 #include "cli/call_judgement.h"
 #include "cli/metric_labels.h"
 #include "cli/metrics_address.h"
+#include "cli/packet_key.h"
 #include "measure/default_settings.h"
 #include "sessions/session_table.h"
 
@@ -55,6 +56,8 @@ struct CliOptions {
     std::optional<MetricsAddress> metrics;  // serve the sessions to Prometheus scrapers there
     std::vector<MetricLabel> metricLabels;  // added to every metric
     std::optional<CallJudgement> judgement;  // the codec whose calls the receiver judges, and the delay
+    // Keyed test packets: the sender signs each one, the receiver takes only those it signed.
+    std::optional<PacketKey> key;
 
     bool Sends() const { return mode != RunMode::Receive; }
     bool Receives() const { return mode != RunMode::Send; }

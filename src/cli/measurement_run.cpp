@@ -25,6 +25,7 @@
 #include "sessions/session_table.h"
 #ifndef _WIN32
 #include "cli/metrics_server.h"
+#include "cli/packet_tag.h"
 #endif
 
 namespace {
@@ -160,18 +161,48 @@ bool PacketSizeFits(const CliOptions& options, const Endpoints& endpoints, std::
     return false;
 }
 
+// The tags of a keyed run: one for the sender's thread, one for the receiving thread (each
+// keeps its own context); none without a key.
+struct RunTags {
+    std::shared_ptr<PacketFinisher> sender;
+    std::shared_ptr<DatagramAuthenticator> receiver;
+};
+
+// Nullopt after the error on `err`: the crypto library could not set up the tag.
+std::optional<RunTags> MakeRunTags(const CliOptions& options, std::ostream& err) {
+    RunTags tags;
+#ifndef _WIN32
+    if (options.key) {
+        tags.sender = PacketTag::Make(*options.key);
+        tags.receiver = PacketTag::Make(*options.key);
+        if (!tags.sender || !tags.receiver) {
+            err << "veltrane-cli: --key: the crypto library cannot compute HMAC-SHA-256\n";
+            return std::nullopt;
+        }
+    }
+#else
+    (void)options;
+    (void)err;
+#endif
+    return tags;
+}
+
 // The engine's sender and receiver for one run, stopped and joined when it goes.
 class Run {
   public:
     Run(const CliOptions& options,
         const Endpoints& endpoints,
         PublishedSessions* published,
-        PublishedSender* publishedSender)
+        PublishedSender* publishedSender,
+        const RunTags& tags)
         : options_(options),
           endpoints_(endpoints),
           published_(published),
           publishedSender_(publishedSender),
-          sessions_(SystemClock(), SessionTableSettings{options.sessionTimeoutSeconds, options.maxSessions}),
+          senderTag_(tags.sender),
+          sessions_(SystemClock(),
+                    SessionTableSettings{options.sessionTimeoutSeconds, options.maxSessions},
+                    tags.receiver),
           receiver_(observer_, nullptr, SystemClock(), &sessions_),
           sender_(observer_) {}
 
@@ -199,6 +230,7 @@ class Run {
             settings.spreadOverPeriod = options_.spreadCalls;
             // The DSCP sits in the upper six bits of the byte; the ECN bits stay 0.
             settings.trafficClass = options_.dscp < 0 ? -1 : options_.dscp << 2;
+            settings.finisher = senderTag_;
             sender_.Start(settings);
         }
     }
@@ -299,6 +331,7 @@ class Run {
     const Endpoints& endpoints_;
     PublishedSessions* published_;
     PublishedSender* publishedSender_;
+    const std::shared_ptr<PacketFinisher> senderTag_;
     RunObserver observer_;
     SessionTable sessions_;  // before the receiver: it takes the datagrams as long as the receiver runs
     Receiver receiver_;
@@ -400,6 +433,10 @@ int RunMeasurement(const CliOptions& options,
     if (!PacketSizeFits(options, *endpoints, err)) {
         return kExitUsage;
     }
+    const std::optional<RunTags> tags = MakeRunTags(options, err);
+    if (!tags) {
+        return kExitError;
+    }
     // What the report thread last published, for the metrics endpoint's scrapes: the caller's
     // holder (not owned), or the run's own.
     const std::shared_ptr<PublishedSessions> holder =
@@ -429,7 +466,7 @@ int RunMeasurement(const CliOptions& options,
 #endif
     // On the heap: a worker that does not end within its stop's bound keeps using the run,
     // which is then left to it, as the end of the process will end the worker.
-    auto run = std::make_unique<Run>(options, *endpoints, holder.get(), publishedSender.get());
+    auto run = std::make_unique<Run>(options, *endpoints, holder.get(), publishedSender.get(), *tags);
     run->Start();
     if (started) {
         started();

@@ -229,6 +229,16 @@ ExpositionFormat FormatForAccept(const std::string& accept) {
     return openMetrics > 0.0 && openMetrics >= plain ? ExpositionFormat::OpenMetrics : ExpositionFormat::Prometheus;
 }
 
+namespace {
+
+// A counter of the whole table, with no label of its own.
+void AddTotal(Page& page, const char* name, const char* help, int64_t value) {
+    page.Header(Family{name, Kind::Counter, help, nullptr});
+    page.Sample(name + std::string("_total"), {}, static_cast<double>(value));
+}
+
+}  // namespace
+
 std::string MetricsExposition(const SessionsReport& report,
                               const std::vector<MetricLabel>& labels,
                               ExpositionFormat format) {
@@ -237,10 +247,10 @@ std::string MetricsExposition(const SessionsReport& report,
     for (const Family& family : Families()) {
         AddFamily(page, family, sessions);
     }
-    const Family dropped{"veltrane_dropped_sessions", Kind::Counter,
-                         "Sessions pushed out or refused because the table was full.", nullptr};
-    page.Header(dropped);
-    page.Sample(SampleName(dropped), {}, static_cast<double>(report.droppedSessions));
+    AddTotal(page, "veltrane_dropped_sessions", "Sessions pushed out or refused because the table was full.",
+             report.droppedSessions);
+    AddTotal(page, "veltrane_unauthenticated_packets",
+             "Datagrams refused because their tag did not verify under the key.", report.unauthenticatedPackets);
     return page.Finish();
 }
 

@@ -200,6 +200,7 @@ Json NoSessionJson(const Report& report, const SessionsReport& sessions) {
     line["bytesReceived"] = sessions.bytesReceived;
     line["notTestPackets"] = sessions.notTestPackets;
     line["droppedSessions"] = sessions.droppedSessions;
+    line["unauthenticatedPackets"] = sessions.unauthenticatedPackets;
     if (report.receiver) {
         line["truncatedCount"] = report.receiver->truncatedCount;
         line["largestTruncatedLength"] = LargestTruncatedLengthJson(*report.receiver);
@@ -309,6 +310,11 @@ std::string ReceiverTotalsText(const Report& report, const SessionsReport& sessi
             ", " + Counted(sessions.droppedSessions, "session", "sessions") + " dropped";
     if (report.receiver && report.receiver->truncatedCount > 0) {
         text += ", " + Counted(report.receiver->truncatedCount, "datagram", "datagrams") + " longer than --size";
+    }
+    // Only a keyed receiver refuses datagrams for their tag: without a key the figure stays 0.
+    if (sessions.unauthenticatedPackets > 0) {
+        text +=
+            Printed(", %lld datagrams without the key's tag", static_cast<long long>(sessions.unauthenticatedPackets));
     }
     return text + "\n\n";
 }

@@ -21,6 +21,9 @@ constexpr uint32_t kSleepSliceMs = 100;
 
 void SendPacket(SendContext& context, int32_t indexInGroup, int64_t groupNumber) {
     WritePacketHeader(context.packet, indexInGroup, groupNumber, context.clock);
+    if (context.finisher != nullptr) {
+        context.finisher->Finish(context.packet, context.packetSize);
+    }
     const int64_t before = context.clock.Counter();
     const SendResult result = context.socket.SendTo(context.packet, context.packetSize, context.destination);
     const int64_t after = context.clock.Counter();
@@ -140,8 +143,8 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
     // padding tells a receiver how many packets each group has, so that it can count each one.
     std::vector<uint8_t> packet(packetSize);
     WriteGroupSize(packet.data(), settings.packetsPerPeriod);
-    SendContext context{socket,  settings.destination, packet.data(), packetSize, statistics_.Working(), clock_,
-                        logSink_};
+    SendContext context{socket,   settings.destination,   packet.data(), packetSize, statistics_.Working(), clock_,
+                        logSink_, settings.finisher.get()};
     RunPacingLoop(context, settings);
 
     packet = std::vector<uint8_t>();

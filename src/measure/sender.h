@@ -4,11 +4,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "base/clock.h"
 #include "base/udp_socket.h"
 #include "measure/default_settings.h"
+#include "measure/packet_finisher.h"
 #include "measure/sender_statistics.h"
 #include "measure/shared_statistics.h"
 #include "measure/worker_observer.h"
@@ -35,6 +37,8 @@ struct SenderSettings {
     // group's time, as that many concurrent calls each send on their own clock, instead of all
     // of them back to back.
     bool spreadOverPeriod = false;
+    // Finishes each packet before it is sent (on the sender's thread only); none: sent as written.
+    std::shared_ptr<PacketFinisher> finisher;
 };
 
 // What SendPacket works on during one run.
@@ -46,6 +50,7 @@ struct SendContext {
     SenderStatistics& statistics;
     Clock& clock;
     LogSink* logSink;
+    PacketFinisher* finisher = nullptr;  // applied after the header is written
 };
 
 // Writes the header of one packet, sends it, times the send and folds the outcome into the

@@ -63,4 +63,7 @@ struct SessionsReport {
     int64_t droppedSessions = 0;  // sessions pushed out or refused by the bound
     int64_t bytesReceived = 0;    // every datagram read
     int64_t sessionsStarted = 0;  // since the table was made, ended ones included
+
+    // Datagrams refused by the key's check, which reach no session.
+    int64_t unauthenticatedPackets = 0;
 };

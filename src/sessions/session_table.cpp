@@ -26,15 +26,27 @@ size_t SessionTable::KeyHash::operator()(const EndpointKey& key) const {
     return static_cast<size_t>(hash);
 }
 
-SessionTable::SessionTable(Clock& clock, SessionTableSettings settings)
+SessionTable::SessionTable(Clock& clock,
+                           SessionTableSettings settings,
+                           std::shared_ptr<DatagramAuthenticator> authenticator)
     : clock_(clock),
       settings_{settings.timeoutSeconds, std::max(1, settings.maxSessions)},
-      frequency_(clock.Frequency()) {}
+      frequency_(clock.Frequency()),
+      authenticator_(std::move(authenticator)) {}
 
 SessionTable::~SessionTable() = default;
 
 void SessionTable::TakeDatagram(const ReceivedDatagram& datagram) {
+    // Checked before the lock: the check's cost never holds up a report. What was cut off a
+    // datagram too long for the buffer cannot be checked.
+    const bool authentic =
+        !authenticator_ || (!datagram.truncated && authenticator_->Authentic(datagram.bytes, datagram.length));
     const std::lock_guard<std::mutex> lock(mutex_);
+    if (!authentic) {
+        bytesReceived_ += datagram.truncated ? datagram.fullLength : datagram.length;
+        ++unauthenticatedPackets_;
+        return;
+    }
     if (datagram.truncated) {
         TakeOversized(datagram);
         return;
@@ -138,6 +150,7 @@ SessionsReport SessionTable::TakeReport(bool final) {
                            std::make_move_iterator(ended.end()));
     report.notTestPackets = notTestPackets_;
     report.droppedSessions = droppedSessions_;
+    report.unauthenticatedPackets = unauthenticatedPackets_;
     report.bytesReceived = bytesReceived_;
     report.sessionsStarted = nextSessionNumber_ - 1;
     return report;

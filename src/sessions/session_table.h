@@ -12,6 +12,7 @@
 
 #include "measure/datagram_sink.h"
 #include "measure/default_settings.h"
+#include "sessions/datagram_authenticator.h"
 #include "sessions/session_figures.h"
 
 struct Clock;
@@ -24,7 +25,11 @@ struct SessionTableSettings {
 
 class SessionTable : public DatagramSink {
   public:
-    SessionTable(Clock& clock, SessionTableSettings settings = {});
+    // `authenticator`, when given, decides which datagrams reach the sessions; the others are
+    // only counted. The table asks it on the receiving thread only.
+    SessionTable(Clock& clock,
+                 SessionTableSettings settings = {},
+                 std::shared_ptr<DatagramAuthenticator> authenticator = nullptr);
     ~SessionTable() override;
 
     // Receiving thread: one datagram as received, analysed at its own arrival; one too long
@@ -54,6 +59,7 @@ class SessionTable : public DatagramSink {
     Clock& clock_;
     const SessionTableSettings settings_;
     const int64_t frequency_;
+    const std::shared_ptr<DatagramAuthenticator> authenticator_;
     std::mutex mutex_;  // guards everything below
     SessionMap sessions_;
     // The session that took the latest datagram: a stream comes mostly from one sender at a
@@ -67,4 +73,5 @@ class SessionTable : public DatagramSink {
     int64_t notTestPackets_ = 0;
     int64_t droppedSessions_ = 0;
     int64_t bytesReceived_ = 0;
+    int64_t unauthenticatedPackets_ = 0;
 };

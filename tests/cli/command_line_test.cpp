@@ -147,6 +147,7 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingRuns) {
         {{"send", "--codec", "g711"}, "--codec: 'g711' is not a codec of this list: g711-10, g711-20"},
         {{"send", "--calls", "0"}, "--calls: 0 is out of range"},
         {{"send", "--pace", "steady"}, "--pace: 'steady' is neither fixed nor pause"},
+        {{"receive", "--key", ""}, "--key: an empty text is not a file name"},
     };
     for (const BadValue& bad : cases) {
         SCOPED_TRACE(std::string(bad.arguments[1]) + " " + bad.arguments[2]);
@@ -249,6 +250,60 @@ TEST(CommandLine, VoiceOptionsSetTheLoadTheMarkAndThePace) {
         ASSERT_TRUE(marked.options) << name;
         EXPECT_EQ(marked.options->dscp, dscp) << name;
     }
+#endif
+}
+
+// A key that others can read, or that is not 32 bytes long, signs nothing: refused before the run.
+TEST(CommandLine, AKeyIsTakenFromAPrivateFileOf32Bytes) {
+    const KeyFile keyFile("private", KeyBytes());
+    const char* const key = keyFile.Path();
+#ifdef _WIN32
+    // No crypto library in the Windows console program: the key is refused, not ignored.
+    const ParsedCommandLine refused = Parse({"receive", "--key", key});
+    EXPECT_FALSE(refused.options);
+    EXPECT_EQ(refused.exitCode, kExitUsage);
+    EXPECT_EQ(refused.error.rfind("veltrane-cli: --key: the Windows console program neither signs nor checks", 0), 0u)
+        << refused.error;
+#else
+    using std::filesystem::perms;
+    for (const char* command : {"receive", "send", "loopback"}) {
+        const ParsedCommandLine parsed = Parse({command, "--key", key});
+        ASSERT_TRUE(parsed.options) << parsed.error;
+        ASSERT_TRUE(parsed.options->key) << command;
+        EXPECT_EQ(std::string(parsed.options->key->begin(), parsed.options->key->end()), KeyBytes());
+    }
+    EXPECT_FALSE(Parse({"send"}).options->key);
+    EXPECT_TRUE(
+        Parse({"send", "--size", "48", "--key", KeyFile("owner-read", KeyBytes(), perms::owner_read).Path()}).options);
+
+    const KeyFile groupReadable("group", KeyBytes(), perms::owner_read | perms::group_read);
+    const KeyFile othersWritable("others", KeyBytes(), perms::owner_all | perms::others_write);
+    const KeyFile shorter("short", KeyBytes().substr(1));
+    const KeyFile longer("long", KeyBytes() + "x");
+    const std::string folder = KeyFile::TempPath("folder");
+    std::filesystem::create_directory(folder);
+    std::filesystem::permissions(folder, perms::owner_all);
+    const std::string missing = KeyFile::TempPath("missing");
+    const BadValue cases[] = {
+        {{"send", "--key", groupReadable.Path()}, "the key file grants access to others (mode 0440); make it "},
+        {{"receive", "--key", othersWritable.Path()}, "grants access to others (mode 0702)"},
+        {{"send", "--key", shorter.Path()}, "a key file holds exactly 32 bytes, this one 31; make one with: head -c"},
+        {{"loopback", "--key", longer.Path()}, "exactly 32 bytes, this one 33"},
+        {{"send", "--key", folder.c_str()}, "the key must be a regular file"},
+        {{"receive", "--key", missing.c_str()}, "cannot open the key file: No such file"},
+        // The tag needs the 16 bytes after the header, whatever set the size.
+        {{"send", "--size", "47", "--key", key}, "--key: a keyed packet carries a 16-byte tag"},
+        {{"receive", "--size", "0", "--key", key}, "packets of 32 bytes leave no room for it"},
+        {{"loopback", "--codec", "g729-10", "--key", key}, "packets of 32 bytes leave no room"},
+    };
+    for (const BadValue& bad : cases) {
+        SCOPED_TRACE(bad.message);
+        const ParsedCommandLine parsed = Parse(bad.arguments);
+        EXPECT_FALSE(parsed.options);
+        EXPECT_EQ(parsed.exitCode, kExitUsage);
+        EXPECT_NE(parsed.error.find(bad.message), std::string::npos) << parsed.error;
+    }
+    std::filesystem::remove(folder);
 #endif
 }
 

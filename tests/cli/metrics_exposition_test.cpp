@@ -45,6 +45,7 @@ SessionsReport HandMadeReport() {
     SessionsReport report;
     report.sessions = {full, fresh};
     report.droppedSessions = 2;
+    report.unauthenticatedPackets = 5;
     return report;
 }
 
@@ -84,6 +85,7 @@ TEST(MetricsExposition, EverySessionsFiguresWithTheirLabelsAndUnits) {
              "veltrane_jitter_seconds_count" + a + " 7",
              "veltrane_jitter_seconds_count" + b + " 0",
              R"(veltrane_dropped_sessions_total{site="a \"b\" \\c\nd"} 2)",
+             R"(veltrane_unauthenticated_packets_total{site="a \"b\" \\c\nd"} 5)",
          }) {
         EXPECT_TRUE(Has(page, line)) << line << "\nnot in:\n" << page;
     }

@@ -182,6 +182,7 @@ TEST(ReportJson, AReceiverWithoutSessionsSaysSoWithItsTotals) {
     EXPECT_EQ(lines[0]["droppedSessions"], 1);
     EXPECT_EQ(lines[0]["bytesReceived"], 4096);
     EXPECT_EQ(lines[0]["truncatedCount"], 2);
+    EXPECT_EQ(lines[0]["unauthenticatedPackets"], 0);
     EXPECT_FALSE(lines[0].contains("receiver"));
     EXPECT_FALSE(lines[0].contains("sender"));
 
@@ -192,6 +193,10 @@ TEST(ReportJson, AReceiverWithoutSessionsSaysSoWithItsTotals) {
               0u)
         << text;
     EXPECT_EQ(text.find("lost packets"), std::string::npos) << text;
+    EXPECT_EQ(text.find("key"), std::string::npos) << text;  // an unkeyed receiver has no such figure
+    report.sessions->unauthenticatedPackets = 9;
+    EXPECT_NE(ReportText(report).find(", 9 datagrams without the key's tag\n"), std::string::npos)
+        << ReportText(report);
     report.sessions->sessionsStarted = 3;
     EXPECT_NE(ReportText(report).find("no open session"), std::string::npos) << ReportText(report);
 }

@@ -242,6 +242,38 @@ TEST(Run, TheReceiverCountsTheDscpEveryPacketArrivedWith) {
 }
 #endif
 
+#ifndef _WIN32
+// Both ends keyed: every packet arrives and verifies. A keyed receiver given an unkeyed
+// sender starts no session and counts each packet as unauthenticated.
+TEST(Run, KeyedPacketsAreTakenOnlyFromASenderWithTheKey) {
+    const KeyFile keyFile("run", KeyBytes(5));
+    const char* const key = keyFile.Path();
+    const std::string port = std::to_string(FreeUdpPort());
+    const RunResult keyed = RunFor(Options(
+        RunMode::Loopback, {"--port", port.c_str(), "--count", "4", "--duration", "0.5", "--json", "--key", key}));
+    ASSERT_EQ(keyed.exitCode, kExitSuccess) << keyed.err;
+    const int64_t sent = LinesWith(keyed.out, "sender").back()["sender"]["sentPackets"].get<int64_t>();
+    const nlohmann::json session = LinesWith(keyed.out, "source").back();
+    ASSERT_GT(sent, 0);
+    EXPECT_EQ(session["packets"]["received"], sent);
+    EXPECT_EQ(session["packets"]["lost"], 0);
+    EXPECT_EQ(session["notTestPackets"], 0);
+
+    BackgroundReceive receive({"--key", key});
+    ASSERT_TRUE(receive.Bound()) << receive.Finish().err;
+    const RunResult unkeyed = RunFor(
+        Options(RunMode::Send, {"--port", receive.Port().c_str(), "--count", "4", "--duration", "0.3", "--json"}));
+    ASSERT_EQ(unkeyed.exitCode, kExitSuccess) << unkeyed.err;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const RunResult& result = receive.Finish();
+    ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
+    const nlohmann::json last = JsonLines(result.out).back();
+    EXPECT_EQ(last["sessions"], 0) << last.dump();
+    EXPECT_EQ(last["sessionsStarted"], 0);
+    EXPECT_EQ(last["unauthenticatedPackets"], JsonLines(unkeyed.out).back()["sender"]["sentPackets"].get<int64_t>());
+}
+#endif
+
 // Datagrams longer than the receiver's --size are said once, not left to show as a loss.
 TEST(Run, DatagramsLongerThanTheSizeAreToldOnce) {
     BackgroundReceive run({"--size", "100", "--interval", "50"});
