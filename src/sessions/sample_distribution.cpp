@@ -129,14 +129,15 @@ int64_t SampleDistribution::CountAbove(double ms) const {
     if (ms < min_) {
         return moments_.count;
     }
-    const Axis& axis = bins_->histogram.axis();
+    // The bins' middles rise with their index: from the first whose middle lies above `ms` on,
+    // every sample counts.
     int64_t above = 0;
-    for (auto&& bin : boost::histogram::indexed(bins_->histogram, boost::histogram::coverage::all)) {
-        const int index = bin.index();
-        const double middle = index < 0 ? min_ : index >= axis.size() ? max_ : axis.value(index + 0.5);
-        if (middle > ms) {
-            above += static_cast<int64_t>(*bin);
+    for (int bin = kBinCount - 1; bin >= 0; --bin) {
+        const double middle = bin == 0 ? min_ : bin == kBinCount - 1 ? max_ : MiddleOf(bin);
+        if (middle <= ms) {
+            break;
         }
+        above += static_cast<int64_t>(bins_->counts[static_cast<size_t>(bin)]);
     }
     return above;
 }

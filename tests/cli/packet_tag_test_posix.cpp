@@ -91,12 +91,6 @@ TEST(PacketTag, AnyChangedByteAnotherKeyOrAnotherLengthIsRefused) {
     EXPECT_FALSE(checker->Authentic(smallest.data(), 0));
 }
 
-class StepClock : public Clock {
-  public:
-    int64_t Counter() override { return now; }
-    int64_t Frequency() override { return 1'000'000'000; }
-    int64_t now = 0;
-};
 
 constexpr int64_t kSenderFrequency = 10'000'000;
 constexpr int kGroups = 250;
@@ -107,7 +101,7 @@ constexpr int64_t kForged = 1'000'000;
 // its own address after each real one: the real header with no tag, a random tag or the tag
 // of another packet, and headers that would restart or jump the run. The session's JSON line.
 std::string KeyedRun(int64_t forgedPerPacket, SessionsReport& report) {
-    StepClock clock;
+    ManualClock clock;
     SessionTable table(clock, SessionTableSettings{10.0, 16}, PacketTag::Make(Key(3)));
     const std::shared_ptr<PacketTag> signer = PacketTag::Make(Key(3));
     const Endpoint sender = Endpoint::Ipv4(0x7F000001, 5001);
@@ -122,7 +116,7 @@ std::string KeyedRun(int64_t forgedPerPacket, SessionsReport& report) {
             signer->Finish(packet.data(), 192);
             // A delay that varies, so that jitter and delay have figures to keep.
             clock.now = sentNs + 1'000'000 + (group % 7) * 100'000;
-            table.TakeDatagram(packet.data(), 192, sender, -1);
+            table.TakeDatagram(Received(packet, clock.now, sender));
             for (int64_t f = 0; f < forgedPerPacket; ++f) {
                 std::vector<uint8_t> forged = packet;
                 switch (f % 5) {
@@ -145,13 +139,17 @@ std::string KeyedRun(int64_t forgedPerPacket, SessionsReport& report) {
                                           TestPacketHeader{0, group + 1'000'000, sentNs, kSenderFrequency});
                         forged.resize(48);
                 }
-                table.TakeDatagram(forged.data(), static_cast<int64_t>(forged.size()), sender, -1);
+                table.TakeDatagram(Received(forged, clock.now, sender));
             }
             previous = packet;
         }
     }
     if (forgedPerPacket > 0) {  // too long to check: dropped whole by the receiver
-        table.TakeOversizedDatagram(sender, 2048);
+        ReceivedDatagram oversized = Received({}, clock.now, sender);
+        oversized.length = -1;
+        oversized.truncated = true;
+        oversized.fullLength = 2048;
+        table.TakeDatagram(oversized);
     }
     report = table.TakeReport(true);
     Report whole;
