@@ -180,6 +180,7 @@ Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogr
     line["delaySkewRemoved"] = DistributionJson(s.delaySkewRemoved);
     line["rfc3550Jitter"] = Optional(s.rfc3550JitterMs);
     line["skewPpm"] = Optional(s.skewPpm);
+    line["skewPpmError"] = Optional(s.skewPpmError);
     line["notTestPackets"] = s.notTestPackets;
     line["bytesReceived"] = s.record.bytesReceived;
     line["interval"] = Json{{"packets", PacketsJson(s.interval.packets)},
@@ -286,7 +287,9 @@ std::string SessionReadableText(const SessionFigures& s, bool readsTrafficClass)
     text += DistributionText("delay without clock skew", s.delaySkewRemoved);
     text += s.rfc3550JitterMs ? Printed("  RFC 3550 jitter: %.3f ms\n", *s.rfc3550JitterMs)
                               : std::string("  RFC 3550 jitter: none yet\n");
-    text += s.skewPpm ? Printed("  clock skew: %.1f ppm\n", *s.skewPpm) : std::string("  clock skew: not known yet\n");
+    text += s.skewPpm ? Printed("  clock skew: %.1f ppm%s\n", *s.skewPpm,
+                                s.skewPpmError ? Printed(" (within %.1f)", *s.skewPpmError).c_str() : "")
+                      : std::string("  clock skew: not known yet\n");
     text += "  last interval: " + PacketsText(s.interval.packets) + "\n";
     text += DistributionText("  jitter", s.interval.jitter);
     text += Printed("  first packets lost: %lld; datagrams that were not test packets: %lld\n",

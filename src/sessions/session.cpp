@@ -160,6 +160,7 @@ SessionFigures Session::TakeFigures(bool final) {
     figures.delaySkewRemoved = SkewRemovedSummary();
     figures.rfc3550JitterMs = rfc3550Jitter_.JitterMs();
     figures.skewPpm = skew_.SkewPpm();
+    figures.skewPpmError = skew_.SkewPpmError();
     figures.notTestPackets = record_.ignoredCount;
     figures.jitterBuckets = jitterBuckets_;
     figures.interval.packets = Difference(figures.packets, intervalStart_);

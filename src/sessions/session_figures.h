@@ -41,8 +41,9 @@ struct SessionFigures {
     std::optional<DistributionSummary> delay;             // relative one-way delay, ms
     std::optional<DistributionSummary> delaySkewRemoved;  // the same with the clock skew taken out
     std::optional<double> rfc3550JitterMs;
-    std::optional<double> skewPpm;  // slope of the relative delay over the receiver's time
-    int64_t notTestPackets = 0;     // datagrams from this source that failed the checks
+    std::optional<double> skewPpm;       // slope of the relative delay over the receiver's time
+    std::optional<double> skewPpmError;  // the slope's 99 % error bound, ppm
+    int64_t notTestPackets = 0;          // datagrams from this source that failed the checks
     JitterBuckets jitterBuckets;
     IntervalFigures interval;
 };

@@ -65,6 +65,7 @@ SessionFigures HandSetSession(const ReceiverStatistics& record) {
     s.jitter = DistributionSummary{19, -1.5, 0.25, 2.5, 0.5, 0.125, 1.75, 2.25};
     s.delay = DistributionSummary{20, 0.0, 1.0, 3.0, 0.75, 0.875, 2.5, 3.0};
     s.skewPpm = -12.5;
+    s.skewPpmError = 0.75;
     s.notTestPackets = 5;
     s.interval.packets.received = 100;
     return s;
@@ -136,6 +137,7 @@ TEST(ReportJson, TheSenderAndEachSessionOnALineOfTheirOwn) {
                                                  {"p99", 2.25}}));
     EXPECT_EQ(session["delay"]["p95"], 2.5);
     EXPECT_EQ(session["skewPpm"], -12.5);
+    EXPECT_EQ(session["skewPpmError"], 0.75);
     EXPECT_EQ(session["notTestPackets"], 5);
     EXPECT_EQ(session["interval"]["packets"]["received"], 100);
     // Figures that do not exist yet are null, in objects of the same shape.
@@ -265,7 +267,7 @@ TEST(ReportText, AReadableBlockPerSessionWithUnitsLossAndPercentiles) {
              "(19 samples)\n",
              "\n  delay without clock skew: no samples yet\n",
              "\n  RFC 3550 jitter: none yet\n",
-             "\n  clock skew: -12.5 ppm\n",
+             "\n  clock skew: -12.5 ppm (within 0.8)\n",
              "\n  last interval: 100 received, loss not counted yet, 0 duplicates, 0 reordered\n",
              "\nreceiver: 1048577 bytes received, 5 datagrams were not test packets, 0 sessions dropped\n\n",
          }) {
