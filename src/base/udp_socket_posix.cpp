@@ -113,6 +113,7 @@ bool UdpSocket::EnableDropCount() {
 
 ReceivedDatagram UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_t size) {
     ReceivedDatagram received;
+    received.bytes = static_cast<const uint8_t*>(buffer);
     iovec piece{buffer, size};
     alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(int)) * 2];
     msghdr message{};

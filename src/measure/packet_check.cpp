@@ -1,12 +1,19 @@
 #include "measure/packet_check.h"
 
-#include "measure/test_packet.h"
-
-DatagramKind PacketCheck::Classify(const uint8_t* datagram, int64_t length) {
+ClassifiedDatagram PacketCheck::Classify(const uint8_t* datagram, int64_t length) {
+    ClassifiedDatagram classified;
     if (length < kPacketHeaderSize) {
-        return DatagramKind::NotTestPacket;
+        return classified;
     }
-    const TestPacketHeader header = ReadPacketHeader(datagram);
+    classified.header = ReadPacketHeader(datagram);
+    classified.kind = KindOf(classified.header);
+    if (classified.kind != DatagramKind::NotTestPacket) {
+        classified.groupSize = ReadGroupSize(datagram);
+    }
+    return classified;
+}
+
+DatagramKind PacketCheck::KindOf(const TestPacketHeader& header) {
     // Senders count groups up from 0: a negative number is no sender's, and leaving it out
     // keeps the differences of group numbers below from overflowing.
     if (header.counterFrequency <= 0 || header.indexInGroup < 0 || header.groupNumber < 0) {

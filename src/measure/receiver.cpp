@@ -17,62 +17,16 @@ namespace {
 // What a datagram is to the followed sender's run; the first test packet after a reset
 // chooses the sender. Another sender's datagrams are never looked into, so that they cannot
 // change the run's state.
-DatagramKind ClassifyForFollowedSender(FollowedSender& follow,
-                                       const uint8_t* datagram,
-                                       int64_t length,
-                                       const Endpoint& source) {
-    if (follow.chosen && source != follow.source) {
-        return DatagramKind::NotTestPacket;
+ClassifiedDatagram ClassifyForFollowedSender(FollowedSender& follow, const ReceivedDatagram& datagram) {
+    if (follow.chosen && datagram.source != follow.source) {
+        return ClassifiedDatagram{};
     }
-    const DatagramKind kind = follow.check.Classify(datagram, length);
-    if (!follow.chosen && kind == DatagramKind::NewRun) {
+    ClassifiedDatagram classified = follow.check.Classify(datagram.bytes, datagram.length);
+    if (!follow.chosen && classified.kind == DatagramKind::NewRun) {
         follow.chosen = true;
-        follow.source = source;
+        follow.source = datagram.source;
     }
-    return kind;
-}
-
-}  // namespace
-
-uint32_t ReceiveBufferSize(const ReceiverSettings& settings) {
-    return std::min(EffectivePacketSize(settings.packetSize), settings.local.MaxDatagramPayload());
-}
-
-void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
-                             const uint8_t* datagram,
-                             int64_t length,
-                             Clock& clock,
-                             LogSink* logSink,
-                             int trafficClass,
-                             const Endpoint& source,
-                             bool followSender) {
-    if (length < 0) {
-        return;
-    }
-    // A reset is carried out before and after each datagram, never in the middle: the
-    // records end as after a reset just before or just after it, never a mix of both.
-    statistics.ConsumeReset();
-    ReceiverStatistics& working = statistics.Working();
-    working.bytesReceived += length;
-    CountTrafficClass(working, length, trafficClass);
-    if (!followSender) {
-        statistics.Publish(false);
-        statistics.ConsumeReset();
-        return;
-    }
-    const DatagramKind kind = ClassifyForFollowedSender(working.follow, datagram, length, source);
-    if (kind == DatagramKind::NotTestPacket) {
-        ++working.ignoredCount;
-    } else if (kind == DatagramKind::NewRun) {
-        EndRun(working);
-    }
-    const bool analysed = kind == DatagramKind::NewRun || kind == DatagramKind::FirstOfGroup;
-    if (analysed) {
-        AnalyzeReceivedPacket(working, datagram, clock, logSink);
-    }
-    // Only an analysed packet changes the histogram, so only then is it published too.
-    statistics.Publish(analysed);
-    statistics.ConsumeReset();
+    return classified;
 }
 
 void AccountTruncatedDatagram(SharedStatistics<ReceiverStatistics>& statistics, int64_t fullLength) {
@@ -83,6 +37,64 @@ void AccountTruncatedDatagram(SharedStatistics<ReceiverStatistics>& statistics, 
         working.largestTruncatedLength = fullLength;
     }
     statistics.Publish(false);
+    statistics.ConsumeReset();
+}
+
+// The analysis of one first packet, timed for the watchdog only when there is a log to tell.
+void Analyse(ReceiverStatistics& working,
+             const ClassifiedDatagram& classified,
+             int64_t arrival,
+             Clock& clock,
+             LogSink* logSink) {
+    if (logSink == nullptr) {
+        AnalyzeReceivedPacket(working, classified.header, arrival, clock.Frequency());
+        return;
+    }
+    const int64_t start = clock.Counter();
+    AnalyzeReceivedPacket(working, classified.header, arrival, clock.Frequency());
+    CheckSlowCall(logSink, kAnalyzePacketSite, ElapsedMs(start, clock.Counter(), clock.Frequency()));
+}
+
+}  // namespace
+
+uint32_t ReceiveBufferSize(const ReceiverSettings& settings) {
+    return std::min(EffectivePacketSize(settings.packetSize), settings.local.MaxDatagramPayload());
+}
+
+void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
+                             const ReceivedDatagram& datagram,
+                             Clock& clock,
+                             LogSink* logSink,
+                             bool followSender) {
+    if (datagram.truncated) {
+        AccountTruncatedDatagram(statistics, datagram.fullLength);
+        return;
+    }
+    if (datagram.length < 0) {
+        return;
+    }
+    // A reset is carried out before and after each datagram, never in the middle: the
+    // records end as after a reset just before or just after it, never a mix of both.
+    statistics.ConsumeReset();
+    ReceiverStatistics& working = statistics.Working();
+    working.bytesReceived += datagram.length;
+    CountTrafficClass(working, datagram.length, datagram.trafficClass);
+    if (!followSender) {
+        statistics.Publish(false);
+        statistics.ConsumeReset();
+        return;
+    }
+    const ClassifiedDatagram classified = ClassifyForFollowedSender(working.follow, datagram);
+    if (classified.kind == DatagramKind::NotTestPacket) {
+        ++working.ignoredCount;
+    } else if (classified.kind == DatagramKind::NewRun) {
+        EndRun(working);
+    }
+    if (classified.Analysed()) {
+        Analyse(working, classified, datagram.arrival, clock, logSink);
+    }
+    // Only an analysed packet changes the histogram, so only then is it published too.
+    statistics.Publish(classified.Analysed());
     statistics.ConsumeReset();
 }
 
@@ -206,18 +218,11 @@ void Receiver::ReceivePacket(SocketHandle socket, uint8_t* buffer, uint32_t buff
     // A plain blocking receive, clock read at once after it: a receive with a time-out
     // returns late on some systems and would spoil the arrival time.
     const int64_t start = clock_.Counter();
-    const ReceivedDatagram received = UdpSocket::ReceiveOn(socket, buffer, bufferSize);
-    const int64_t end = clock_.Counter();
-    CheckSlowCall(logSink_, kReceivePacketSite, ElapsedMs(start, end, clock_.Frequency()));
-    if (received.truncated) {
-        AccountTruncatedDatagram(statistics_, received.fullLength);
-        if (sink_ != nullptr) {
-            sink_->TakeOversizedDatagram(received.source, received.fullLength);
-        }
-    }
-    AccountReceivedDatagram(statistics_, buffer, received.length, clock_, logSink_, received.trafficClass,
-                            received.source, followSender);
-    if (sink_ != nullptr && received.length >= 0) {
-        sink_->TakeDatagram(buffer, received.length, received.source, received.trafficClass);
+    ReceivedDatagram received = UdpSocket::ReceiveOn(socket, buffer, bufferSize);
+    received.arrival = clock_.Counter();
+    CheckSlowCall(logSink_, kReceivePacketSite, ElapsedMs(start, received.arrival, clock_.Frequency()));
+    AccountReceivedDatagram(statistics_, received, clock_, logSink_, followSender);
+    if (sink_ != nullptr && (received.length >= 0 || received.truncated)) {
+        sink_->TakeDatagram(received);
     }
 }

@@ -3,8 +3,6 @@
 #include <cmath>
 
 #include "base/clock.h"
-#include "measure/test_packet.h"
-#include "measure/watchdog.h"
 
 namespace {
 
@@ -21,12 +19,12 @@ double CounterSeconds(int64_t end, int64_t start, int64_t frequency) {
 }
 
 // The first packet after a reset: every later packet is measured against it.
-AnalysedPacket TakeReference(ReceiverStatistics& s, const TestPacketHeader& packet, Clock& clock) {
+AnalysedPacket TakeReference(ReceiverStatistics& s, const TestPacketHeader& packet, int64_t arrival) {
     s.referenceSet = true;
     s.firstSendCounter = packet.sendCounter;
     s.firstGroupNumber = packet.groupNumber;
     s.highestGroupNumber = packet.groupNumber;
-    s.lastLocalCounter = clock.Counter();
+    s.lastLocalCounter = arrival;
     s.firstLocalCounter = s.lastLocalCounter;
     AnalysedPacket measured;
     measured.reference = true;
@@ -46,12 +44,13 @@ void CountOrder(ReceiverStatistics& s, int64_t groupNumber) {
     }
 }
 
-AnalysedPacket MeasurePacket(ReceiverStatistics& s, const TestPacketHeader& packet, Clock& clock) {
+AnalysedPacket MeasurePacket(ReceiverStatistics& s,
+                             const TestPacketHeader& packet,
+                             int64_t now,
+                             int64_t localFrequency) {
     // Only differences of the sender's counter enter, each divided by the packet's own
     // frequency, so the two hosts' clocks need not agree.
     const double sendInterval = CounterSeconds(packet.sendCounter, s.lastSendCounter, packet.counterFrequency);
-    const int64_t localFrequency = clock.Frequency();
-    const int64_t now = clock.Counter();
     const double absDelay = (CounterSeconds(now, s.firstLocalCounter, localFrequency) -
                              CounterSeconds(packet.sendCounter, s.firstSendCounter, packet.counterFrequency)) *
                             kMsPerSecond;
@@ -110,14 +109,14 @@ void EndRun(ReceiverStatistics& s) {
     }
 }
 
-AnalysedPacket AnalyzeReceivedPacket(ReceiverStatistics& s, const uint8_t* packet, Clock& clock, LogSink* logSink) {
-    const int64_t start = clock.Counter();
-    const TestPacketHeader header = ReadPacketHeader(packet);
-    const AnalysedPacket measured = s.referenceSet ? MeasurePacket(s, header, clock) : TakeReference(s, header, clock);
+AnalysedPacket AnalyzeReceivedPacket(ReceiverStatistics& s,
+                                     const TestPacketHeader& header,
+                                     int64_t arrival,
+                                     int64_t frequency) {
+    const AnalysedPacket measured =
+        s.referenceSet ? MeasurePacket(s, header, arrival, frequency) : TakeReference(s, header, arrival);
     ++s.analysedCount;
     s.lastSendCounter = header.sendCounter;
     s.lastGroupNumber = header.groupNumber;
-    const int64_t end = clock.Counter();
-    CheckSlowCall(logSink, kAnalyzePacketSite, ElapsedMs(start, end, clock.Frequency()));
     return measured;
 }

@@ -9,19 +9,6 @@
 
 namespace {
 
-// A clock that always reads one instant: a datagram's arrival, read once when it came in
-// (before the table's lock), so that the analysis sees the arrival whenever it runs.
-class ArrivalClock : public Clock {
-  public:
-    ArrivalClock(int64_t counter, int64_t frequency) : counter_(counter), frequency_(frequency) {}
-    int64_t Counter() override { return counter_; }
-    int64_t Frequency() override { return frequency_; }
-
-  private:
-    int64_t counter_;
-    int64_t frequency_;
-};
-
 // The cumulative counts less those at the interval's start.
 LossFigures Difference(const LossFigures& now, const LossFigures& start) {
     LossFigures interval = now;
@@ -37,30 +24,29 @@ LossFigures Difference(const LossFigures& now, const LossFigures& start) {
 
 }  // namespace
 
-bool Session::StartsSession(const uint8_t* datagram, int64_t length) {
+bool Session::StartsSession(const ReceivedDatagram& datagram) {
     PacketCheck check;
-    return check.Classify(datagram, length) == DatagramKind::NewRun;
+    return check.Classify(datagram.bytes, datagram.length).kind == DatagramKind::NewRun;
 }
 
 Session::Session(int64_t number, const Endpoint& source, int64_t arrival, int64_t frequency)
     : number_(number), source_(source.Unmapped()), frequency_(frequency), lastTestPacket_(arrival) {}
 
-bool Session::Take(const uint8_t* datagram, int64_t length, int trafficClass, int64_t arrival) {
-    record_.bytesReceived += length;
-    CountTrafficClass(record_, length, trafficClass);
-    const DatagramKind kind = check_.Classify(datagram, length);
-    if (kind == DatagramKind::NotTestPacket) {
+bool Session::Take(const ReceivedDatagram& datagram) {
+    record_.bytesReceived += datagram.length;
+    CountTrafficClass(record_, datagram.length, datagram.trafficClass);
+    const ClassifiedDatagram classified = check_.Classify(datagram.bytes, datagram.length);
+    if (classified.kind == DatagramKind::NotTestPacket) {
         CountNotTestPacket();
         return false;
     }
-    lastTestPacket_ = arrival;
-    if (kind == DatagramKind::NewRun) {
+    lastTestPacket_ = datagram.arrival;
+    if (classified.kind == DatagramKind::NewRun) {
         StartRun();
     }
-    const TestPacketHeader header = ReadPacketHeader(datagram);
-    loss_.Add(header.groupNumber, header.indexInGroup, ReadGroupSize(datagram));
-    if (kind != DatagramKind::RestOfGroup) {
-        Analyse(datagram, arrival);
+    loss_.Add(classified.header.groupNumber, classified.header.indexInGroup, classified.groupSize);
+    if (classified.Analysed()) {
+        Analyse(classified.header, datagram.arrival);
     }
     return true;
 }
@@ -82,9 +68,8 @@ void Session::StartRun() {
     skew_.Reset();
 }
 
-void Session::Analyse(const uint8_t* datagram, int64_t arrival) {
-    ArrivalClock clock(arrival, frequency_);
-    const AnalysedPacket measured = AnalyzeReceivedPacket(record_, datagram, clock, nullptr);
+void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
+    const AnalysedPacket measured = AnalyzeReceivedPacket(record_, header, arrival, frequency_);
     if (measured.reference) {
         runReference_ = measured.localCounter;
     } else {

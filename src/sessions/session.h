@@ -18,15 +18,14 @@ class Session {
   public:
     // Whether a datagram from a source without a session starts one: an acceptable first
     // packet of a run.
-    static bool StartsSession(const uint8_t* datagram, int64_t length);
+    static bool StartsSession(const ReceivedDatagram& datagram);
 
     // `number`: the session's place in the order of start. Times are counter readings of
     // the receiver's clock, which counts `frequency` per second.
     Session(int64_t number, const Endpoint& source, int64_t arrival, int64_t frequency);
 
-    // Takes one datagram from the session's source that arrived at `arrival`; false when it
-    // is not a test packet.
-    bool Take(const uint8_t* datagram, int64_t length, int trafficClass, int64_t arrival);
+    // Takes one datagram from the session's source; false when it is not a test packet.
+    bool Take(const ReceivedDatagram& datagram);
 
     // Counts a datagram from the session's source that was too long for the receive buffer
     // (`fullLength`: 0 when unknown): it is no test packet.
@@ -41,7 +40,7 @@ class Session {
   private:
     void CountNotTestPacket();
     void StartRun();
-    void Analyse(const uint8_t* datagram, int64_t arrival);
+    void Analyse(const TestPacketHeader& header, int64_t arrival);
     void AddJitterSample(double jitterMs);
     LossFigures PacketFigures() const;
     std::optional<DistributionSummary> SkewRemovedSummary() const;

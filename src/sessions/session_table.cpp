@@ -33,31 +33,32 @@ SessionTable::SessionTable(Clock& clock, SessionTableSettings settings)
 
 SessionTable::~SessionTable() = default;
 
-void SessionTable::TakeDatagram(const uint8_t* datagram, int64_t length, const Endpoint& source, int trafficClass) {
-    // The arrival is read before the lock, so that a report under way never delays it.
-    const int64_t arrival = clock_.Counter();
+void SessionTable::TakeDatagram(const ReceivedDatagram& datagram) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    bytesReceived_ += length;
-    auto found = sessions_.find(source.SenderKey());
+    if (datagram.truncated) {
+        TakeOversized(datagram);
+        return;
+    }
+    bytesReceived_ += datagram.length;
+    auto found = sessions_.find(datagram.source.SenderKey());
     if (found == sessions_.end()) {
-        if (!Session::StartsSession(datagram, length)) {
+        if (!Session::StartsSession(datagram)) {
             ++notTestPackets_;
             return;
         }
-        found = StartSession(source, arrival);
+        found = StartSession(datagram.source, datagram.arrival);
     }
-    if (!found->second->Take(datagram, length, trafficClass, arrival)) {
+    if (!found->second->Take(datagram)) {
         ++notTestPackets_;
     }
 }
 
-void SessionTable::TakeOversizedDatagram(const Endpoint& source, int64_t fullLength) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    bytesReceived_ += fullLength;
+void SessionTable::TakeOversized(const ReceivedDatagram& datagram) {
+    bytesReceived_ += datagram.fullLength;
     ++notTestPackets_;
-    const auto found = sessions_.find(source.SenderKey());
+    const auto found = sessions_.find(datagram.source.SenderKey());
     if (found != sessions_.end()) {
-        found->second->TakeOversized(fullLength);
+        found->second->TakeOversized(datagram.fullLength);
     }
 }
 

@@ -29,10 +29,9 @@ class SessionTable : public DatagramSink {
     SessionTable(Clock& clock, SessionTableSettings settings = {});
     ~SessionTable() override;
 
-    // Receiving thread: one datagram read from `source` (arrival read from the clock at once).
-    void TakeDatagram(const uint8_t* datagram, int64_t length, const Endpoint& source, int trafficClass) override;
-    // Receiving thread: a datagram too long for the buffer counts as not a test packet.
-    void TakeOversizedDatagram(const Endpoint& source, int64_t fullLength) override;
+    // Receiving thread: one datagram as received, analysed at its own arrival; one too long
+    // for the buffer counts as not a test packet.
+    void TakeDatagram(const ReceivedDatagram& datagram) override;
 
     // Report thread: ends the sessions quiet for the time-out, then copies every session's
     // figures and starts the next interval. `final`: every session ends (the receiver stopped).
@@ -44,6 +43,7 @@ class SessionTable : public DatagramSink {
     };
     using SessionMap = std::unordered_map<EndpointKey, std::unique_ptr<Session>, KeyHash>;
 
+    void TakeOversized(const ReceivedDatagram& datagram);
     SessionMap::iterator StartSession(const Endpoint& source, int64_t arrival);
     void PushOutOldestIdle();
     bool TimedOut(const Session& session, int64_t now) const;

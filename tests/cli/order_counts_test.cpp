@@ -11,6 +11,7 @@
 #include "cli/report.h"
 #include "measure/receiver.h"
 #include "measure/test_packet.h"
+#include "measure_test_support.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ std::vector<uint8_t> Packet(int64_t groupNumber, int32_t indexInGroup = 0, uint3
 class OrderCounts : public ::testing::Test {
   protected:
     void Receive(const std::vector<uint8_t>& datagram) {
-        AccountReceivedDatagram(statistics_, datagram.data(), static_cast<int64_t>(datagram.size()), clock_, nullptr);
+        AccountReceivedDatagram(statistics_, Received(datagram, clock_.Counter()), clock_, nullptr);
     }
     void ReceiveGroups(std::initializer_list<int64_t> groupNumbers) {
         for (const int64_t group : groupNumbers) {

@@ -18,6 +18,7 @@
 #include "allocation_count.h"
 #include "base/clock.h"
 #include "measure/test_packet.h"
+#include "measure_test_support.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ class Traffic {
                          [](const Datagram& a, const Datagram& b) { return a.arrivalMs < b.arrivalMs; });
         for (const Datagram& d : datagrams_) {
             clock.SetMs(d.arrivalMs);
-            table.TakeDatagram(d.bytes.data(), static_cast<int64_t>(d.bytes.size()), d.source, -1);
+            table.TakeDatagram(Received(d.bytes, clock.Counter(), d.source));
         }
         datagrams_.clear();
     }
@@ -337,10 +338,35 @@ SessionsReport RunWithHostiles(bool hostile, int& hostileCount) {
     }
     traffic.Play(table, clock);
     if (hostile) {  // too long for the receive buffer: read by nobody, yet sent by someone
-        table.TakeOversizedDatagram(sender.source, 2048);
+        ReceivedDatagram oversized;
+        oversized.truncated = true;
+        oversized.fullLength = 2048;
+        oversized.source = sender.source;
+        table.TakeDatagram(oversized);
         ++hostileCount;
     }
     return table.TakeReport(true);
+}
+
+// A session measures from the arrival the receive stamped: any clock reading of its own, here
+// 1 s later at every reading, would shift the reference and every delay after it.
+TEST(SessionTable, ASessionAnalysesTheReceivesOwnStamp) {
+    ManualClock clock;
+    clock.onCounter = [&clock](int) { clock.now += 1'000'000'000; };
+    SessionTable table(clock);
+    const TestSender sender{Local(5001), 1};
+    std::vector<std::vector<uint8_t>> packets;
+    for (int64_t group = 0; group < 3; ++group) {
+        packets.push_back(sender.Packet(group, 0, static_cast<double>(group) * kGroupMs));
+        // Delays of 4, 5 and 6 ms: relative delays 0, 1 and 2 ms, jitter 1 ms.
+        const int64_t arrivalNs = (group * 10 + 4 + group) * 1'000'000;
+        table.TakeDatagram(Received(packets.back(), arrivalNs, sender.source));
+    }
+    const SessionFigures s = table.TakeReport(true).sessions.at(0);
+    EXPECT_EQ(s.record.firstLocalCounter, 4'000'000);
+    EXPECT_EQ(s.record.lastLocalCounter, 26'000'000);
+    EXPECT_NEAR(s.delay->max, 2.0, 1e-9);
+    EXPECT_NEAR(s.jitter->max, 1.0, 1e-9);
 }
 
 TEST(SessionTable, HostileDatagramsFromTheSendersOwnAddressChangeNoFigure) {
@@ -454,7 +480,7 @@ TEST(SessionTable, TakingADatagramAllocatesNothingOnceWarmedUp) {
             const std::vector<uint8_t> packet = sender.Packet(group, index, sendMs);
             clock.SetMs(sendMs + 4.0 + queueing(random));
             const int64_t before = AllocationCount();
-            table.TakeDatagram(packet.data(), kPacketSize, sender.source, 0xB8);
+            table.TakeDatagram(Received(packet, clock.Counter(), sender.source, 0xB8));
             if (group >= 100) {
                 allocations += AllocationCount() - before;
             }
@@ -481,7 +507,7 @@ TEST(SessionTable, TheReceivingAndTheReportThreadShareTheTable) {
             for (int32_t index = 0; index < 2; ++index) {
                 const auto packet = sender.Packet(group, index, static_cast<double>(group) * kGroupMs);
                 clock.SetMs(static_cast<double>(group) * kGroupMs + 1.0);
-                table.TakeDatagram(packet.data(), kPacketSize, sender.source, -1);
+                table.TakeDatagram(Received(packet, clock.Counter(), sender.source));
             }
         }
         done = true;

@@ -246,13 +246,9 @@ TEST(Loopback, AReceiverBufferIsNeverLargerThanTheLargestDatagram) {
 // length negated).
 class RecordingDatagramSink : public DatagramSink {
   public:
-    void TakeDatagram(const uint8_t*, int64_t length, const Endpoint& source, int) override {
+    void TakeDatagram(const ReceivedDatagram& datagram) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        taken_.emplace_back(length, source.Port());
-    }
-    void TakeOversizedDatagram(const Endpoint& source, int64_t fullLength) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        taken_.emplace_back(-fullLength, source.Port());
+        taken_.emplace_back(datagram.truncated ? -datagram.fullLength : datagram.length, datagram.source.Port());
     }
     std::vector<std::pair<int64_t, uint16_t>> Taken() {
         std::lock_guard<std::mutex> lock(mutex_);

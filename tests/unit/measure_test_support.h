@@ -1,6 +1,6 @@
 #pragma once
-// Test doubles for the measuring engine: a hand-driven clock, a recording log sink and a
-// recording worker observer.
+// Test doubles for the measuring engine and the sessions: a hand-driven clock, a recording
+// log sink, a recording worker observer, test packets and datagrams as received.
 
 #include <atomic>
 #include <chrono>
@@ -179,6 +179,20 @@ inline std::vector<uint8_t> MakePacket(int32_t index,
     WritePacketHeader(packet.data(), TestPacketHeader{index, group, sendCounter, frequency});
     packet.resize(size);  // a short datagram keeps the start of the header
     return packet;
+}
+
+// `bytes` as the receiver hands them on, arrived at `arrival`; `bytes` must outlive it.
+inline ReceivedDatagram Received(const std::vector<uint8_t>& bytes,
+                                 int64_t arrival = 0,
+                                 const Endpoint& source = Endpoint(),
+                                 int trafficClass = -1) {
+    ReceivedDatagram received;
+    received.bytes = bytes.data();
+    received.length = static_cast<int64_t>(bytes.size());
+    received.source = source;
+    received.trafficClass = trafficClass;
+    received.arrival = arrival;
+    return received;
 }
 
 // Waits (bounded) until `done` holds; returns whether it did.
