@@ -23,8 +23,7 @@ class DropCount {
 
 // One datagram of a batch.
 struct BatchedDatagram {
-    ReceivedDatagram received;
-    const uint8_t* data = nullptr;  // `received.length` bytes
+    ReceivedDatagram received;  // its arrival left to the receiver
     // The kernel's stamp of its arrival as a QueryCounter value; kNoKernelStamp where the
     // system gave none (the receiver then reads its clock after the receive).
     int64_t kernelArrival = -1;

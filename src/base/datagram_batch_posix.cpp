@@ -80,7 +80,7 @@ size_t DatagramBatch::Receive(SocketHandle handle) {
     const size_t capacity = datagrams_.size();
     for (size_t i = 0; i < capacity; ++i) {
         datagrams_[i] = BatchedDatagram{};
-        datagrams_[i].data = buffers_.data() + i * datagramSize_;
+        datagrams_[i].received.bytes = buffers_.data() + i * datagramSize_;
         slots_->pieces[i] = iovec{buffers_.data() + i * datagramSize_, datagramSize_};
         msghdr& message = slots_->headers[i].msg_hdr;
         message = msghdr{};

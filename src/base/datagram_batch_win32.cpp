@@ -12,7 +12,6 @@ DatagramBatch::~DatagramBatch() = default;
 size_t DatagramBatch::Receive(SocketHandle handle) {
     BatchedDatagram& datagram = datagrams_[0];
     datagram.received = UdpSocket::ReceiveOn(handle, buffers_.data(), datagramSize_);
-    datagram.data = buffers_.data();
     size_ = datagram.received.length >= 0 || datagram.received.truncated ? 1 : 0;
     return size_;
 }

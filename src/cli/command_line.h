@@ -21,6 +21,10 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitError = 1;
 inline constexpr int kExitUsage = 2;
 
+// A far end's socket holds this much (a flood of 180,000 datagrams/s for some 100 ms) before
+// the host drops any.
+inline constexpr uint32_t kDefaultReceiveBufferBytes = 4 << 20;
+
 // The settings of one run; the defaults are those of the dialog.
 struct CliOptions {
     RunMode mode = RunMode::Loopback;
@@ -44,7 +48,8 @@ struct CliOptions {
     // The far end's sessions, one per sender, and what the reports show of them.
     double sessionTimeoutSeconds = kDefaultSessionTimeoutSeconds;
     int maxSessions = kDefaultMaxSessions;
-    bool histogram = false;                 // JSON: each session's 400-bin jitter histogram
+    uint32_t receiveBufferBytes = kDefaultReceiveBufferBytes;  // asked of the system for the socket
+    bool histogram = false;                                    // JSON: each session's 400-bin jitter histogram
     bool dialogText = false;                // text: the dialog's receiver text of each session, as it shows it
     std::optional<MetricsAddress> metrics;  // serve the sessions to Prometheus scrapers there
     std::vector<MetricLabel> metricLabels;  // added to every metric

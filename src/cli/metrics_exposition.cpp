@@ -230,5 +230,11 @@ std::string MetricsExposition(const SessionsReport& report,
                          "Sessions pushed out or refused because the table was full.", nullptr};
     page.Header(dropped);
     page.Sample("veltrane_dropped_sessions_total", {}, static_cast<double>(report.droppedSessions));
+    const Family hostDrops{"veltrane_host_drops", Kind::Counter,
+                           "Datagrams this host dropped at its socket for want of room (every source): lost here, "
+                           "not on the path, though the sessions count them as lost.",
+                           nullptr};
+    page.Header(hostDrops);
+    page.Sample("veltrane_host_drops_total", {}, static_cast<double>(report.hostDrops));
     return page.Finish();
 }

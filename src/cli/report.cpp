@@ -167,6 +167,14 @@ Json LineStart(const Report& report, bool final) {
     return Json{{"time", Rfc3339Utc(report.time)}, {"elapsed", report.elapsedSeconds}, {"final", final}};
 }
 
+// What every receiver line tells of the receiving host: how arrivals were stamped, the socket's
+// receive buffer, and the datagrams the host itself dropped (every source together).
+void AddHostJson(Json& line, const Report& report) {
+    line["timestamps"] = report.kernelTimestamps ? "kernel" : "user";
+    line["receiveBufferBytes"] = report.grantedReceiveBuffer > 0 ? Json(report.grantedReceiveBuffer) : Json(nullptr);
+    line["hostDrops"] = report.sessions ? report.sessions->hostDrops : 0;
+}
+
 Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogram) {
     Json line = LineStart(report, report.final || s.final);
     line["source"] = s.source.ToString();
@@ -183,6 +191,7 @@ Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogr
     line["skewPpmError"] = Optional(s.skewPpmError);
     line["notTestPackets"] = s.notTestPackets;
     line["bytesReceived"] = s.record.bytesReceived;
+    AddHostJson(line, report);
     line["interval"] = Json{{"packets", PacketsJson(s.interval.packets)},
                             {"jitter", DistributionJson(s.interval.jitter)},
                             {"delay", DistributionJson(s.interval.delay)}};
@@ -200,6 +209,7 @@ Json NoSessionJson(const Report& report, const SessionsReport& sessions) {
     line["bytesReceived"] = sessions.bytesReceived;
     line["notTestPackets"] = sessions.notTestPackets;
     line["droppedSessions"] = sessions.droppedSessions;
+    AddHostJson(line, report);
     if (report.receiver) {
         line["truncatedCount"] = report.receiver->truncatedCount;
         line["largestTruncatedLength"] = LargestTruncatedLengthJson(*report.receiver);
@@ -301,7 +311,13 @@ std::string SessionReadableText(const SessionFigures& s, bool readsTrafficClass)
 }
 
 std::string ReceiverTotalsText(const Report& report, const SessionsReport& sessions) {
-    std::string text = "receiver: ";
+    std::string text = Printed("host: %s timestamps, ", report.kernelTimestamps ? "kernel" : "user");
+    text += report.grantedReceiveBuffer > 0
+                ? Printed("receive buffer %lld bytes, ", static_cast<long long>(report.grantedReceiveBuffer))
+                : std::string("the system's receive buffer, ");
+    text += Printed("%lld datagrams dropped by this host (counted as lost, though not on the path)\n",
+                    static_cast<long long>(sessions.hostDrops));
+    text += "receiver: ";
     if (sessions.sessions.empty()) {
         text += sessions.sessionsStarted == 0 ? "no test packets yet; "
                                               : "no open session (every sender was quiet for the time-out); ";

@@ -56,4 +56,7 @@ struct SessionsReport {
     int64_t droppedSessions = 0;  // sessions pushed out or refused by the bound
     int64_t bytesReceived = 0;    // every datagram read
     int64_t sessionsStarted = 0;  // since the table was made, ended ones included
+    // Datagrams the receiving host dropped at its socket (every source) for want of room:
+    // lost on this host, not on the path, though the sessions count them as lost too.
+    int64_t hostDrops = 0;
 };

@@ -169,6 +169,9 @@ TEST(ReportJson, AReceiverWithoutSessionsSaysSoWithItsTotals) {
     report.receiver = ReceiverStatistics{};
     report.receiver->truncatedCount = 2;
     report.sessions = SessionsReport{{}, 7, 1, 4096};
+    report.sessions->hostDrops = 12;
+    report.kernelTimestamps = true;
+    report.grantedReceiveBuffer = 8 << 20;
     const std::vector<nlohmann::json> lines = Lines(ReportJsonLines(report));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0]["time"], "1970-01-01T00:00:00.000Z");
@@ -179,11 +182,17 @@ TEST(ReportJson, AReceiverWithoutSessionsSaysSoWithItsTotals) {
     EXPECT_EQ(lines[0]["droppedSessions"], 1);
     EXPECT_EQ(lines[0]["bytesReceived"], 4096);
     EXPECT_EQ(lines[0]["truncatedCount"], 2);
+    EXPECT_EQ(lines[0]["hostDrops"], 12);
+    EXPECT_EQ(lines[0]["timestamps"], "kernel");
+    EXPECT_EQ(lines[0]["receiveBufferBytes"], 8 << 20);
     EXPECT_FALSE(lines[0].contains("receiver"));
     EXPECT_FALSE(lines[0].contains("sender"));
 
     const std::string text = ReportText(report);
-    EXPECT_EQ(text.rfind("receiver: no test packets yet; 4096 bytes received, 7 datagrams were not test packets", 0),
+    EXPECT_EQ(text.rfind("host: kernel timestamps, receive buffer 8388608 bytes, 12 datagrams dropped by this host "
+                         "(counted as lost, though not on the path)\nreceiver: no test packets yet; 4096 bytes "
+                         "received, 7 datagrams were not test packets",
+                         0),
               0u)
         << text;
     EXPECT_EQ(text.find("lost packets"), std::string::npos) << text;

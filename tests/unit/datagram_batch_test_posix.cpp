@@ -44,7 +44,7 @@ TEST(DatagramBatch, OneReceiveTakesEveryQueuedDatagramWithItsOwnSourceAndKernelS
         pair.Send(i == 2 ? 300 : 100 + i, i);  // the third is longer than the batch's buffers
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
     DatagramBatch batch(8, 200);
     ASSERT_EQ(batch.Receive(pair.receiver.Get()), 4u);
@@ -59,13 +59,13 @@ TEST(DatagramBatch, OneReceiveTakesEveryQueuedDatagramWithItsOwnSourceAndKernelS
             continue;
         }
         EXPECT_EQ(datagram.received.length, static_cast<int64_t>(100 + i));
-        EXPECT_EQ(datagram.data[0], i);
-        EXPECT_EQ(datagram.data[datagram.received.length - 1], i);
-        // The clock read after the receive is at least 40 ms late; the kernel's stamp is the
-        // sending, on the same counter.
+        EXPECT_EQ(datagram.received.bytes[0], i);
+        EXPECT_EQ(datagram.received.bytes[datagram.received.length - 1], i);
+        // The clock read after the receive is at least 100 ms late; the kernel's stamp is the
+        // sending, on the same counter (a busy host may hold the sending thread a little).
         EXPECT_GE(datagram.kernelArrival, sentAt[i]);
-        EXPECT_LT(datagram.kernelArrival - sentAt[i], 5'000'000);
-        EXPECT_GT(receivedAt - datagram.kernelArrival, 35'000'000);
+        EXPECT_LT(datagram.kernelArrival - sentAt[i], 30'000'000);
+        EXPECT_GT(receivedAt - datagram.kernelArrival, 95'000'000);
     }
 
     // A shut-down socket ends the receive with nothing.
