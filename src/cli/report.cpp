@@ -133,6 +133,16 @@ Json Optional(const std::optional<double>& value) {
     return value ? Json(*value) : Json(nullptr);
 }
 
+// Always an object, as a distribution's is.
+Json PdvJson(const std::optional<PdvSummary>& d) {
+    if (!d) {
+        return Json{{"count", 0},     {"mean", nullptr}, {"p50", nullptr},
+                    {"p95", nullptr}, {"p99", nullptr},  {"max", nullptr}};
+    }
+    return Json{{"count", d->count}, {"mean", d->mean}, {"p50", d->p50},
+                {"p95", d->p95},     {"p99", d->p99},   {"max", d->max}};
+}
+
 // Always an object, so that a script reads `jitter.p99` as null before the first sample.
 Json DistributionJson(const std::optional<DistributionSummary>& d) {
     if (!d) {
@@ -186,6 +196,7 @@ Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogr
     line["jitter"] = DistributionJson(s.jitter);
     line["delay"] = DistributionJson(s.delay);
     line["delaySkewRemoved"] = DistributionJson(s.delaySkewRemoved);
+    line["pdv"] = PdvJson(s.pdv);
     line["rfc3550Jitter"] = Optional(s.rfc3550JitterMs);
     line["skewPpm"] = Optional(s.skewPpm);
     line["skewPpmError"] = Optional(s.skewPpmError);
@@ -194,7 +205,8 @@ Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogr
     AddHostJson(line, report);
     line["interval"] = Json{{"packets", PacketsJson(s.interval.packets)},
                             {"jitter", DistributionJson(s.interval.jitter)},
-                            {"delay", DistributionJson(s.interval.delay)}};
+                            {"delay", DistributionJson(s.interval.delay)},
+                            {"pdv", PdvJson(s.interval.pdv)}};
     if (withHistogram) {
         line["histogram"] = HistogramJson(s.record);
     }
@@ -295,6 +307,11 @@ std::string SessionReadableText(const SessionFigures& s, bool readsTrafficClass)
     text += DistributionText("jitter", s.jitter);
     text += DistributionText("delay", s.delay);
     text += DistributionText("delay without clock skew", s.delaySkewRemoved);
+    text += s.pdv ? Printed(
+                        "  delay variation above the least delay (ms): p50 %.3f, p95 %.3f, p99 %.3f; mean %.3f, "
+                        "max %.3f\n",
+                        s.pdv->p50, s.pdv->p95, s.pdv->p99, s.pdv->mean, s.pdv->max)
+                  : std::string("  delay variation above the least delay: no samples yet\n");
     text += s.rfc3550JitterMs ? Printed("  RFC 3550 jitter: %.3f ms\n", *s.rfc3550JitterMs)
                               : std::string("  RFC 3550 jitter: none yet\n");
     text += s.skewPpm ? Printed("  clock skew: %.1f ppm%s\n", *s.skewPpm,

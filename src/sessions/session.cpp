@@ -79,7 +79,9 @@ void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
     skew_.Add(runSeconds, measured.delayMs);
     delay_.Add(measured.delayMs);
     intervalDelay_.Add(measured.delayMs);
-    delaySkewRemoved_.Add(skew_.SkewRemovedDelayMs(runSeconds, measured.delayMs));
+    const double skewRemovedMs = skew_.SkewRemovedDelayMs(runSeconds, measured.delayMs);
+    delaySkewRemoved_.Add(skewRemovedMs);
+    intervalDelaySkewRemoved_.Add(skewRemovedMs);
     rfc3550Jitter_.AddTransit(measured.delayMs);
 }
 
@@ -153,10 +155,16 @@ SessionFigures Session::TakeFigures(bool final) {
         std::max(earlierRunsLongestInInterval_, loss_.TakeIntervalLongestLossRun());
     figures.interval.jitter = intervalJitter_.Summary();
     figures.interval.delay = intervalDelay_.Summary();
+    if (figures.delaySkewRemoved) {
+        const double leastMs = figures.delaySkewRemoved->min;
+        figures.pdv = PdvAbove(figures.delaySkewRemoved, leastMs);
+        figures.interval.pdv = PdvAbove(intervalDelaySkewRemoved_.Summary(), leastMs);
+    }
 
     intervalStart_ = figures.packets;
     earlierRunsLongestInInterval_ = 0;
     intervalJitter_.Reset();
     intervalDelay_.Reset();
+    intervalDelaySkewRemoved_.Reset();
     return figures;
 }
