@@ -10,12 +10,20 @@ double ElapsedMs(int64_t start, int64_t end, int64_t frequency) {
     return static_cast<double>(CounterDifference(end, start)) / static_cast<double>(frequency) * 1000.0;
 }
 
+int64_t Clock::FromSystemCounter(int64_t systemCounter) {
+    const int64_t now = Counter();
+    const double since = static_cast<double>(CounterDifference(QueryCounter(), systemCounter)) /
+                         static_cast<double>(QueryCounterFrequency());
+    return now - static_cast<int64_t>(since * static_cast<double>(Frequency()));
+}
+
 namespace {
 
 class SystemCounterClock final : public Clock {
   public:
     int64_t Counter() override { return QueryCounter(); }
     int64_t Frequency() override { return QueryCounterFrequency(); }
+    int64_t FromSystemCounter(int64_t systemCounter) override { return systemCounter; }
 };
 
 }  // namespace

@@ -32,6 +32,10 @@ struct Clock {
     virtual ~Clock() = default;
     virtual int64_t Counter() = 0;
     virtual int64_t Frequency() = 0;
+    // This clock's reading at the instant QueryCounter read `systemCounter` (a kernel's stamp
+    // brought onto it): that value for the system clock; for any other, its reading now less
+    // the time since then.
+    virtual int64_t FromSystemCounter(int64_t systemCounter);
 };
 
 // The clock backed by QueryCounter / QueryCounterFrequency.

@@ -11,6 +11,10 @@ using SocketLength = int;
 #include <netinet/in.h>
 #include <sys/socket.h>
 using SocketLength = socklen_t;
+
+// The TOS / traffic class byte a received datagram's control message tells; -1 when the
+// message tells something else.
+int ReceivedTrafficClass(const cmsghdr& item);
 #endif
 
 #include <string>

@@ -65,6 +65,7 @@ class Endpoint {
     int length_ = 0;
 
     friend class UdpSocket;
+    friend class DatagramBatch;
 };
 
 enum class SendResult { Sent, WouldBlock, Failed };
@@ -128,6 +129,16 @@ class UdpSocket {
     // dual-stack socket). False where the system cannot (Windows).
     bool EnableTrafficClassReceipt(const Endpoint& familyOf);
     std::optional<Endpoint> LocalEndpoint() const;  // after Bind or the first send
+
+    // Asks for a receive buffer of `bytes` (past the system's limit where the process may)
+    // and returns the size the system granted; nullopt when it refused.
+    std::optional<int64_t> SetReceiveBufferSize(uint32_t bytes);
+    // Makes the kernel stamp each datagram's arrival, for DatagramBatch. False where the
+    // system cannot (Windows): the arrival is then the clock read after the receive.
+    bool EnableKernelStamps();
+    // Makes each datagram carry the kernel's count of datagrams this socket dropped, for
+    // DatagramBatch. False where the system cannot tell (Windows).
+    bool EnableDropCount();
 
     // One datagram of `length` bytes; WouldBlock when a non-blocking socket's buffer is full.
     SendResult SendTo(const void* data, uint32_t length, const Endpoint& destination);

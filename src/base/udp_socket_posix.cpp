@@ -1,7 +1,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <system_error>
 
@@ -57,24 +59,57 @@ SendResult UdpSocket::SendTo(const void* data, uint32_t length, const Endpoint& 
     return errno == EAGAIN || errno == EWOULDBLOCK ? SendResult::WouldBlock : SendResult::Failed;
 }
 
+int ReceivedTrafficClass(const cmsghdr& item) {
+    if (item.cmsg_level == IPPROTO_IP && item.cmsg_type == IP_TOS) {
+        return *CMSG_DATA(&item);
+    }
+    if (item.cmsg_level == IPPROTO_IPV6 && item.cmsg_type == IPV6_TCLASS) {
+        int value = 0;
+        std::memcpy(&value, CMSG_DATA(&item), sizeof(value));
+        return value & 0xFF;
+    }
+    return -1;
+}
+
 namespace {
 
 // The TOS / traffic class byte among a received datagram's control messages; -1 if absent.
 int TrafficClassOf(msghdr& message) {
     for (cmsghdr* item = CMSG_FIRSTHDR(&message); item != nullptr; item = CMSG_NXTHDR(&message, item)) {
-        if (item->cmsg_level == IPPROTO_IP && item->cmsg_type == IP_TOS) {
-            return *CMSG_DATA(item);
-        }
-        if (item->cmsg_level == IPPROTO_IPV6 && item->cmsg_type == IPV6_TCLASS) {
-            int value = 0;
-            std::memcpy(&value, CMSG_DATA(item), sizeof(value));
-            return value & 0xFF;
+        if (const int value = ReceivedTrafficClass(*item); value >= 0) {
+            return value;
         }
     }
     return -1;
 }
 
 }  // namespace
+
+std::optional<int64_t> UdpSocket::SetReceiveBufferSize(uint32_t bytes) {
+    const int size = static_cast<int>(std::min<uint32_t>(bytes, INT_MAX));
+    // The forced size passes net.core.rmem_max, and only a privileged process may ask for it;
+    // any other gets at most that limit.
+    if (setsockopt(handle_.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof(size)) != 0 &&
+        !Succeeded(setsockopt(handle_.Get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof(size)) == 0)) {
+        return std::nullopt;
+    }
+    int granted = 0;
+    socklen_t length = sizeof(granted);
+    if (!Succeeded(getsockopt(handle_.Get(), SOL_SOCKET, SO_RCVBUF, &granted, &length) == 0)) {
+        return std::nullopt;
+    }
+    return granted;
+}
+
+bool UdpSocket::EnableKernelStamps() {
+    const int on = 1;
+    return Succeeded(setsockopt(handle_.Get(), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof(on)) == 0);
+}
+
+bool UdpSocket::EnableDropCount() {
+    const int on = 1;
+    return Succeeded(setsockopt(handle_.Get(), SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof(on)) == 0);
+}
 
 ReceivedDatagram UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_t size) {
     ReceivedDatagram received;

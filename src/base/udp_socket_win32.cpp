@@ -45,6 +45,31 @@ bool UdpSocket::EnableTrafficClassReceipt(const Endpoint&) {
     return false;
 }
 
+std::optional<int64_t> UdpSocket::SetReceiveBufferSize(uint32_t bytes) {
+    const int size = bytes > INT_MAX ? INT_MAX : static_cast<int>(bytes);
+    if (!Succeeded(setsockopt(handle_.Get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size),
+                              sizeof(size)) == 0)) {
+        return std::nullopt;
+    }
+    int granted = 0;
+    int length = sizeof(granted);
+    if (!Succeeded(getsockopt(handle_.Get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&granted), &length) == 0)) {
+        return std::nullopt;
+    }
+    return granted;
+}
+
+// Windows stamps no datagram and counts no drops for the application.
+bool UdpSocket::EnableKernelStamps() {
+    lastError_ = WSAEOPNOTSUPP;
+    return false;
+}
+
+bool UdpSocket::EnableDropCount() {
+    lastError_ = WSAEOPNOTSUPP;
+    return false;
+}
+
 SendResult UdpSocket::SendTo(const void* data, uint32_t length, const Endpoint& destination) {
     WSABUF piece;
     piece.len = length;

@@ -35,7 +35,7 @@ struct RawOptions {
     std::string bind, to, port, sourcePort, period, count, size, buffer, duration, interval;
     std::string dscp, codec, calls, pace, output, helpCommand;
     bool json = false, quiet = false;
-    std::string sessionTimeout, maxSessions;
+    std::string sessionTimeout, maxSessions, receiveBuffer;
     bool histogram = false, dialogText = false;
     std::string metrics;
     std::vector<std::string> labels;
@@ -265,6 +265,10 @@ void AddSessionOptions(CLI::App& command, RawOptions& raw) {
               "senders followed at once; the one quiet longest makes room for a new one (default " +
                   Text(DefaultSettings::FarEnd::kMaxSessions) + ")",
               1, kMaxSessions);
+    AddNumber(command, "--rcvbuf", raw.receiveBuffer, "BYTES",
+              "the socket's receive buffer to ask for (default " + Text(DefaultSettings::FarEnd::kReceiveBufferBytes) +
+                  "); the report tells what the system granted",
+              1, INT32_MAX);
     command.add_flag("--histogram", raw.histogram, "with --json: each session's 400-bin jitter histogram");
     command.add_flag("--dialog-text", raw.dialogText,
                      "print the dialog program's receiver text for each session instead of the readable report");
@@ -412,6 +416,7 @@ CliOptions ToOptions(const RawOptions& raw, RunMode mode) {
         options.sessionTimeoutSeconds = *Seconds(raw.sessionTimeout);
     }
     SetNumber(raw.maxSessions, options.maxSessions);
+    SetNumber(raw.receiveBuffer, options.receiveBufferBytes);
     options.histogram = raw.histogram;
     options.dialogText = raw.dialogText;
     const std::optional<VoiceCodec> judged = FindVoiceCodec(mode == RunMode::Receive ? raw.judgedCodec : raw.codec);

@@ -51,6 +51,7 @@ struct CliOptions {
     // The far end's sessions, one per sender, and what the reports show of them.
     double sessionTimeoutSeconds = DefaultSettings::FarEnd::kSessionTimeoutSeconds;
     int maxSessions = DefaultSettings::FarEnd::kMaxSessions;
+    uint32_t receiveBufferBytes = DefaultSettings::FarEnd::kReceiveBufferBytes;  // asked of the system
     bool histogram = false;                 // JSON: each session's 400-bin jitter histogram
     bool dialogText = false;                // text: the dialog's receiver text of each session, as it shows it
     std::optional<MetricsAddress> metrics;  // serve the sessions to Prometheus scrapers there

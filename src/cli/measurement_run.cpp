@@ -210,7 +210,10 @@ class Run {
     void Start() {
         if (options_.Receives()) {
             // The sessions analyse every sender: the receiver's own record only counts.
-            receiver_.Start(ReceiverSettings{endpoints_.local, options_.packetSize, endpoints_.dualStack, true, false});
+            ReceiverSettings settings{endpoints_.local, options_.packetSize, endpoints_.dualStack, true, false};
+            settings.batched = true;
+            settings.socketReceiveBuffer = options_.receiveBufferBytes;
+            receiver_.Start(settings);
             const auto deadline = SteadyClock::now() + kBindWait;
             while (receiver_.LocalPort() == 0 && receiver_.Running() && !observer_.Failed() &&
                    SteadyClock::now() < deadline) {
@@ -284,8 +287,11 @@ class Run {
             report.receiverBufferSize =
                 ReceiveBufferSize(ReceiverSettings{endpoints_.local, options_.packetSize, endpoints_.dualStack});
             report.readsTrafficClass = receiver_.ReadsTrafficClass();
+            report.kernelTimestamps = receiver_.KernelTimestamps();
+            report.grantedReceiveBuffer = receiver_.GrantedReceiveBuffer();
             report.sessions = sessions_.TakeReport(final);
             JudgeCalls(*report.sessions, options_.judgement);
+            report.sessions->hostDrops = receiver_.HostDrops();
             if (published_) {
                 published_->Set(*report.sessions);
             }

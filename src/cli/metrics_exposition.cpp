@@ -43,6 +43,13 @@ Reading IntervalJitterSeconds(double DistributionSummary::*percentile) {
     };
 }
 
+// A percentile of the last interval's delay variation (RFC 5481).
+Reading IntervalPdvSeconds(double PdvSummary::*percentile) {
+    return [percentile](const SessionFigures& s) {
+        return s.interval.pdv ? Seconds((*s.interval.pdv).*percentile) : std::nullopt;
+    };
+}
+
 const std::vector<Family>& Families() {
     static const std::vector<Family> families = {
         {"veltrane_test_packets_received", Kind::Counter, "Test packets received, every packet of every group.",
@@ -67,6 +74,16 @@ const std::vector<Family>& Families() {
          [](const SessionFigures& s) { return Seconds(s.rfc3550JitterMs); }},
         {"veltrane_delay_p50_seconds", Kind::Gauge, "Median relative one-way delay of the session.",
          [](const SessionFigures& s) { return s.delay ? Seconds(s.delay->p50) : std::nullopt; }},
+        {"veltrane_pdv_p50_seconds", Kind::Gauge,
+         "Median delay above the session's least delay (clock skew removed) in the last report interval.",
+         IntervalPdvSeconds(&PdvSummary::p50)},
+        {"veltrane_pdv_p95_seconds", Kind::Gauge,
+         "95th percentile of the delay above the session's least delay in the last report interval.",
+         IntervalPdvSeconds(&PdvSummary::p95)},
+        {"veltrane_pdv_p99_seconds", Kind::Gauge,
+         "99th percentile of the delay above the session's least delay in the last report interval: the jitter "
+         "buffer that lets 99 % of the packets play out.",
+         IntervalPdvSeconds(&PdvSummary::p99)},
         {"veltrane_clock_skew_ppm", Kind::Gauge,
          "Clock skew: slope of the relative one-way delay over the receiver's time, positive when the delay grows.",
          [](const SessionFigures& s) { return s.skewPpm; }},
@@ -251,6 +268,10 @@ std::string MetricsExposition(const SessionsReport& report,
              report.droppedSessions);
     AddTotal(page, "veltrane_unauthenticated_packets",
              "Datagrams refused because their tag did not verify under the key.", report.unauthenticatedPackets);
+    AddTotal(page, "veltrane_host_drops",
+             "Datagrams this host dropped at its socket for want of room (every source): lost here, not on the "
+             "path, though the sessions count them as lost.",
+             report.hostDrops);
     return page.Finish();
 }
 

@@ -134,6 +134,16 @@ Json Optional(const std::optional<double>& value) {
     return value ? Json(*value) : Json(nullptr);
 }
 
+// Always an object, as a distribution's is.
+Json PdvJson(const std::optional<PdvSummary>& d) {
+    if (!d) {
+        return Json{{"count", 0},     {"mean", nullptr}, {"p50", nullptr},
+                    {"p95", nullptr}, {"p99", nullptr},  {"max", nullptr}};
+    }
+    return Json{{"count", d->count}, {"mean", d->mean}, {"p50", d->p50},
+                {"p95", d->p95},     {"p99", d->p99},   {"max", d->max}};
+}
+
 // Always an object, so that a script reads `jitter.p99` as null before the first sample.
 Json DistributionJson(const std::optional<DistributionSummary>& d) {
     if (!d) {
@@ -168,6 +178,14 @@ Json LineStart(const Report& report, bool final) {
     return Json{{"time", Rfc3339Utc(report.time)}, {"elapsed", report.elapsedSeconds}, {"final", final}};
 }
 
+// What every receiver line tells of the receiving host: how arrivals were stamped, the socket's
+// receive buffer, and the datagrams the host itself dropped (every source together).
+void AddHostJson(Json& line, const Report& report) {
+    line["timestamps"] = report.kernelTimestamps ? "kernel" : "user";
+    line["receiveBufferBytes"] = report.grantedReceiveBuffer > 0 ? Json(report.grantedReceiveBuffer) : Json(nullptr);
+    line["hostDrops"] = report.sessions ? report.sessions->hostDrops : 0;
+}
+
 Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogram) {
     Json line = LineStart(report, report.final || s.final);
     line["source"] = s.source.ToString();
@@ -179,13 +197,17 @@ Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogr
     line["jitter"] = DistributionJson(s.jitter);
     line["delay"] = DistributionJson(s.delay);
     line["delaySkewRemoved"] = DistributionJson(s.delaySkewRemoved);
+    line["pdv"] = PdvJson(s.pdv);
     line["rfc3550Jitter"] = Optional(s.rfc3550JitterMs);
     line["skewPpm"] = Optional(s.skewPpm);
+    line["skewPpmError"] = Optional(s.skewPpmError);
     line["notTestPackets"] = s.notTestPackets;
     AddQualityJson(line, s);
+    AddHostJson(line, report);
     line["interval"] = Json{{"packets", PacketsJson(s.interval.packets)},
                             {"jitter", DistributionJson(s.interval.jitter)},
-                            {"delay", DistributionJson(s.interval.delay)}};
+                            {"delay", DistributionJson(s.interval.delay)},
+                            {"pdv", PdvJson(s.interval.pdv)}};
     if (withHistogram) {
         line["histogram"] = HistogramJson(s.record);
     }
@@ -201,6 +223,7 @@ Json NoSessionJson(const Report& report, const SessionsReport& sessions) {
     line["notTestPackets"] = sessions.notTestPackets;
     line["droppedSessions"] = sessions.droppedSessions;
     line["unauthenticatedPackets"] = sessions.unauthenticatedPackets;
+    AddHostJson(line, report);
     if (report.receiver) {
         line["truncatedCount"] = report.receiver->truncatedCount;
         line["largestTruncatedLength"] = LargestTruncatedLengthJson(*report.receiver);
@@ -285,9 +308,16 @@ std::string SessionReadableText(const SessionFigures& s, bool readsTrafficClass)
     text += DistributionText("jitter", s.jitter);
     text += DistributionText("delay", s.delay);
     text += DistributionText("delay without clock skew", s.delaySkewRemoved);
+    text += s.pdv ? Printed(
+                        "  delay variation above the least delay (ms): p50 %.3f, p95 %.3f, p99 %.3f; mean %.3f, "
+                        "max %.3f\n",
+                        s.pdv->p50, s.pdv->p95, s.pdv->p99, s.pdv->mean, s.pdv->max)
+                  : std::string("  delay variation above the least delay: no samples yet\n");
     text += s.rfc3550JitterMs ? Printed("  RFC 3550 jitter: %.3f ms\n", *s.rfc3550JitterMs)
                               : std::string("  RFC 3550 jitter: none yet\n");
-    text += s.skewPpm ? Printed("  clock skew: %.1f ppm\n", *s.skewPpm) : std::string("  clock skew: not known yet\n");
+    text += s.skewPpm ? Printed("  clock skew: %.1f ppm%s\n", *s.skewPpm,
+                                s.skewPpmError ? Printed(" (within %.1f)", *s.skewPpmError).c_str() : "")
+                      : std::string("  clock skew: not known yet\n");
     text += QualityText(s);
     text += "  last interval: " + PacketsText(s.interval.packets) + "\n";
     text += DistributionText("  jitter", s.interval.jitter);
@@ -300,7 +330,13 @@ std::string SessionReadableText(const SessionFigures& s, bool readsTrafficClass)
 }
 
 std::string ReceiverTotalsText(const Report& report, const SessionsReport& sessions) {
-    std::string text = "receiver: ";
+    std::string text = Printed("host: %s timestamps, ", report.kernelTimestamps ? "kernel" : "user");
+    text += report.grantedReceiveBuffer > 0
+                ? Printed("receive buffer %lld bytes, ", static_cast<long long>(report.grantedReceiveBuffer))
+                : std::string("the system's receive buffer, ");
+    text += Printed("%lld datagrams dropped by this host (counted as lost, though not on the path)\n",
+                    static_cast<long long>(sessions.hostDrops));
+    text += "receiver: ";
     if (sessions.sessions.empty()) {
         text += sessions.sessionsStarted == 0 ? "no test packets yet; "
                                               : "no open session (every sender was quiet for the time-out); ";

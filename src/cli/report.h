@@ -31,8 +31,10 @@ struct Report {
     // The receiver's own record, of every datagram it read: the byte total, the datagrams too
     // long for its buffer, and the one sender the dialog would follow.
     std::optional<ReceiverStatistics> receiver;
-    uint32_t receiverBufferSize = 0;  // the longest datagram the receiver takes
-    bool readsTrafficClass = false;   // the receiver's DSCP and ECN counts are meaningful
+    uint32_t receiverBufferSize = 0;   // the longest datagram the receiver takes
+    bool readsTrafficClass = false;    // the receiver's DSCP and ECN counts are meaningful
+    bool kernelTimestamps = false;     // arrivals stamped by the kernel, not by the clock read after the receive
+    int64_t grantedReceiveBuffer = 0;  // the socket's receive buffer, bytes; 0: the system's default
     // The receiver's sessions, one per sender; set whenever `receiver` is.
     std::optional<SessionsReport> sessions;
 };

@@ -1,8 +1,10 @@
 #include "measure/receiver.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
+#include "base/datagram_batch.h"
 #include "base/errors.h"
 #include "base/socket_library.h"
 #include "measure/datagram_sink.h"
@@ -56,6 +58,10 @@ void Analyse(ReceiverStatistics& working,
 }
 
 }  // namespace
+
+uint32_t BatchCapacity(uint32_t datagramSize) {
+    return std::clamp<uint32_t>(kBatchBufferBytes / std::max<uint32_t>(datagramSize, 1), 1, kMostBatched);
+}
 
 uint32_t ReceiveBufferSize(const ReceiverSettings& settings) {
     return std::min(EffectivePacketSize(settings.packetSize), settings.local.MaxDatagramPayload());
@@ -125,6 +131,9 @@ void Receiver::Start(const ReceiverSettings& settings) {
     CloseReceiverSocket();  // left to a worker that outlived its stop, and has ended since
     receiverStopFlag_.store(false);
     localPort_.store(0);
+    kernelTimestamps_.store(false);
+    grantedReceiveBuffer_.store(0);
+    hostDrops_.store(0);
     // The settings travel with the thread: it never has to ask the GUI thread for them.
     if (!thread_.Start([this, settings] { ReceiverThreadProc(settings); })) {
         ThrowEngineError(EngineError::ReceiverThreadNotCreated);
@@ -187,6 +196,15 @@ void Receiver::ReceiverThreadEntry(const ReceiverSettings& settings) {
     }
     // Where the system cannot tell the values, the counts stay empty and the run says so.
     readsTrafficClass_.store(settings.readTrafficClass && socket.EnableTrafficClassReceipt(settings.local));
+    if (settings.socketReceiveBuffer > 0) {
+        // Refused, the system's own size stays, and the run tells none.
+        grantedReceiveBuffer_.store(socket.SetReceiveBufferSize(settings.socketReceiveBuffer).value_or(0));
+    }
+    if (settings.batched) {
+        // Without them the arrival is the clock read after the receive, and drops go untold.
+        kernelTimestamps_.store(socket.EnableKernelStamps());
+        socket.EnableDropCount();
+    }
     if (!socket.Bind(settings.local)) {
         ThrowEngineError(EngineError::ReceiverNotBound, BindFailure(settings.local, socket.LastError()));
     }
@@ -194,7 +212,11 @@ void Receiver::ReceiverThreadEntry(const ReceiverSettings& settings) {
         localPort_.store(bound->Port());
     }
     const uint32_t bufferSize = ReceiveBufferSize(settings);
-    std::vector<uint8_t> buffer(bufferSize);
+    std::vector<uint8_t> buffer(settings.batched ? 0 : bufferSize);
+    std::unique_ptr<DatagramBatch> batch;
+    if (settings.batched) {
+        batch = std::make_unique<DatagramBatch>(BatchCapacity(bufferSize), bufferSize);
+    }
 
     receiverSocket_.store(socket.Release());
     struct CloseOnExit {
@@ -204,13 +226,26 @@ void Receiver::ReceiverThreadEntry(const ReceiverSettings& settings) {
 
     // The flag is tested before every receive; a receive under way is ended by a datagram
     // or by the stop path closing the socket.
+    SocketHandle last = kNoSocket;
     while (!receiverStopFlag_.load()) {
         const SocketHandle current = receiverSocket_.load();
         if (current == kNoSocket) {
             break;
         }
-        ReceivePacket(current, buffer.data(), bufferSize, settings.followSender);
+        last = current;
+        if (batch) {
+            ReceiveBatch(current, *batch, settings.followSender);
+        } else {
+            ReceivePacket(current, buffer.data(), bufferSize, settings.followSender);
+        }
     }
+    if (batch && last != kNoSocket) {
+        // Drops after the last datagram come with none: read them now. The socket is only
+        // shut down here at worst (POSIX closes it once this thread ends; Windows tells none).
+        batch->RefreshDrops(last);
+        hostDrops_.store(batch->HostDrops());
+    }
+    batch.reset();
     buffer = std::vector<uint8_t>();
     CloseReceiverSocket();
     LogEvent(logSink_, "receiver thread stopped");
@@ -223,6 +258,26 @@ void Receiver::ReceivePacket(SocketHandle socket, uint8_t* buffer, uint32_t buff
     ReceivedDatagram received = UdpSocket::ReceiveOn(socket, buffer, bufferSize);
     received.arrival = clock_.Counter();
     CheckSlowCall(logSink_, kReceivePacketSite, ElapsedMs(start, received.arrival, clock_.Frequency()));
+    Account(received, followSender);
+}
+
+void Receiver::ReceiveBatch(SocketHandle socket, DatagramBatch& batch, bool followSender) {
+    const int64_t start = clock_.Counter();
+    const size_t count = batch.Receive(socket);
+    const int64_t end = clock_.Counter();
+    CheckSlowCall(logSink_, kReceivePacketSite, ElapsedMs(start, end, clock_.Frequency()));
+    for (size_t i = 0; i < count; ++i) {
+        ReceivedDatagram received = batch[i].received;
+        // The kernel's stamp is when the datagram came in; the clock read after the receive
+        // adds the time it queued and the time this thread took to run.
+        received.arrival =
+            batch[i].kernelArrival != kNoKernelStamp ? clock_.FromSystemCounter(batch[i].kernelArrival) : end;
+        Account(received, followSender);
+    }
+    hostDrops_.store(batch.HostDrops());
+}
+
+void Receiver::Account(const ReceivedDatagram& received, bool followSender) {
     AccountReceivedDatagram(statistics_, received, clock_, logSink_, followSender);
     if (sink_ != nullptr && (received.length >= 0 || received.truncated)) {
         sink_->TakeDatagram(received);

@@ -13,6 +13,7 @@
 #include "measure/worker_observer.h"
 #include "measure/worker_thread.h"
 
+class DatagramBatch;
 class DatagramSink;
 class LogSink;
 
@@ -26,7 +27,18 @@ struct ReceiverSettings {
     // Analyse the test packets of the sender followed (the dialog); off, the record only
     // counts bytes, marks and truncations, for a DatagramSink that analyses every sender.
     bool followSender = true;
+    // veltrane-cli's far end: several datagrams per receive, each stamped by the kernel where
+    // the system can, and the socket's drops counted. Off (the dialog): one blocking receive
+    // at a time, stamped by the clock read right after it.
+    bool batched = false;
+    uint32_t socketReceiveBuffer = 0;  // bytes to ask the system for; 0: its default
 };
+
+// A batched receiver takes up to this many datagrams per receive, in buffers of no more than
+// this many bytes together.
+inline constexpr uint32_t kMostBatched = 64;
+inline constexpr uint32_t kBatchBufferBytes = 1 << 20;
+uint32_t BatchCapacity(uint32_t datagramSize);
 
 // The size of the receive buffer: the packet size setting (raised to 32), but no more than
 // the largest datagram the local endpoint's family carries.
@@ -87,10 +99,22 @@ class Receiver {
     // Whether the current run's socket tells the DSCP and ECN values (set once it is bound).
     bool ReadsTrafficClass() const { return readsTrafficClass_.load(); }
 
+    // Whether the current run's datagrams carry the kernel's arrival stamps (set once bound).
+    bool KernelTimestamps() const { return kernelTimestamps_.load(); }
+
+    // The socket's receive buffer as the system granted it, bytes; 0 when none was asked for.
+    int64_t GrantedReceiveBuffer() const { return grantedReceiveBuffer_.load(); }
+
+    // Datagrams the system dropped at the current run's socket (every source) because the
+    // receiver did not keep up, as far as it told them; a batched receiver's only.
+    int64_t HostDrops() const { return hostDrops_.load(); }
+
   private:
     void ReceiverThreadProc(const ReceiverSettings& settings);
     void ReceiverThreadEntry(const ReceiverSettings& settings);
     void ReceivePacket(SocketHandle socket, uint8_t* buffer, uint32_t bufferSize, bool followSender);
+    void ReceiveBatch(SocketHandle socket, DatagramBatch& batch, bool followSender);
+    void Account(const ReceivedDatagram& received, bool followSender);
     void CloseReceiverSocket();
 
     WorkerObserver& observer_;
@@ -101,6 +125,9 @@ class Receiver {
     std::atomic<SocketHandle> receiverSocket_{kNoSocket};
     std::atomic<uint16_t> localPort_{0};
     std::atomic<bool> readsTrafficClass_{false};
+    std::atomic<bool> kernelTimestamps_{false};
+    std::atomic<int64_t> grantedReceiveBuffer_{0};
+    std::atomic<int64_t> hostDrops_{0};
     SharedStatistics<ReceiverStatistics> statistics_;
     WorkerThread thread_;  // last: joined before the members above go away
 };

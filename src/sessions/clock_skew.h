@@ -9,6 +9,7 @@
 // A least-squares line would follow the queueing as well (a queue that builds up during a
 // run reads as skew), so it is not used.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -24,6 +25,8 @@ class ClockSkewEstimator {
     static constexpr double kMinSpanSeconds = 2.0;
     // The hull never holds more vertices than this (see Thin in the source).
     static constexpr std::size_t kMaxHullVertices = 512;
+    // A skew is told once its 99 % error bound is within this.
+    static constexpr double kMostErrorPpm = 2.0;
 
     // The hull's memory is taken once, so that adding points never allocates.
     ClockSkewEstimator();
@@ -37,11 +40,20 @@ class ClockSkewEstimator {
     void Add(double receiverSeconds, double delayMs);
 
     // The slope of the relative delay over the receiver's time in ppm, positive when the delay
-    // grows; empty until kMinPoints points span kMinSpanSeconds.
+    // grows; empty until kMinPoints points span kMinSpanSeconds and the error bound is within
+    // kMostErrorPpm.
     std::optional<double> SkewPpm() const;
 
-    // `delayMs` less the fitted slope times `receiverSeconds` (unchanged while there is no
-    // estimate). The intercept stays: the relative delay's origin (the reference packet) is
+    // The hull's slope in ppm however unsure it is: empty only until kMinPoints points span
+    // kMinSpanSeconds.
+    std::optional<double> FittedSkewPpm() const;
+
+    // A bound (ppm) that the fitted slope's error stays within with 99 % confidence, from how
+    // much the least delays scatter about a line; empty until kMinFloorBins bins have points.
+    std::optional<double> SkewPpmError() const;
+
+    // `delayMs` less the fitted slope times `receiverSeconds` (unchanged while SkewPpm is
+    // empty). The intercept stays: the relative delay's origin (the reference packet) is
     // arbitrary anyway, and keeping it leaves the reference packet's delay at 0 as in the raw
     // figures, so both are summarised alike and agree at the start of a run.
     double SkewRemovedDelayMs(double receiverSeconds, double delayMs) const;
@@ -54,18 +66,33 @@ class ClockSkewEstimator {
     // Vertices of the lower hull kept, for a check of the memory bound.
     std::size_t HullSize() const { return hull_.size(); }
 
+    // The least delays of the run kept per time bin, for the error bound: this many bins, that
+    // start this wide and double as the run outgrows them, and at least this many with points.
+    static constexpr std::size_t kFloorBins = 64;
+    static constexpr double kFirstBinSeconds = 0.25;
+    static constexpr std::size_t kMinFloorBins = 8;
+
   private:
     struct Point {
         double seconds;
         double delayMs;
     };
+    struct FloorBin {
+        bool used = false;
+        Point least{};
+    };
 
     void Thin();
-    std::optional<double> SlopeMsPerSecond() const;
+    void AddToFloor(const Point& p);
+    std::optional<double> HullSlopeMsPerSecond() const;
+    std::optional<double> SlopeMsPerSecond() const;  // the hull's, once within the error bound
 
     std::vector<Point> hull_;  // the lower convex hull, in order of time
     // The running moments of the points' times and delays, and their co-moment.
     Moments seconds_;
     Moments delayMs_;
     double coMoment_ = 0;
+    std::array<FloorBin, kFloorBins> floor_{};
+    double floorOrigin_ = 0;  // the first point's time
+    double binSeconds_ = kFirstBinSeconds;
 };

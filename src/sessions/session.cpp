@@ -76,6 +76,7 @@ void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
     const double skewRemovedMs = skew_.SkewRemovedDelayMs(runSeconds, measured.delayMs);
     delaySkewRemoved_.Add(skewRemovedMs);
     playout_.Add(skewRemovedMs);  // a playout buffer follows a drifting clock
+    intervalDelaySkewRemoved_.Add(skewRemovedMs);
     rfc3550Jitter_.AddTransit(measured.delayMs);
 }
 
@@ -142,6 +143,7 @@ SessionFigures Session::TakeFigures(bool final) {
     figures.delaySkewRemoved = SkewRemovedSummary();
     figures.rfc3550JitterMs = rfc3550Jitter_.JitterMs();
     figures.skewPpm = skew_.SkewPpm();
+    figures.skewPpmError = skew_.SkewPpmError();
     figures.notTestPackets = record_.ignoredCount;
     figures.jitterBuckets = jitterBuckets_;
     figures.jitterBuffer = playout_.Figures();
@@ -150,10 +152,16 @@ SessionFigures Session::TakeFigures(bool final) {
         std::max(earlierRunsLongestInInterval_, loss_.TakeIntervalLongestLossRun());
     figures.interval.jitter = intervalJitter_.Summary();
     figures.interval.delay = intervalDelay_.Summary();
+    if (figures.delaySkewRemoved) {
+        const double leastMs = figures.delaySkewRemoved->min;
+        figures.pdv = PdvAbove(figures.delaySkewRemoved, leastMs);
+        figures.interval.pdv = PdvAbove(intervalDelaySkewRemoved_.Summary(), leastMs);
+    }
 
     intervalStart_ = figures.packets;
     earlierRunsLongestInInterval_ = 0;
     intervalJitter_.Reset();
     intervalDelay_.Reset();
+    intervalDelaySkewRemoved_.Reset();
     return figures;
 }

@@ -66,6 +66,7 @@ class Session {
     SampleDistribution delaySkewRemoved_;
     SampleDistribution intervalJitter_;
     SampleDistribution intervalDelay_;
+    SampleDistribution intervalDelaySkewRemoved_;  // for the interval's delay variation
     InterarrivalJitter rfc3550Jitter_;
     ClockSkewEstimator skew_;
     Moments earlierRunsSkewRemoved_;  // of the runs before the current one, each with its own fit

@@ -25,11 +25,33 @@ struct JitterBuckets {
     double sumMs = 0;                                               // of the absolute samples
 };
 
+// Packet delay variation (RFC 5481): each delay, clock skew removed, above the session's least
+// delay, in ms. A jitter buffer is sized from it: its p99 is the wait that lets 99 % play out.
+struct PdvSummary {
+    int64_t count = 0;
+    double mean = 0.0;
+    double p50 = 0.0;
+    double p95 = 0.0;
+    double p99 = 0.0;
+    double max = 0.0;
+};
+
+// The delays of `delays` above `leastMs`; none without delays.
+inline std::optional<PdvSummary> PdvAbove(const std::optional<DistributionSummary>& delays, double leastMs) {
+    if (!delays) {
+        return std::nullopt;
+    }
+    auto above = [leastMs](double ms) { return ms > leastMs ? ms - leastMs : 0.0; };
+    return PdvSummary{delays->count,      above(delays->mean), above(delays->p50),
+                      above(delays->p95), above(delays->p99),  above(delays->max)};
+}
+
 // The figures of the last report interval alone.
 struct IntervalFigures {
     LossFigures packets;  // the differences of the cumulative counts over the interval
     std::optional<DistributionSummary> jitter;
     std::optional<DistributionSummary> delay;
+    std::optional<PdvSummary> pdv;  // above the session's least delay, not the interval's
 };
 
 struct SessionFigures {
@@ -43,9 +65,11 @@ struct SessionFigures {
     std::optional<DistributionSummary> jitter;            // the dialog's jitter sample, ms
     std::optional<DistributionSummary> delay;             // relative one-way delay, ms
     std::optional<DistributionSummary> delaySkewRemoved;  // the same with the clock skew taken out
+    std::optional<PdvSummary> pdv;
     std::optional<double> rfc3550JitterMs;
-    std::optional<double> skewPpm;  // slope of the relative delay over the receiver's time
-    int64_t notTestPackets = 0;     // datagrams from this source that failed the checks
+    std::optional<double> skewPpm;       // slope of the relative delay over the receiver's time
+    std::optional<double> skewPpmError;  // the slope's 99 % error bound, ppm
+    int64_t notTestPackets = 0;          // datagrams from this source that failed the checks
     JitterBuckets jitterBuckets;
     std::optional<JitterBufferFigures> jitterBuffer;  // over the whole session, from the skew-removed delays
     // The verdict on a call over this sender's path, when the front end asked for one; the
@@ -66,4 +90,8 @@ struct SessionsReport {
 
     // Datagrams refused by the key's check, which reach no session.
     int64_t unauthenticatedPackets = 0;
+
+    // Datagrams the receiving host dropped at its socket (every source) for want of room:
+    // lost on this host, not on the path, though the sessions count them as lost too.
+    int64_t hostDrops = 0;
 };

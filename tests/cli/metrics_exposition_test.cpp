@@ -101,8 +101,11 @@ TEST(MetricsExposition, EverySessionsFiguresWithTheirLabelsAndUnits) {
 
 TEST(MetricsExposition, OpenMetricsNamesCounterFamiliesWithoutTotalAndEnds) {
     SessionsReport report = HandMadeReport();
+    report.hostDrops = 5;
     const std::string page = MetricsExposition(report, {}, ExpositionFormat::OpenMetrics);
     EXPECT_TRUE(Has(page, "# TYPE veltrane_test_packets_lost counter")) << page;
+    EXPECT_TRUE(Has(page, "# TYPE veltrane_host_drops counter")) << page;
+    EXPECT_TRUE(Has(page, "veltrane_host_drops_total 5")) << page;
     EXPECT_TRUE(Has(page, R"(veltrane_test_packets_lost_total{source="192.0.2.1:13013"} 10)")) << page;
     EXPECT_TRUE(Has(page, "veltrane_dropped_sessions_total 2")) << page;
     EXPECT_EQ(page.substr(page.size() - 6), "# EOF\n");

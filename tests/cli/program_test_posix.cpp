@@ -251,6 +251,46 @@ TEST(Program, AHugeGroupEndsOnTheDurationAndOnSIGTERMWithinOneSend) {
     EXPECT_EQ(LastJsonLine(signalled.out)["final"], true);
 }
 
+// A flood of 1000-packet groups at the sender's top rate into a receiver of its own: what the
+// sender sent, what the receiver's session took in and what its host dropped.
+struct Flood {
+    int64_t sent = 0;
+    int64_t received = 0;
+    int64_t hostDrops = 0;
+};
+
+Flood RunFlood(const std::vector<std::string>& receiverOptions) {
+    const std::string port = std::to_string(FreeUdpPort());
+    std::vector<std::string> receive{"receive", "--json", "--port", port, "--duration", "5"};
+    receive.insert(receive.end(), receiverOptions.begin(), receiverOptions.end());
+    ChildProcess receiver(Program(receive));
+    Flood flood;
+    EXPECT_TRUE(receiver.WaitForOutput("\"sessions\":0", kGenerous)) << receiver.err;  // bound and reporting
+    ChildProcess sender(Program({"send", "--json", "--to", "127.0.0.1", "--port", port, "--source-port", "0",
+                                 "--period", "0", "--count", "1000", "--duration", "3"}));
+    EXPECT_EQ(sender.WaitForExit(kGenerous), 0) << sender.err;
+    EXPECT_EQ(receiver.WaitForExit(kGenerous), 0) << receiver.err;
+    const nlohmann::json session = LastJsonLine(receiver.out);
+    flood.sent = LastJsonLine(sender.out)["sender"]["sentPackets"].get<int64_t>();
+    flood.received = session["packets"]["received"].get<int64_t>();
+    flood.hostDrops = session["hostDrops"].get<int64_t>();
+    EXPECT_EQ(session["timestamps"], "kernel");
+    return flood;
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+TEST(Program, AFloodIsTakenInWholeAndWhatTheHostDropsIsToldApart) {
+    const Flood flood = RunFlood({});
+    EXPECT_GE(static_cast<double>(flood.received), 0.999 * static_cast<double>(flood.sent));
+    EXPECT_EQ(flood.sent - flood.received, flood.hostDrops);
+
+    // A receive buffer of a few datagrams overflows at once: every packet missing is the host's.
+    const Flood tiny = RunFlood({"--rcvbuf", "4096"});
+    EXPECT_GT(tiny.hostDrops, tiny.sent / 10);
+    EXPECT_EQ(tiny.sent - tiny.received, tiny.hostDrops);
+}
+#endif
+
 // The signal comes while packets flow (loopback) and while nothing arrives (receive): either
 // way the final report is printed and the program ends with 0 within a second.
 struct SignalCase {

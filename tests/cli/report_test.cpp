@@ -70,6 +70,7 @@ SessionFigures HandSetSession(const ReceiverStatistics& record) {
     s.jitter = DistributionSummary{19, -1.5, 0.25, 2.5, 0.5, 0.125, 1.75, 2.25};
     s.delay = DistributionSummary{20, 0.0, 1.0, 3.0, 0.75, 0.875, 2.5, 3.0};
     s.skewPpm = -12.5;
+    s.skewPpmError = 0.75;
     s.notTestPackets = 5;
     s.interval.packets.received = 100;
     return s;
@@ -141,6 +142,7 @@ TEST(ReportJson, TheSenderAndEachSessionOnALineOfTheirOwn) {
                                                  {"p99", 2.25}}));
     EXPECT_EQ(session["delay"]["p95"], 2.5);
     EXPECT_EQ(session["skewPpm"], -12.5);
+    EXPECT_EQ(session["skewPpmError"], 0.75);
     EXPECT_EQ(session["notTestPackets"], 5);
     EXPECT_EQ(session["interval"]["packets"]["received"], 100);
     // Figures that do not exist yet are null, in objects of the same shape.
@@ -172,6 +174,9 @@ TEST(ReportJson, AReceiverWithoutSessionsSaysSoWithItsTotals) {
     report.receiver = ReceiverStatistics{};
     report.receiver->truncatedCount = 2;
     report.sessions = SessionsReport{{}, 7, 1, 4096};
+    report.sessions->hostDrops = 12;
+    report.kernelTimestamps = true;
+    report.grantedReceiveBuffer = 8 << 20;
     const std::vector<nlohmann::json> lines = Lines(ReportJsonLines(report));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0]["time"], "1970-01-01T00:00:00.000Z");
@@ -183,12 +188,16 @@ TEST(ReportJson, AReceiverWithoutSessionsSaysSoWithItsTotals) {
     EXPECT_EQ(lines[0]["bytesReceived"], 4096);
     EXPECT_EQ(lines[0]["truncatedCount"], 2);
     EXPECT_EQ(lines[0]["unauthenticatedPackets"], 0);
+    EXPECT_EQ(lines[0]["hostDrops"], 12);
+    EXPECT_EQ(lines[0]["timestamps"], "kernel");
+    EXPECT_EQ(lines[0]["receiveBufferBytes"], 8 << 20);
     EXPECT_FALSE(lines[0].contains("receiver"));
     EXPECT_FALSE(lines[0].contains("sender"));
 
     const std::string text = ReportText(report);
-    EXPECT_EQ(text.rfind("1970-01-01T00:00:00.000Z receiver: no test packets yet; 4096 bytes received, 7 datagrams "
-                         "were not test packets",
+    EXPECT_EQ(text.rfind("host: kernel timestamps, receive buffer 8388608 bytes, 12 datagrams dropped by this host "
+                         "(counted as lost, though not on the path)\nreceiver: no test packets yet; 4096 bytes "
+                         "received, 7 datagrams were not test packets",
                          0),
               0u)
         << text;
@@ -281,7 +290,7 @@ TEST(ReportText, AReadableBlockPerSessionWithUnitsLossAndPercentiles) {
              "(19 samples)\n",
              "\n  delay without clock skew: no samples yet\n",
              "\n  RFC 3550 jitter: none yet\n",
-             "\n  clock skew: -12.5 ppm\n",
+             "\n  clock skew: -12.5 ppm (within 0.8)\n",
              "\n  last interval: 100 received, loss not counted yet, 0 duplicates, 0 reordered\n",
              "\n2026-12-07T21:47:34.123Z receiver: 1048577 bytes received, 5 datagrams were not test packets, 0 "
              "sessions dropped\n\n",

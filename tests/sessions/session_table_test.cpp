@@ -221,6 +221,32 @@ TEST(SessionTable, SendersStayApartAndAClockAnHourAheadChangesNoOtherSession) {
     EXPECT_EQ(report.notTestPackets, 0);
 }
 
+TEST(SessionTable, DelayVariationIsMeasuredFromTheLeastDelayNotFromTheFirstPacket) {
+    // The first packet waits 6 ms; most then take 5 ms, every tenth group 8 ms.
+    const TestSender sender{Local(5001)};
+    const auto delays = [](int64_t group, int32_t) { return group == 0 ? 6.0 : group % 10 == 0 ? 8.0 : 5.0; };
+    TestClock clock;
+    SessionTable table(clock);
+    Traffic traffic;
+    traffic.Stream(sender, 0, 50, 0.0, delays);
+    traffic.Play(table, clock);
+    table.TakeReport(false);
+    traffic.Stream(sender, 50, 50, 500.0, delays);
+    traffic.Play(table, clock);
+    const SessionFigures s = table.TakeReport(false).sessions.at(0);
+    ASSERT_TRUE(s.pdv.has_value());
+    EXPECT_EQ(s.pdv->count, 100);
+    EXPECT_NEAR(s.pdv->p50, 0.0, 1e-6);
+    EXPECT_NEAR(s.pdv->p99, 3.0, 3.0 * kPercentileRelativeError);
+    EXPECT_NEAR(s.pdv->max, 3.0, 1e-6);
+    EXPECT_NEAR(s.pdv->mean, (1.0 + 9 * 3.0) / 100, 1e-6);
+    // The interval's variation is above the session's least delay, not the interval's own.
+    ASSERT_TRUE(s.interval.pdv.has_value());
+    EXPECT_EQ(s.interval.pdv->count, 50);
+    EXPECT_NEAR(s.interval.pdv->max, 3.0, 1e-6);
+    EXPECT_NEAR(s.interval.pdv->mean, 5 * 3.0 / 50, 1e-6);
+}
+
 TEST(SessionTable, ARestartIsANewRunWithItsOwnReferenceLossAndSkew) {
     std::mt19937 random(7);
     std::exponential_distribution<double> exponential(1.0);
