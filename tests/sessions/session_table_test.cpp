@@ -225,7 +225,7 @@ TEST(SessionTable, DelayVariationIsMeasuredFromTheLeastDelayNotFromTheFirstPacke
     // The first packet waits 6 ms; most then take 5 ms, every tenth group 8 ms.
     const TestSender sender{Local(5001)};
     const auto delays = [](int64_t group, int32_t) { return group == 0 ? 6.0 : group % 10 == 0 ? 8.0 : 5.0; };
-    TestClock clock;
+    ManualClock clock;
     SessionTable table(clock);
     Traffic traffic;
     traffic.Stream(sender, 0, 50, 0.0, delays);
