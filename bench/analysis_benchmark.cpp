@@ -91,7 +91,7 @@ void AnalyzeOnePacketWithRunFigures(benchmark::State& state) {
     InterarrivalJitter rtpJitter;
     for (auto _ : state) {
         const uint8_t* packet = stream.Next();
-        if (check.Classify(packet, 192) != DatagramKind::NotTestPacket) {
+        if (check.Classify(packet, 192, QueryCounter(), QueryCounterFrequency()) != DatagramKind::NotTestPacket) {
             AnalyzeReceivedPacket(statistics, packet, SystemClock(), nullptr);
             loss.Add(stream.Group(), 0, ReadGroupSize(packet));
             const double sample = SampleMs(stream.Group());

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/clock.h"
 #include "base/errors.h"
 #include "base/socket_library.h"
 #include "measure/datagram_sink.h"
@@ -14,20 +15,52 @@
 
 namespace {
 
-// What a datagram is to the followed sender's run; the first test packet after a reset
-// chooses the sender. Another sender's datagrams are never looked into, so that they cannot
-// change the run's state.
+// What a datagram is to the followed sender's run; the first source whose test packets
+// confirm a run after a reset is chosen. Another sender's datagrams are never looked into, so
+// that they cannot change the run's state. `notTestPackets` grows by the datagrams found to be
+// none (held packets of a candidate run dropped included).
 DatagramKind ClassifyForFollowedSender(FollowedSender& follow,
                                        const uint8_t* datagram,
                                        int64_t length,
-                                       const Endpoint& source) {
-    if (follow.chosen && source != follow.source) {
-        return DatagramKind::NotTestPacket;
+                                       const Endpoint& source,
+                                       int64_t arrival,
+                                       int64_t arrivalFrequency,
+                                       int64_t& notTestPackets) {
+    if (follow.chosen) {
+        if (source != follow.source) {
+            ++notTestPackets;
+            return DatagramKind::NotTestPacket;
+        }
+        const DatagramKind kind = follow.check.Classify(datagram, length, arrival, arrivalFrequency);
+        notTestPackets += follow.check.TakeDroppedPackets() + (kind == DatagramKind::NotTestPacket ? 1 : 0);
+        return kind;
     }
-    const DatagramKind kind = follow.check.Classify(datagram, length);
-    if (!follow.chosen && kind == DatagramKind::NewRun) {
+    auto* const begin = follow.candidates.data();
+    auto* const end = begin + follow.candidateCount;
+    auto* candidate = std::find_if(begin, end, [&](const auto& c) { return c.source == source; });
+    if (candidate == end) {
+        if (follow.candidateCount < follow.candidates.size()) {
+            ++follow.candidateCount;
+        } else {
+            // The source heard from least recently makes room.
+            candidate = std::min_element(begin, end, [](const auto& a, const auto& b) {
+                return CounterDifference(a.lastArrival, b.lastArrival) < 0;
+            });
+            notTestPackets += candidate->check.HeldPackets();
+        }
+        *candidate = FollowedSender::Candidate{source, PacketCheck(), arrival};
+    }
+    candidate->lastArrival = arrival;
+    const DatagramKind kind = candidate->check.Classify(datagram, length, arrival, arrivalFrequency);
+    notTestPackets += candidate->check.TakeDroppedPackets() + (kind == DatagramKind::NotTestPacket ? 1 : 0);
+    if (kind == DatagramKind::NewRun) {
         follow.chosen = true;
         follow.source = source;
+        follow.check = candidate->check;
+        for (auto* other = begin; other != end; ++other) {
+            notTestPackets += other != candidate ? other->check.HeldPackets() : 0;
+        }
+        follow.candidateCount = 0;
     }
     return kind;
 }
@@ -60,16 +93,26 @@ void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
         statistics.ConsumeReset();
         return;
     }
-    const DatagramKind kind = ClassifyForFollowedSender(working.follow, datagram, length, source);
-    if (kind == DatagramKind::NotTestPacket) {
-        ++working.ignoredCount;
-    } else if (kind == DatagramKind::NewRun) {
+    const int64_t arrival = clock.Counter();
+    const DatagramKind kind = ClassifyForFollowedSender(working.follow, datagram, length, source, arrival,
+                                                        clock.Frequency(), working.ignoredCount);
+    if (kind == DatagramKind::NewRun) {
+        // The packets that confirmed the run, each as on its arrival.
         EndRun(working);
+        for (const HeldPacket& held : working.follow.check.ConfirmedPackets()) {
+            if (held.header.indexInGroup == 0) {
+                uint8_t packet[kPacketHeaderSize] = {};
+                WritePacketHeader(packet, held.header);
+                FixedClock arrivalClock(held.arrival, clock.Frequency());
+                AnalyzeReceivedPacket(working, packet, arrivalClock, logSink);
+            }
+        }
+    } else if (kind == DatagramKind::FirstOfGroup) {
+        AnalyzeReceivedPacket(working, datagram, clock, logSink);
+    } else if (kind == DatagramKind::CopyOfFirst) {
+        ++working.duplicateCount;
     }
     const bool analysed = kind == DatagramKind::NewRun || kind == DatagramKind::FirstOfGroup;
-    if (analysed) {
-        AnalyzeReceivedPacket(working, datagram, clock, logSink);
-    }
     // Only an analysed packet changes the histogram, so only then is it published too.
     statistics.Publish(analysed);
     statistics.ConsumeReset();

@@ -9,19 +9,6 @@
 
 namespace {
 
-// A clock that always reads one instant: a datagram's arrival, read once when it came in
-// (before the table's lock), so that the analysis sees the arrival whenever it runs.
-class ArrivalClock : public Clock {
-  public:
-    ArrivalClock(int64_t counter, int64_t frequency) : counter_(counter), frequency_(frequency) {}
-    int64_t Counter() override { return counter_; }
-    int64_t Frequency() override { return frequency_; }
-
-  private:
-    int64_t counter_;
-    int64_t frequency_;
-};
-
 // The cumulative counts less those at the interval's start.
 LossFigures Difference(const LossFigures& now, const LossFigures& start) {
     LossFigures interval = now;
@@ -37,39 +24,50 @@ LossFigures Difference(const LossFigures& now, const LossFigures& start) {
 
 }  // namespace
 
-bool Session::StartsSession(const uint8_t* datagram, int64_t length) {
-    PacketCheck check;
-    return check.Classify(datagram, length) == DatagramKind::NewRun;
+Session::Session(int64_t number, const Endpoint& source, int64_t frequency, const PacketCheck& check)
+    : number_(number), source_(source.Unmapped()), frequency_(frequency), lastTestPacket_(0), check_(check) {}
+
+void Session::TakeFirstPackets(std::span<const HeldPacket> packets) {
+    StartRun();
+    for (const HeldPacket& packet : packets) {
+        record_.bytesReceived += packet.length;
+        CountTrafficClass(record_, packet.length, packet.trafficClass);
+        TakeTestPacket(packet);
+    }
 }
 
-Session::Session(int64_t number, const Endpoint& source, int64_t arrival, int64_t frequency)
-    : number_(number), source_(source.Unmapped()), frequency_(frequency), lastTestPacket_(arrival) {}
-
-bool Session::Take(const uint8_t* datagram, int64_t length, int trafficClass, int64_t arrival) {
+int64_t Session::Take(const uint8_t* datagram, int64_t length, int trafficClass, int64_t arrival) {
     record_.bytesReceived += length;
     CountTrafficClass(record_, length, trafficClass);
-    const DatagramKind kind = check_.Classify(datagram, length);
-    if (kind == DatagramKind::NotTestPacket) {
-        CountNotTestPacket();
-        return false;
-    }
-    lastTestPacket_ = arrival;
+    const DatagramKind kind = check_.Classify(datagram, length, arrival, frequency_, trafficClass);
+    const int64_t notTestPackets = check_.TakeDroppedPackets() + (kind == DatagramKind::NotTestPacket ? 1 : 0);
+    CountNotTestPackets(notTestPackets);
     if (kind == DatagramKind::NewRun) {
         StartRun();
+        for (const HeldPacket& packet : check_.ConfirmedPackets()) {
+            TakeTestPacket(packet);
+        }
+    } else if (kind != DatagramKind::NotTestPacket && kind != DatagramKind::Held) {
+        record_.duplicateCount += kind == DatagramKind::CopyOfFirst ? 1 : 0;
+        TakeTestPacket(HeldPacket{ReadPacketHeader(datagram), ReadGroupSize(datagram), arrival, length, trafficClass});
     }
-    const TestPacketHeader header = ReadPacketHeader(datagram);
-    loss_.Add(header.groupNumber, header.indexInGroup, ReadGroupSize(datagram));
-    if (kind != DatagramKind::RestOfGroup) {
-        Analyse(datagram, arrival);
+    return notTestPackets;
+}
+
+// A packet of the run, taken as on its arrival; a first packet is analysed once only.
+void Session::TakeTestPacket(const HeldPacket& packet) {
+    lastTestPacket_ = packet.arrival;
+    const TestPacketHeader& header = packet.header;
+    const PacketCount count = loss_.Add(header.groupNumber, header.indexInGroup, packet.statedGroupSize);
+    if (header.indexInGroup == 0 && count == PacketCount::New) {
+        Analyse(header, packet.arrival);
     }
-    return true;
 }
 
 // The sender started (again): the run before keeps its loss, and nothing measured spans the
 // restart.
 void Session::StartRun() {
-    ++run_;
-    if (run_ == 1) {
+    if (++run_ == 1) {
         return;
     }
     EndRun(record_);
@@ -82,9 +80,11 @@ void Session::StartRun() {
     skew_.Reset();
 }
 
-void Session::Analyse(const uint8_t* datagram, int64_t arrival) {
-    ArrivalClock clock(arrival, frequency_);
-    const AnalysedPacket measured = AnalyzeReceivedPacket(record_, datagram, clock, nullptr);
+void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
+    FixedClock clock(arrival, frequency_);
+    uint8_t packet[kPacketHeaderSize] = {};
+    WritePacketHeader(packet, header);
+    const AnalysedPacket measured = AnalyzeReceivedPacket(record_, packet, clock, nullptr);
     if (measured.reference) {
         runReference_ = measured.localCounter;
     } else {
@@ -137,11 +137,11 @@ double Session::SecondsBetween(int64_t end, int64_t start) const {
 
 void Session::TakeOversized(int64_t fullLength) {
     record_.bytesReceived += fullLength;
-    CountNotTestPacket();
+    CountNotTestPackets(1);
 }
 
-void Session::CountNotTestPacket() {
-    ++record_.ignoredCount;
+void Session::CountNotTestPackets(int64_t datagrams) {
+    record_.ignoredCount += datagrams;
 }
 
 SessionFigures Session::TakeFigures(bool final) {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/clock.h"
+#include "measure/test_packet.h"
 #include "sessions/session.h"
 
 namespace {
@@ -38,16 +39,81 @@ void SessionTable::TakeDatagram(const uint8_t* datagram, int64_t length, const E
     const int64_t arrival = clock_.Counter();
     const std::lock_guard<std::mutex> lock(mutex_);
     bytesReceived_ += length;
-    auto found = sessions_.find(source.SenderKey());
-    if (found == sessions_.end()) {
-        if (!Session::StartsSession(datagram, length)) {
-            ++notTestPackets_;
+    const auto found = sessions_.find(source.SenderKey());
+    if (found != sessions_.end()) {
+        notTestPackets_ += found->second->Take(datagram, length, trafficClass, arrival);
+    } else {
+        TakeFromUnconfirmed(datagram, length, source, trafficClass, arrival);
+    }
+}
+
+// A source becomes a session only once its test packets confirm a run: until then its
+// datagrams wait in a small record and change no figure.
+void SessionTable::TakeFromUnconfirmed(const uint8_t* datagram,
+                                       int64_t length,
+                                       const Endpoint& source,
+                                       int trafficClass,
+                                       int64_t arrival) {
+    const EndpointKey key = source.SenderKey();
+    auto record = unconfirmed_.find(key);
+    if (record == unconfirmed_.end()) {
+        PacketCheck check;
+        const DatagramKind kind = check.Classify(datagram, length, arrival, frequency_, trafficClass);
+        if (kind == DatagramKind::NotTestPacket) {
+            ++notTestPackets_;  // no record for what cannot begin a run
             return;
         }
-        found = StartSession(source, arrival);
+        if (unconfirmed_.size() >= kMaxUnconfirmedSources) {
+            ForgetUnconfirmed(
+                std::min_element(unconfirmed_.begin(), unconfirmed_.end(), [](const auto& a, const auto& b) {
+                    return CounterDifference(a.second.lastArrival, b.second.lastArrival) < 0;
+                }));
+        }
+        ++unconfirmedSources_;
+        unconfirmed_.emplace(key, Unconfirmed{check, arrival, false});
+        return;  // one packet confirms no run
     }
-    if (!found->second->Take(datagram, length, trafficClass, arrival)) {
-        ++notTestPackets_;
+    Unconfirmed& waiting = record->second;
+    waiting.lastArrival = arrival;
+    const DatagramKind kind = waiting.check.Classify(datagram, length, arrival, frequency_, trafficClass);
+    notTestPackets_ += waiting.check.TakeDroppedPackets();
+    if (kind == DatagramKind::NotTestPacket || kind == DatagramKind::Held) {
+        notTestPackets_ += kind == DatagramKind::NotTestPacket ? 1 : 0;
+        return;
+    }
+    const HeldPacket current{ReadPacketHeader(datagram), ReadGroupSize(datagram), arrival, length, trafficClass};
+    const std::span<const HeldPacket> packets =
+        kind == DatagramKind::NewRun ? waiting.check.ConfirmedPackets() : std::span<const HeldPacket>(&current, 1);
+    if (!MakeRoom(arrival)) {
+        if (!waiting.refused) {
+            waiting.refused = true;
+            ++refusedSessions_;
+            --unconfirmedSources_;
+        }
+        notTestPackets_ += static_cast<int64_t>(packets.size());
+        return;
+    }
+    if (!waiting.refused) {
+        --unconfirmedSources_;
+    }
+    auto session = std::make_unique<Session>(nextSessionNumber_++, source, frequency_, waiting.check);
+    session->TakeFirstPackets(packets);
+    unconfirmed_.erase(record);
+    sessions_.emplace(key, std::move(session));
+}
+
+void SessionTable::ForgetUnconfirmed(UnconfirmedMap::iterator record) {
+    notTestPackets_ += record->second.check.HeldPackets();
+    unconfirmed_.erase(record);
+}
+
+void SessionTable::ForgetQuietUnconfirmed(int64_t now, bool all) {
+    for (auto record = unconfirmed_.begin(); record != unconfirmed_.end();) {
+        const auto next = std::next(record);
+        if (all || SecondsBetween(now, record->second.lastArrival) >= settings_.timeoutSeconds) {
+            ForgetUnconfirmed(record);
+        }
+        record = next;
     }
 }
 
@@ -61,32 +127,41 @@ void SessionTable::TakeOversizedDatagram(const Endpoint& source, int64_t fullLen
     }
 }
 
-SessionTable::SessionMap::iterator SessionTable::StartSession(const Endpoint& source, int64_t arrival) {
-    if (sessions_.size() >= static_cast<size_t>(settings_.maxSessions)) {
-        PushOutOldestIdle();
+// Room for a newcomer: a free place, or the place of the session silent longest, if it has
+// been silent for more than a few of its periods. A sender that keeps sending keeps its place.
+bool SessionTable::MakeRoom(int64_t now) {
+    if (sessions_.size() < static_cast<size_t>(settings_.maxSessions)) {
+        return true;
     }
-    auto session = std::make_unique<Session>(nextSessionNumber_++, source, arrival, frequency_);
-    return sessions_.emplace(source.SenderKey(), std::move(session)).first;
-}
-
-void SessionTable::PushOutOldestIdle() {
-    const auto oldest = std::min_element(sessions_.begin(), sessions_.end(), [](const auto& a, const auto& b) {
-        return CounterDifference(a.second->LastTestPacketCounter(), b.second->LastTestPacketCounter()) < 0;
-    });
-    if (oldest == sessions_.end()) {
-        return;
+    auto silentLongest = sessions_.end();
+    for (auto entry = sessions_.begin(); entry != sessions_.end(); ++entry) {
+        const Session& session = *entry->second;
+        const double silent = SecondsBetween(now, session.LastTestPacketCounter());
+        const std::optional<double> period = session.PeriodSeconds();
+        const bool mayGo = period ? silent > kSilentPeriodsBeforePushOut * *period : silent >= settings_.timeoutSeconds;
+        if (mayGo &&
+            (silentLongest == sessions_.end() ||
+             CounterDifference(session.LastTestPacketCounter(), silentLongest->second->LastTestPacketCounter()) < 0)) {
+            silentLongest = entry;
+        }
+    }
+    if (silentLongest == sessions_.end()) {
+        return false;
     }
     ++droppedSessions_;
     if (pushedOut_.size() < static_cast<size_t>(settings_.maxSessions)) {
-        pushedOut_.push_back(oldest->second->TakeFigures(true));
+        pushedOut_.push_back(silentLongest->second->TakeFigures(true));
     }
-    sessions_.erase(oldest);
+    sessions_.erase(silentLongest);
+    return true;
+}
+
+double SessionTable::SecondsBetween(int64_t end, int64_t start) const {
+    return static_cast<double>(CounterDifference(end, start)) / static_cast<double>(frequency_);
 }
 
 bool SessionTable::TimedOut(const Session& session, int64_t now) const {
-    const double idleSeconds =
-        static_cast<double>(CounterDifference(now, session.LastTestPacketCounter())) / static_cast<double>(frequency_);
-    return idleSeconds >= settings_.timeoutSeconds;
+    return SecondsBetween(now, session.LastTestPacketCounter()) >= settings_.timeoutSeconds;
 }
 
 SessionsReport SessionTable::TakeReport(bool final) {
@@ -96,6 +171,7 @@ SessionsReport SessionTable::TakeReport(bool final) {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         ended = std::exchange(pushedOut_, {});
+        ForgetQuietUnconfirmed(now, final);
         keys.reserve(sessions_.size());
         for (const auto& entry : sessions_) {
             keys.push_back(entry.first);
@@ -117,10 +193,13 @@ SessionsReport SessionTable::TakeReport(bool final) {
     pushedOut_.clear();
     SortByStart(report.sessions);
     SortByStart(ended);
+    report.openSessions = static_cast<int64_t>(report.sessions.size());
     report.sessions.insert(report.sessions.end(), std::make_move_iterator(ended.begin()),
                            std::make_move_iterator(ended.end()));
     report.notTestPackets = notTestPackets_;
     report.droppedSessions = droppedSessions_;
+    report.refusedSessions = refusedSessions_;
+    report.unconfirmedSources = unconfirmedSources_;
     report.bytesReceived = bytesReceived_;
     report.sessionsStarted = nextSessionNumber_ - 1;
     return report;
