@@ -38,7 +38,7 @@ double AnalysisNanoseconds() {
     const auto start = SteadyClock::now();
     for (int64_t group = 0; group < kPackets; ++group) {
         WritePacketHeader(packet.data(), TestPacketHeader{0, group, group * 100'000, 10'000'000});
-        AnalyzeReceivedPacket(statistics, packet.data(), SystemClock(), nullptr);
+        AnalyzeReceivedPacket(statistics, ReadPacketHeader(packet.data()), QueryCounter(), QueryCounterFrequency());
     }
     const double seconds = SecondsSince(start);
     return statistics.analysedCount == kPackets ? seconds / kPackets * 1e9 : 0;

@@ -74,7 +74,12 @@ class SenderMix {
         }
         const int64_t queueing = (group_ * 7 + turn_ * 13) % 37 * 100;  // 0 to 360 µs
         WritePacketHeader(packet_.data(), TestPacketHeader{0, group_, sendCounter_ - queueing, kSenderFrequency});
-        table.TakeDatagram(packet_.data(), static_cast<int64_t>(packet_.size()), sources_[turn_], -1);
+        ReceivedDatagram received;
+        received.bytes = packet_.data();
+        received.length = static_cast<int64_t>(packet_.size());
+        received.source = sources_[turn_];
+        received.arrival = QueryCounter();
+        table.TakeDatagram(received);
         turn_ = turn_ + 1 == kSenders ? 0 : turn_ + 1;
     }
 

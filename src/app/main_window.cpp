@@ -27,8 +27,6 @@ constexpr UINT kDisplayPeriodMs = 50;
 // Posted by the sender thread when a new statistics text waits in the mailbox.
 constexpr UINT kSenderTextMessage = WM_APP + 1;
 
-// The graph's axis runs from -40 ms (its own fixed start) to this value.
-constexpr double kGraphJitterMaxMs = 40.0;
 // The trace's smallest vertical span: an empty histogram lies flat in the middle.
 constexpr double kGraphMinRange = 0.001;
 
@@ -325,7 +323,8 @@ void MainWindow::SetUpGraph() {
     graph.Create(&place, hwnd, std::move(zoom));
     // Only now does the graph own the zoom scale.
     graphZoom = zoomScale;
-    graph.AddArray(std::make_unique<ArrayViewer::ScaleDisplay1D>(&graphTransform, graphZoom, kGraphJitterMaxMs));
+    graph.AddArray(
+        std::make_unique<ArrayViewer::ScaleDisplay1D>(&graphTransform, graphZoom, kHistogramFromMs, kHistogramToMs));
     graph.AddArray(
         std::make_unique<ArrayViewer::ContinousArray1D>(graphZoom, &graphTransform, &graphSeries, kGraphMinRange));
     // The axis labels the vertical range that the trace fitted during the paint before; one

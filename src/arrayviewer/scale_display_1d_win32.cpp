@@ -12,7 +12,7 @@ constexpr int32_t kMeasuredLabels = 13;
 
 }  // namespace
 
-ScaleDisplay1D::ScaleDisplay1D(LinearScalarTransformScale* transform, IZoomScale1D* zoomScale, double xMax)
+ScaleDisplay1D::ScaleDisplay1D(LinearScalarTransformScale* transform, IZoomScale1D* zoomScale, double xMin, double xMax)
     : zoomScale_(zoomScale),
       gridPen_(CreatePen(PS_SOLID, 1, RGB(210, 210, 210))),
       font_(CreateFontA(12,
@@ -30,6 +30,7 @@ ScaleDisplay1D::ScaleDisplay1D(LinearScalarTransformScale* transform, IZoomScale
                         DEFAULT_PITCH | FF_DONTCARE,
                         "Lucida Console")),
       background_(WHITE_BRUSH),
+      xMin_(xMin),
       xMax_(xMax),
       transform_(transform) {}
 

@@ -16,9 +16,9 @@ namespace ArrayViewer {
 
 class ScaleDisplay1D : public Array {
   public:
-    // The bottom labels run from xMin (-40) at the start of the series to xMax at its end; the
-    // left labels follow the transform (none without one). Neither pointer is owned.
-    ScaleDisplay1D(LinearScalarTransformScale* transform, IZoomScale1D* zoomScale, double xMax);
+    // The bottom labels run from xMin at the start of the series to xMax at its end; the left
+    // labels follow the transform (none without one). Neither pointer is owned.
+    ScaleDisplay1D(LinearScalarTransformScale* transform, IZoomScale1D* zoomScale, double xMin, double xMax);
 
     void Paint(DrawContext& context) override;
     Rect AdjustArea(const Rect& area) override;
@@ -48,7 +48,7 @@ class ScaleDisplay1D : public Array {
     StockObject<HBRUSH> background_;
     COLORREF textColour_ = RGB(50, 0, 50);
     AxisLayout layout_;
-    double xMin_ = -40.0;
+    double xMin_;
     double xMax_;
     bool gridLines_ = true;
     LinearScalarTransformScale* transform_;

@@ -36,16 +36,3 @@ struct Clock {
 
 // The clock backed by QueryCounter / QueryCounterFrequency.
 Clock& SystemClock();
-
-// A clock that always reads one instant: a datagram's arrival, read once when it came in, so
-// that an analysis run later (or a held packet taken in once its run is confirmed) sees it.
-class FixedClock : public Clock {
-  public:
-    FixedClock(int64_t counter, int64_t frequency) : counter_(counter), frequency_(frequency) {}
-    int64_t Counter() override { return counter_; }
-    int64_t Frequency() override { return frequency_; }
-
-  private:
-    int64_t counter_;
-    int64_t frequency_;
-};

@@ -69,13 +69,19 @@ class Endpoint {
 
 enum class SendResult { Sent, WouldBlock, Failed };
 
-// One blocking receive's outcome.
+// One received datagram as it travels from the receive to every consumer: its bytes, where
+// it came from, how it was marked and when it arrived.
 struct ReceivedDatagram {
-    int64_t length = -1;     // bytes received; -1 on an error or when the datagram did not fit
-    bool truncated = false;  // the datagram was longer than the buffer and is dropped whole
-    int64_t fullLength = 0;  // a truncated datagram's real length; 0 where the system does not tell
-    int trafficClass = -1;   // the IPv4 TOS / IPv6 traffic class byte it arrived with; -1: not read
-    Endpoint source;         // where it came from (set when `length` is not -1 or it is truncated)
+    const uint8_t* bytes = nullptr;  // the receive buffer, valid until the next receive into it
+    int64_t length = -1;             // bytes received; -1 on an error or when the datagram did not fit
+    bool truncated = false;          // the datagram was longer than the buffer and is dropped whole
+    int64_t fullLength = 0;          // a truncated datagram's real length; 0 where the system does not tell
+    int trafficClass = -1;           // the IPv4 TOS / IPv6 traffic class byte it arrived with; -1: not read
+    Endpoint source;                 // where it came from (set when `length` is not -1 or it is truncated)
+    // The arrival, a reading of the receiver's clock: the one reading taken right after the
+    // receive returned. Every analysis of the datagram measures from it, never from a reading
+    // of its own, which would add the time the datagram waited for its consumer.
+    int64_t arrival = 0;
 };
 
 // The calling thread's last socket error code (errno, WSAGetLastError) and its system text.

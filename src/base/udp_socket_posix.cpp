@@ -78,6 +78,7 @@ int TrafficClassOf(msghdr& message) {
 
 ReceivedDatagram UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_t size) {
     ReceivedDatagram received;
+    received.bytes = static_cast<const uint8_t*>(buffer);
     iovec piece{buffer, size};
     alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(int)) * 2];
     msghdr message{};

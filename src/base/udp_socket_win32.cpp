@@ -60,6 +60,7 @@ SendResult UdpSocket::SendTo(const void* data, uint32_t length, const Endpoint& 
 
 ReceivedDatagram UdpSocket::ReceiveOn(SocketHandle handle, void* buffer, uint32_t size) {
     ReceivedDatagram received;
+    received.bytes = static_cast<const uint8_t*>(buffer);
     int sourceLength = Endpoint::kStorageSize;
     const int length = recvfrom(handle, static_cast<char*>(buffer), size > INT_MAX ? INT_MAX : static_cast<int>(size),
                                 0, reinterpret_cast<sockaddr*>(received.source.storage_), &sourceLength);

@@ -226,9 +226,23 @@ std::string MetricsExposition(const SessionsReport& report,
     for (const Family& family : Families()) {
         AddFamily(page, family, sessions);
     }
-    const Family dropped{"veltrane_dropped_sessions", Kind::Counter,
-                         "Sessions pushed out or refused because the table was full.", nullptr};
-    page.Header(dropped);
-    page.Sample("veltrane_dropped_sessions_total", {}, static_cast<double>(report.droppedSessions));
+    struct Total {
+        const char* name;
+        const char* help;
+        int64_t value;
+    };
+    for (const Total& total : {
+             Total{"veltrane_dropped_sessions", "Sessions pushed out by a newcomer because the table was full.",
+                   report.droppedSessions},
+             Total{"veltrane_refused_sessions", "Confirmed newcomers turned away because the table was full.",
+                   report.refusedSessions},
+             Total{"veltrane_unconfirmed_sources", "Sources heard from whose test packets confirmed no run.",
+                   report.unconfirmedSources},
+             Total{"veltrane_unauthenticated_packets", "Test packets whose tag did not verify.",
+                   report.unauthenticatedPackets},
+         }) {
+        page.Header(Family{total.name, Kind::Counter, total.help, nullptr});
+        page.Sample(std::string(total.name) + "_total", {}, static_cast<double>(total.value));
+    }
     return page.Finish();
 }

@@ -16,19 +16,20 @@ using Json = nlohmann::ordered_json;
 // The quotients are left as they fall, as in the dialog: a zero divisor gives a value that
 // is not finite, which the JSON writer turns into null.
 Json SenderJson(const SenderStatistics& s, uint32_t packetSize) {
+    const SenderRates rates = DerivedSenderRates(s, packetSize);
     return Json{
         {"packetSize", packetSize},
         {"sentPackets", s.sentPackets},
         {"wouldBlockCount", s.wouldBlockCount},
         {"duration", s.duration},
-        {"bandwidth", static_cast<double>(s.sentPackets) * packetSize / s.duration / 1024.0},
+        {"bandwidth", rates.bandwidthKBs},
         {"maxSendDelay", s.maxSendDelay},
         {"maxSendGroupDelay", s.maxSendGroupDelay},
         {"meanSendDelay", s.meanSendDelay},
-        {"wouldBlockPercent", static_cast<double>(s.wouldBlockCount) / static_cast<double>(s.sentPackets) * 100.0},
+        {"wouldBlockPercent", rates.wouldBlockPercent},
         {"lateGroups", s.lateGroups},
         {"maxLatenessMs", s.maxLatenessMs},
-        {"groupsPerSecond", static_cast<double>(s.groupsSent) / s.duration},
+        {"groupsPerSecond", rates.groupsPerSecond},
     };
 }
 
@@ -124,11 +125,6 @@ Json ReceiverJson(const ReceiverStatistics& s, bool readsTrafficClass) {
     };
 }
 
-// The dialog's histogram: 400 bins of 0.2 ms from -40 ms, each sample's weight decaying as
-// later samples come, so that it shows the recent distribution.
-constexpr double kHistogramFromMs = -40.0;
-constexpr double kHistogramBinMs = 0.2;
-
 Json Optional(const std::optional<double>& value) {
     return value ? Json(*value) : Json(nullptr);
 }
@@ -199,6 +195,10 @@ Json NoSessionJson(const Report& report, const SessionsReport& sessions) {
     line["bytesReceived"] = sessions.bytesReceived;
     line["notTestPackets"] = sessions.notTestPackets;
     line["droppedSessions"] = sessions.droppedSessions;
+    line["openSessions"] = sessions.openSessions;
+    line["refusedSessions"] = sessions.refusedSessions;
+    line["unconfirmedSources"] = sessions.unconfirmedSources;
+    line["unauthenticatedPackets"] = sessions.unauthenticatedPackets;
     if (report.receiver) {
         line["truncatedCount"] = report.receiver->truncatedCount;
         line["largestTruncatedLength"] = LargestTruncatedLengthJson(*report.receiver);
@@ -226,10 +226,9 @@ std::string Printed(const char* format, ...) {
 std::string SenderReadableText(const Report& report) {
     const SenderStatistics& s = *report.sender;
     std::string text = Printed("sender, %.1f s:\n", report.elapsedSeconds);
-    text +=
-        Printed("  sent: %lld packets of %u bytes in %lld groups, %.2f KB/s\n", static_cast<long long>(s.sentPackets),
-                report.packetSize, static_cast<long long>(s.groupsSent),
-                s.duration > 0 ? static_cast<double>(s.sentPackets) * report.packetSize / s.duration / 1024.0 : 0.0);
+    text += Printed("  sent: %lld packets of %u bytes in %lld groups, %.2f KB/s\n",
+                    static_cast<long long>(s.sentPackets), report.packetSize, static_cast<long long>(s.groupsSent),
+                    s.duration > 0 ? DerivedSenderRates(s, report.packetSize).bandwidthKBs : 0.0);
     text += Printed("  send time: %.3f ms at most, %.3f ms mean, %.3f ms at most for a group\n", s.maxSendDelay,
                     s.meanSendDelay, s.maxSendGroupDelay);
     text += Printed("  sends refused as the socket buffer was full: %lld\n", static_cast<long long>(s.wouldBlockCount));

@@ -41,24 +41,25 @@ bool Agree(const TestPacketHeader& earlier, const TestPacketHeader& later) {
 
 }  // namespace
 
-DatagramKind PacketCheck::Classify(const uint8_t* datagram,
-                                   int64_t length,
-                                   int64_t arrival,
-                                   int64_t arrivalFrequency,
-                                   int trafficClass) {
+ClassifiedDatagram PacketCheck::Classify(const ReceivedDatagram& datagram, int64_t arrivalFrequency) {
     confirmed_ = 0;
-    if (length < kPacketHeaderSize) {
-        return DatagramKind::NotTestPacket;
+    ClassifiedDatagram classified;
+    if (datagram.length < kPacketHeaderSize) {
+        return classified;
     }
-    const TestPacketHeader header = ReadPacketHeader(datagram);
-    if (!IsHeaderOfASender(header)) {
-        return DatagramKind::NotTestPacket;
+    classified.header = ReadPacketHeader(datagram.bytes);
+    if (!IsHeaderOfASender(classified.header)) {
+        return classified;
     }
-    if (FitsRun(header, arrival, arrivalFrequency)) {
+    classified.groupSize = ReadGroupSize(datagram.bytes);
+    if (FitsRun(classified.header, datagram.arrival, arrivalFrequency)) {
         DropCandidate();  // the run goes on: whatever waited was not its sender's restart
-        return Accept(header, arrival);
+        classified.kind = Accept(classified.header, datagram.arrival);
+    } else {
+        classified.kind = Hold(HeldPacket{classified.header, classified.groupSize, datagram.arrival, datagram.length,
+                                          datagram.trafficClass});
     }
-    return Hold(HeldPacket{header, ReadGroupSize(datagram), arrival, length, trafficClass});
+    return classified;
 }
 
 int64_t PacketCheck::TakeDroppedPackets() {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 
+#include "base/udp_socket.h"
 #include "measure/test_packet.h"
 
 // A group number may lie this many groups below the run's latest: a late or repeated packet.
@@ -27,6 +28,17 @@ enum class DatagramKind {
     CopyOfFirst,    // a first packet taken before: never analysed twice
 };
 
+// A datagram as the check saw it: what it is, and for a test packet its header and the group
+// size its padding tells, decoded once for every consumer.
+struct ClassifiedDatagram {
+    DatagramKind kind = DatagramKind::NotTestPacket;
+    TestPacketHeader header;            // read whenever the datagram holds a whole header
+    std::optional<uint16_t> groupSize;  // of a test packet only
+    // The first packet of a group of the run: the one that is analysed (a NewRun's are its
+    // ConfirmedPackets').
+    bool Analysed() const { return kind == DatagramKind::FirstOfGroup; }
+};
+
 // A test packet as a candidate run holds it until the run is confirmed.
 struct HeldPacket {
     TestPacketHeader header;
@@ -39,14 +51,9 @@ struct HeldPacket {
 // The state of one sender's current run, checked against and updated by each datagram.
 class PacketCheck {
   public:
-    // Classifies a datagram of `length` bytes that arrived at `arrival` (a reading of the
-    // receiver's clock, which counts `arrivalFrequency` per second) and takes a test packet
-    // into the run's state.
-    DatagramKind Classify(const uint8_t* datagram,
-                          int64_t length,
-                          int64_t arrival,
-                          int64_t arrivalFrequency,
-                          int trafficClass = -1);
+    // Classifies a datagram (its arrival a reading of the receiver's clock, which counts
+    // `arrivalFrequency` per second) and takes a test packet into the run's state.
+    ClassifiedDatagram Classify(const ReceivedDatagram& datagram, int64_t arrivalFrequency);
 
     // After NewRun: the confirming packets in order of arrival, the classified one last; each
     // is taken as if it had been accepted on its arrival.

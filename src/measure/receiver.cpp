@@ -19,25 +19,22 @@ namespace {
 // confirm a run after a reset is chosen. Another sender's datagrams are never looked into, so
 // that they cannot change the run's state. `notTestPackets` grows by the datagrams found to be
 // none (held packets of a candidate run dropped included).
-DatagramKind ClassifyForFollowedSender(FollowedSender& follow,
-                                       const uint8_t* datagram,
-                                       int64_t length,
-                                       const Endpoint& source,
-                                       int64_t arrival,
-                                       int64_t arrivalFrequency,
-                                       int64_t& notTestPackets) {
+ClassifiedDatagram ClassifyForFollowedSender(FollowedSender& follow,
+                                             const ReceivedDatagram& datagram,
+                                             int64_t arrivalFrequency,
+                                             int64_t& notTestPackets) {
     if (follow.chosen) {
-        if (source != follow.source) {
+        if (datagram.source != follow.source) {
             ++notTestPackets;
-            return DatagramKind::NotTestPacket;
+            return ClassifiedDatagram{};
         }
-        const DatagramKind kind = follow.check.Classify(datagram, length, arrival, arrivalFrequency);
-        notTestPackets += follow.check.TakeDroppedPackets() + (kind == DatagramKind::NotTestPacket ? 1 : 0);
-        return kind;
+        const ClassifiedDatagram classified = follow.check.Classify(datagram, arrivalFrequency);
+        notTestPackets += follow.check.TakeDroppedPackets() + (classified.kind == DatagramKind::NotTestPacket ? 1 : 0);
+        return classified;
     }
     auto* const begin = follow.candidates.data();
     auto* const end = begin + follow.candidateCount;
-    auto* candidate = std::find_if(begin, end, [&](const auto& c) { return c.source == source; });
+    auto* candidate = std::find_if(begin, end, [&](const auto& c) { return c.source == datagram.source; });
     if (candidate == end) {
         if (follow.candidateCount < follow.candidates.size()) {
             ++follow.candidateCount;
@@ -48,74 +45,21 @@ DatagramKind ClassifyForFollowedSender(FollowedSender& follow,
             });
             notTestPackets += candidate->check.HeldPackets();
         }
-        *candidate = FollowedSender::Candidate{source, PacketCheck(), arrival};
+        *candidate = FollowedSender::Candidate{datagram.source, PacketCheck(), datagram.arrival};
     }
-    candidate->lastArrival = arrival;
-    const DatagramKind kind = candidate->check.Classify(datagram, length, arrival, arrivalFrequency);
-    notTestPackets += candidate->check.TakeDroppedPackets() + (kind == DatagramKind::NotTestPacket ? 1 : 0);
-    if (kind == DatagramKind::NewRun) {
+    candidate->lastArrival = datagram.arrival;
+    const ClassifiedDatagram classified = candidate->check.Classify(datagram, arrivalFrequency);
+    notTestPackets += candidate->check.TakeDroppedPackets() + (classified.kind == DatagramKind::NotTestPacket ? 1 : 0);
+    if (classified.kind == DatagramKind::NewRun) {
         follow.chosen = true;
-        follow.source = source;
+        follow.source = datagram.source;
         follow.check = candidate->check;
         for (auto* other = begin; other != end; ++other) {
             notTestPackets += other != candidate ? other->check.HeldPackets() : 0;
         }
         follow.candidateCount = 0;
     }
-    return kind;
-}
-
-}  // namespace
-
-uint32_t ReceiveBufferSize(const ReceiverSettings& settings) {
-    return std::min(EffectivePacketSize(settings.packetSize), settings.local.MaxDatagramPayload());
-}
-
-void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
-                             const uint8_t* datagram,
-                             int64_t length,
-                             Clock& clock,
-                             LogSink* logSink,
-                             int trafficClass,
-                             const Endpoint& source,
-                             bool followSender) {
-    if (length < 0) {
-        return;
-    }
-    // A reset is carried out before and after each datagram, never in the middle: the
-    // records end as after a reset just before or just after it, never a mix of both.
-    statistics.ConsumeReset();
-    ReceiverStatistics& working = statistics.Working();
-    working.bytesReceived += length;
-    CountTrafficClass(working, length, trafficClass);
-    if (!followSender) {
-        statistics.Publish(false);
-        statistics.ConsumeReset();
-        return;
-    }
-    const int64_t arrival = clock.Counter();
-    const DatagramKind kind = ClassifyForFollowedSender(working.follow, datagram, length, source, arrival,
-                                                        clock.Frequency(), working.ignoredCount);
-    if (kind == DatagramKind::NewRun) {
-        // The packets that confirmed the run, each as on its arrival.
-        EndRun(working);
-        for (const HeldPacket& held : working.follow.check.ConfirmedPackets()) {
-            if (held.header.indexInGroup == 0) {
-                uint8_t packet[kPacketHeaderSize] = {};
-                WritePacketHeader(packet, held.header);
-                FixedClock arrivalClock(held.arrival, clock.Frequency());
-                AnalyzeReceivedPacket(working, packet, arrivalClock, logSink);
-            }
-        }
-    } else if (kind == DatagramKind::FirstOfGroup) {
-        AnalyzeReceivedPacket(working, datagram, clock, logSink);
-    } else if (kind == DatagramKind::CopyOfFirst) {
-        ++working.duplicateCount;
-    }
-    const bool analysed = kind == DatagramKind::NewRun || kind == DatagramKind::FirstOfGroup;
-    // Only an analysed packet changes the histogram, so only then is it published too.
-    statistics.Publish(analysed);
-    statistics.ConsumeReset();
+    return classified;
 }
 
 void AccountTruncatedDatagram(SharedStatistics<ReceiverStatistics>& statistics, int64_t fullLength) {
@@ -126,6 +70,73 @@ void AccountTruncatedDatagram(SharedStatistics<ReceiverStatistics>& statistics, 
         working.largestTruncatedLength = fullLength;
     }
     statistics.Publish(false);
+    statistics.ConsumeReset();
+}
+
+// The analysis of one first packet, timed for the watchdog only when there is a log to tell.
+void Analyse(ReceiverStatistics& working,
+             const TestPacketHeader& header,
+             int64_t arrival,
+             Clock& clock,
+             LogSink* logSink) {
+    if (logSink == nullptr) {
+        AnalyzeReceivedPacket(working, header, arrival, clock.Frequency());
+        return;
+    }
+    const int64_t start = clock.Counter();
+    AnalyzeReceivedPacket(working, header, arrival, clock.Frequency());
+    CheckSlowCall(logSink, kAnalyzePacketSite, ElapsedMs(start, clock.Counter(), clock.Frequency()));
+}
+
+}  // namespace
+
+uint32_t ReceiveBufferSize(const ReceiverSettings& settings) {
+    return std::min(EffectivePacketSize(settings.packetSize), settings.local.MaxDatagramPayload());
+}
+
+void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
+                             const ReceivedDatagram& datagram,
+                             Clock& clock,
+                             LogSink* logSink,
+                             bool followSender) {
+    if (datagram.truncated) {
+        AccountTruncatedDatagram(statistics, datagram.fullLength);
+        return;
+    }
+    if (datagram.length < 0) {
+        return;
+    }
+    // A reset is carried out before and after each datagram, never in the middle: the
+    // records end as after a reset just before or just after it, never a mix of both.
+    statistics.ConsumeReset();
+    ReceiverStatistics& working = statistics.Working();
+    working.bytesReceived += datagram.length;
+    CountTrafficClass(working, datagram.length, datagram.trafficClass);
+    if (!followSender) {
+        // A few counts changed: publishing the whole record would cost a hundred stores.
+        statistics.PublishPart([&](ReceiverStatistics& to, const ReceiverStatistics& from) {
+            StoreSharedCounts(to, from, datagram.trafficClass);
+        });
+        statistics.ConsumeReset();
+        return;
+    }
+    const ClassifiedDatagram classified =
+        ClassifyForFollowedSender(working.follow, datagram, clock.Frequency(), working.ignoredCount);
+    if (classified.kind == DatagramKind::NewRun) {
+        // The packets that confirmed the run, each as on its arrival.
+        EndRun(working);
+        for (const HeldPacket& held : working.follow.check.ConfirmedPackets()) {
+            if (held.header.indexInGroup == 0) {
+                Analyse(working, held.header, held.arrival, clock, logSink);
+            }
+        }
+    } else if (classified.Analysed()) {
+        Analyse(working, classified.header, datagram.arrival, clock, logSink);
+    } else if (classified.kind == DatagramKind::CopyOfFirst) {
+        ++working.duplicateCount;
+    }
+    // Only an analysed packet changes the histogram, so only then is it published too.
+    statistics.Publish(classified.Analysed() || classified.kind == DatagramKind::NewRun);
     statistics.ConsumeReset();
 }
 
@@ -249,18 +260,11 @@ void Receiver::ReceivePacket(SocketHandle socket, uint8_t* buffer, uint32_t buff
     // A plain blocking receive, clock read at once after it: a receive with a time-out
     // returns late on some systems and would spoil the arrival time.
     const int64_t start = clock_.Counter();
-    const ReceivedDatagram received = UdpSocket::ReceiveOn(socket, buffer, bufferSize);
-    const int64_t end = clock_.Counter();
-    CheckSlowCall(logSink_, kReceivePacketSite, ElapsedMs(start, end, clock_.Frequency()));
-    if (received.truncated) {
-        AccountTruncatedDatagram(statistics_, received.fullLength);
-        if (sink_ != nullptr) {
-            sink_->TakeOversizedDatagram(received.source, received.fullLength);
-        }
-    }
-    AccountReceivedDatagram(statistics_, buffer, received.length, clock_, logSink_, received.trafficClass,
-                            received.source, followSender);
-    if (sink_ != nullptr && received.length >= 0) {
-        sink_->TakeDatagram(buffer, received.length, received.source, received.trafficClass);
+    ReceivedDatagram received = UdpSocket::ReceiveOn(socket, buffer, bufferSize);
+    received.arrival = clock_.Counter();
+    CheckSlowCall(logSink_, kReceivePacketSite, ElapsedMs(start, received.arrival, clock_.Frequency()));
+    AccountReceivedDatagram(statistics_, received, clock_, logSink_, followSender);
+    if (sink_ != nullptr && (received.length >= 0 || received.truncated)) {
+        sink_->TakeDatagram(received);
     }
 }

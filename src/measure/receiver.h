@@ -32,23 +32,18 @@ struct ReceiverSettings {
 // the largest datagram the local endpoint's family carries.
 uint32_t ReceiveBufferSize(const ReceiverSettings& settings);
 
-// The receive loop's accounting of one datagram of `length` bytes from `source` (negative
-// length: a failed receive, which counts nothing): carries out a pending reset, counts the
-// bytes and the datagram's TOS / traffic class byte (-1: not read), analyses the first packet
-// of a group of the followed sender's test packets, counts every other datagram as ignored
-// (both only when `followSender`) and publishes the changes.
+// The receive loop's accounting of one received datagram (negative length and not truncated:
+// a failed receive, which counts nothing): carries out a pending reset, counts the bytes and
+// the datagram's TOS / traffic class byte, analyses the first packet of a group of the
+// followed sender's test packets at the datagram's arrival, counts every other datagram as
+// ignored (both only when `followSender`) and publishes the changes. A datagram longer than
+// the receive buffer only counts as truncated. `clock` tells the arrival's frequency and times
+// the analysis for `logSink`.
 void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
-                             const uint8_t* datagram,
-                             int64_t length,
+                             const ReceivedDatagram& datagram,
                              Clock& clock,
                              LogSink* logSink,
-                             int trafficClass = -1,
-                             const Endpoint& source = Endpoint(),
                              bool followSender = true);
-
-// The accounting of a datagram that was longer than the receive buffer (`fullLength`: its
-// length, 0 when unknown).
-void AccountTruncatedDatagram(SharedStatistics<ReceiverStatistics>& statistics, int64_t fullLength);
 
 // Owns the receiver thread, its socket, its stop flag and its statistics.
 class Receiver {

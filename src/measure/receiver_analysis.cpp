@@ -3,16 +3,12 @@
 #include <cmath>
 
 #include "base/clock.h"
-#include "measure/test_packet.h"
-#include "measure/watchdog.h"
 
 namespace {
 
 constexpr double kMsPerSecond = 1000.0;
 constexpr double kNewWeight = 0.002;  // a new sample's weight in the running means
 constexpr double kOldWeight = 0.998;  // the old mean's weight
-constexpr double kHistogramOrigin = -40.0;
-constexpr double kBinWidth = 0.2;
 constexpr double kBinIncrement = 0.002;
 constexpr double kBinDecay = 0.998;
 
@@ -21,12 +17,12 @@ double CounterSeconds(int64_t end, int64_t start, int64_t frequency) {
 }
 
 // The first packet after a reset: every later packet is measured against it.
-AnalysedPacket TakeReference(ReceiverStatistics& s, const TestPacketHeader& packet, Clock& clock) {
+AnalysedPacket TakeReference(ReceiverStatistics& s, const TestPacketHeader& packet, int64_t arrival) {
     s.referenceSet = true;
     s.firstSendCounter = packet.sendCounter;
     s.firstGroupNumber = packet.groupNumber;
     s.highestGroupNumber = packet.groupNumber;
-    s.lastLocalCounter = clock.Counter();
+    s.lastLocalCounter = arrival;
     s.firstLocalCounter = s.lastLocalCounter;
     AnalysedPacket measured;
     measured.reference = true;
@@ -46,12 +42,13 @@ void CountOrder(ReceiverStatistics& s, int64_t groupNumber) {
     }
 }
 
-AnalysedPacket MeasurePacket(ReceiverStatistics& s, const TestPacketHeader& packet, Clock& clock) {
+AnalysedPacket MeasurePacket(ReceiverStatistics& s,
+                             const TestPacketHeader& packet,
+                             int64_t now,
+                             int64_t localFrequency) {
     // Only differences of the sender's counter enter, each divided by the packet's own
     // frequency, so the two hosts' clocks need not agree.
     const double sendInterval = CounterSeconds(packet.sendCounter, s.lastSendCounter, packet.counterFrequency);
-    const int64_t localFrequency = clock.Frequency();
-    const int64_t now = clock.Counter();
     const double absDelay = (CounterSeconds(now, s.firstLocalCounter, localFrequency) -
                              CounterSeconds(packet.sendCounter, s.firstSendCounter, packet.counterFrequency)) *
                             kMsPerSecond;
@@ -78,7 +75,7 @@ int JitterBin(double jitterMs) {
         return 0;
     }
     // Range checks before the conversion: converting an out-of-range double to int is undefined.
-    const double position = (jitterMs - kHistogramOrigin) / kBinWidth;
+    const double position = (jitterMs - kHistogramFromMs) / kHistogramBinMs;
     if (position < 0.0) {
         return 0;
     }
@@ -110,14 +107,14 @@ void EndRun(ReceiverStatistics& s) {
     }
 }
 
-AnalysedPacket AnalyzeReceivedPacket(ReceiverStatistics& s, const uint8_t* packet, Clock& clock, LogSink* logSink) {
-    const int64_t start = clock.Counter();
-    const TestPacketHeader header = ReadPacketHeader(packet);
-    const AnalysedPacket measured = s.referenceSet ? MeasurePacket(s, header, clock) : TakeReference(s, header, clock);
+AnalysedPacket AnalyzeReceivedPacket(ReceiverStatistics& s,
+                                     const TestPacketHeader& header,
+                                     int64_t arrival,
+                                     int64_t frequency) {
+    const AnalysedPacket measured =
+        s.referenceSet ? MeasurePacket(s, header, arrival, frequency) : TakeReference(s, header, arrival);
     ++s.analysedCount;
     s.lastSendCounter = header.sendCounter;
     s.lastGroupNumber = header.groupNumber;
-    const int64_t end = clock.Counter();
-    CheckSlowCall(logSink, kAnalyzePacketSite, ElapsedMs(start, end, clock.Frequency()));
     return measured;
 }

@@ -4,9 +4,7 @@
 #include <cstdint>
 
 #include "measure/receiver_statistics.h"
-
-struct Clock;
-class LogSink;
+#include "measure/test_packet.h"
 
 // The histogram bin of a jitter sample in ms: 0.2 ms bins from -40 ms, clamped to 0..399;
 // a non-finite sample goes to bin 0.
@@ -25,12 +23,13 @@ struct AnalysedPacket {
     bool reference = false;    // the run's first packet: no jitter sample, delay 0 by definition
     double jitterMs = 0;       // the dialog's jitter sample (0 for the reference)
     double delayMs = 0;        // relative one-way delay, from the run's reference packet
-    int64_t localCounter = 0;  // the arrival, read from the clock
+    int64_t localCounter = 0;  // the arrival
 };
 
-// Analyses one first packet of the followed sender (see AccountReceivedDatagram), reading
-// the local arrival time and the watchdog's times from `clock`.
+// Analyses one first packet of a group (see AccountReceivedDatagram) with its decoded
+// `header`, which arrived at `arrival`, a reading of the receiver's clock that counts
+// `frequency` per second.
 AnalysedPacket AnalyzeReceivedPacket(ReceiverStatistics& statistics,
-                                     const uint8_t* packet,
-                                     Clock& clock,
-                                     LogSink* logSink);
+                                     const TestPacketHeader& header,
+                                     int64_t arrival,
+                                     int64_t frequency);

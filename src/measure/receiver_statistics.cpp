@@ -10,6 +10,14 @@ namespace {
 
 constexpr int64_t kBytesPerMB = 1048576;
 
+int DscpOf(int trafficClass) {
+    return (trafficClass >> 2) % kDscpValues;
+}
+
+int EcnOf(int trafficClass) {
+    return trafficClass % kEcnValues;
+}
+
 // A functor over every published field but the histogram (the counts of values included), applied to the pair (to,
 // from), so that the store and the load below can never miss a field.
 template <typename Copy>
@@ -98,7 +106,15 @@ ReceiverStatistics LoadSharedRecord(const ReceiverStatistics& from) {
 
 void CountTrafficClass(ReceiverStatistics& statistics, int64_t length, int trafficClass) {
     if (trafficClass >= 0 && length >= kPacketHeaderSize) {
-        ++statistics.dscpCounts[(trafficClass >> 2) % kDscpValues];
-        ++statistics.ecnCounts[trafficClass % kEcnValues];
+        ++statistics.dscpCounts[DscpOf(trafficClass)];
+        ++statistics.ecnCounts[EcnOf(trafficClass)];
+    }
+}
+
+void StoreSharedCounts(ReceiverStatistics& to, const ReceiverStatistics& from, int trafficClass) {
+    StoreShared(to.bytesReceived, from.bytesReceived);
+    if (trafficClass >= 0) {
+        StoreShared(to.dscpCounts[DscpOf(trafficClass)], from.dscpCounts[DscpOf(trafficClass)]);
+        StoreShared(to.ecnCounts[EcnOf(trafficClass)], from.ecnCounts[EcnOf(trafficClass)]);
     }
 }

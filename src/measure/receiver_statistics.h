@@ -8,7 +8,12 @@
 #include "base/udp_socket.h"
 #include "measure/packet_check.h"
 
+// The dialog's jitter histogram: kHistogramBins bins of kHistogramBinMs from kHistogramFromMs
+// (ms of jitter), defined here for the analysis, the graph's axis and the reports alike.
 inline constexpr int kHistogramBins = 400;
+inline constexpr double kHistogramFromMs = -40.0;
+inline constexpr double kHistogramBinMs = 0.2;
+inline constexpr double kHistogramToMs = kHistogramFromMs + kHistogramBins * kHistogramBinMs;
 inline constexpr int kDscpValues = 64;  // the six DSCP bits of the TOS / traffic class byte
 inline constexpr int kEcnValues = 4;    // its two ECN bits
 
@@ -84,6 +89,10 @@ double LossPercent(const ReceiverStatistics& statistics);
 // byte (-1: not read, counts nothing). A datagram too short for a test packet says nothing
 // about the marking of the path measured, and is left out.
 void CountTrafficClass(ReceiverStatistics& statistics, int64_t length, int trafficClass);
+
+// Copies, as StoreSharedRecord does, only the byte count and the counts of the datagram's
+// TOS / traffic class byte: all that a datagram changes that no analysis looks into.
+void StoreSharedCounts(ReceiverStatistics& to, const ReceiverStatistics& from, int trafficClass);
 
 // The text of the receiver statistics box (CR LF line breaks); its last line counts the
 // ignored datagrams, and only when there are any.

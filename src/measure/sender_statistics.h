@@ -18,6 +18,15 @@ struct SenderStatistics {
     double maxLatenessMs = 0;  // the most any of them was late
 };
 
+// The figures derived from the record, for the dialog's text and the reports alike. The
+// quotients are left as they fall: right after a reset a zero divisor makes them not finite.
+struct SenderRates {
+    double bandwidthKBs = 0;       // KB (1024 bytes) of packets sent per second
+    double wouldBlockPercent = 0;  // refused sends per packet sent, in %
+    double groupsPerSecond = 0;
+};
+SenderRates DerivedSenderRates(const SenderStatistics& statistics, uint32_t packetSize);
+
 // The text of the sender statistics box (CR LF line breaks).
 std::string SenderStatisticsText(const SenderStatistics& statistics, uint32_t packetSize);
 

@@ -22,6 +22,13 @@ class SharedStatistics {
         WritePublished([&] { StoreSharedRecord(published_, working_, options...); });
     }
 
+    // Worker: publishes only what `store(published, working)` copies, for an update that
+    // changed nothing else.
+    template <typename Store>
+    void PublishPart(Store store) {
+        WritePublished([&] { store(published_, working_); });
+    }
+
     // Worker, between two updates: carries out a pending reset (zeroes both records). True
     // if there was one.
     bool ConsumeReset() {

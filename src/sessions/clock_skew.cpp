@@ -9,33 +9,15 @@ constexpr double kPpmPerMsPerSecond = 1000.0;  // 1 ms per s is 1e-3
 
 }  // namespace
 
-double Moments::StandardDeviation() const {
-    return count == 0 ? 0.0 : std::sqrt(std::max(0.0, sumOfSquaredDeviations / static_cast<double>(count)));
-}
-
-Moments Combine(const Moments& a, const Moments& b) {
-    if (a.count == 0 || b.count == 0) {
-        return a.count == 0 ? b : a;
-    }
-    Moments both;
-    both.count = a.count + b.count;
-    const double n = static_cast<double>(both.count);
-    const double delta = b.mean - a.mean;
-    both.mean = a.mean + delta * static_cast<double>(b.count) / n;
-    both.sumOfSquaredDeviations = a.sumOfSquaredDeviations + b.sumOfSquaredDeviations +
-                                  delta * delta * static_cast<double>(a.count) * static_cast<double>(b.count) / n;
-    return both;
-}
-
 ClockSkewEstimator::ClockSkewEstimator() {
     hull_.reserve(kMaxHullVertices + 1);
 }
 
 void ClockSkewEstimator::Reset() {
     hull_.clear();
-    count_ = 0;
-    secondsSum_ = 0;
-    meanSeconds_ = meanDelayMs_ = secondsM2_ = delayM2_ = coMoment_ = 0;
+    seconds_ = Moments();
+    delayMs_ = Moments();
+    coMoment_ = 0;
 }
 
 void ClockSkewEstimator::Add(double receiverSeconds, double delayMs) {
@@ -45,16 +27,10 @@ void ClockSkewEstimator::Add(double receiverSeconds, double delayMs) {
     if (!hull_.empty() && receiverSeconds < hull_.back().seconds) {
         return;
     }
-    ++count_;
-    secondsSum_ += receiverSeconds;
-    const double n = static_cast<double>(count_);
-    const double secondsDeviation = receiverSeconds - meanSeconds_;
-    const double delayDeviation = delayMs - meanDelayMs_;
-    meanSeconds_ += secondsDeviation / n;
-    meanDelayMs_ += delayDeviation / n;
-    secondsM2_ += secondsDeviation * (receiverSeconds - meanSeconds_);
-    delayM2_ += delayDeviation * (delayMs - meanDelayMs_);
-    coMoment_ += secondsDeviation * (delayMs - meanDelayMs_);
+    const double secondsDeviation = receiverSeconds - seconds_.mean;
+    seconds_.Add(receiverSeconds);
+    delayMs_.Add(delayMs);
+    coMoment_ += secondsDeviation * (delayMs - delayMs_.mean);
     const Point p{receiverSeconds, delayMs};
     if (!hull_.empty() && p.seconds == hull_.back().seconds) {
         if (p.delayMs >= hull_.back().delayMs) {
@@ -101,12 +77,13 @@ void ClockSkewEstimator::Thin() {
 }
 
 std::optional<double> ClockSkewEstimator::SlopeMsPerSecond() const {
-    if (count_ < kMinPoints || hull_.size() < 2 || hull_.back().seconds - hull_.front().seconds < kMinSpanSeconds) {
+    if (seconds_.count < kMinPoints || hull_.size() < 2 ||
+        hull_.back().seconds - hull_.front().seconds < kMinSpanSeconds) {
         return std::nullopt;
     }
     // The line under all points with the least total distance to them is the one highest at
     // the points' mean time: the hull's edge over that time.
-    const double meanSeconds = secondsSum_ / static_cast<double>(count_);
+    const double meanSeconds = seconds_.mean;
     auto after = std::upper_bound(hull_.begin(), hull_.end(), meanSeconds,
                                   [](double seconds, const Point& vertex) { return seconds < vertex.seconds; });
     after = std::clamp(after, hull_.begin() + 1, hull_.end() - 1);
@@ -131,8 +108,9 @@ Moments ClockSkewEstimator::SkewRemovedMoments() const {
     // For r = d - s t: mean(r) = mean(d) - s mean(t), M2(r) = M2(d) - 2 s C(t, d) + s^2 M2(t).
     const double slope = SlopeMsPerSecond().value_or(0.0);
     Moments moments;
-    moments.count = count_;
-    moments.mean = meanDelayMs_ - slope * meanSeconds_;
-    moments.sumOfSquaredDeviations = std::max(0.0, delayM2_ - 2.0 * slope * coMoment_ + slope * slope * secondsM2_);
+    moments.count = delayMs_.count;
+    moments.mean = delayMs_.mean - slope * seconds_.mean;
+    moments.sumOfSquaredDeviations = std::max(0.0, delayMs_.sumOfSquaredDeviations - 2.0 * slope * coMoment_ +
+                                                       slope * slope * seconds_.sumOfSquaredDeviations);
     return moments;
 }

@@ -14,17 +14,7 @@
 #include <optional>
 #include <vector>
 
-// The count, mean and sum of squared deviations of a set of values.
-struct Moments {
-    int64_t count = 0;
-    double mean = 0;
-    double sumOfSquaredDeviations = 0;
-
-    double StandardDeviation() const;
-};
-
-// The moments of two sets together (Chan's pairwise update).
-Moments Combine(const Moments& a, const Moments& b);
+#include "sessions/moments.h"
 
 class ClockSkewEstimator {
   public:
@@ -74,12 +64,8 @@ class ClockSkewEstimator {
     std::optional<double> SlopeMsPerSecond() const;
 
     std::vector<Point> hull_;  // the lower convex hull, in order of time
-    int64_t count_ = 0;
-    double secondsSum_ = 0;
-    // Welford's running moments of the points: means, sums of squared deviations, co-moment.
-    double meanSeconds_ = 0;
-    double meanDelayMs_ = 0;
-    double secondsM2_ = 0;
-    double delayM2_ = 0;
+    // The running moments of the points' times and delays, and their co-moment.
+    Moments seconds_;
+    Moments delayMs_;
     double coMoment_ = 0;
 };

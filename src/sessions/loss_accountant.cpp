@@ -38,13 +38,7 @@ std::optional<double> LossFigures::LossPercent() const {
 
 LossFigures CombineRuns(const LossFigures& earlier, const LossFigures& later) {
     LossFigures sum = later;
-    AddSaturating(sum.received, earlier.received);
-    AddSaturating(sum.lost, earlier.lost);
-    AddSaturating(sum.expected, earlier.expected);
-    AddSaturating(sum.duplicates, earlier.duplicates);
-    AddSaturating(sum.reordered, earlier.reordered);
-    AddSaturating(sum.firstPacketsLost, earlier.firstPacketsLost);
-    AddSaturating(sum.ignored, earlier.ignored);
+    ForEachCount(sum, earlier, [](int64_t& count, int64_t earlierCount) { AddSaturating(count, earlierCount); });
     sum.longestLossRun = std::max(earlier.longestLossRun, later.longestLossRun);
     return sum;
 }

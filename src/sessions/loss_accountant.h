@@ -34,6 +34,19 @@ struct LossFigures {
     std::optional<double> LossPercent() const;
 };
 
+// Applies `f(to.count, from.count)` to each count that sums over runs and differs over an
+// interval, so that no such operation misses one.
+template <typename F>
+void ForEachCount(LossFigures& to, const LossFigures& from, F f) {
+    f(to.received, from.received);
+    f(to.lost, from.lost);
+    f(to.expected, from.expected);
+    f(to.duplicates, from.duplicates);
+    f(to.reordered, from.reordered);
+    f(to.firstPacketsLost, from.firstPacketsLost);
+    f(to.ignored, from.ignored);
+}
+
 // The figures of two runs of one sender as one: the counts summed (saturating), the longest
 // loss run the longer of the two, the group size the later run's.
 LossFigures CombineRuns(const LossFigures& earlier, const LossFigures& later);

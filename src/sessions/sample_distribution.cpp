@@ -36,38 +36,47 @@ SampleDistribution::SampleDistribution(SampleDistribution&&) noexcept = default;
 SampleDistribution& SampleDistribution::operator=(SampleDistribution&&) noexcept = default;
 
 void SampleDistribution::Add(double ms) {
-    if (!std::isfinite(ms)) {
-        return;
+    if (std::isfinite(ms)) {
+        AddAt(bins_->histogram.axis().index(ms), ms);
     }
-    bins_->histogram(ms);
-    ++count_;
-    if (count_ == 1) {
+}
+
+void SampleDistribution::AddToBoth(SampleDistribution& a, SampleDistribution& b, double ms) {
+    if (std::isfinite(ms)) {
+        const int bin = a.bins_->histogram.axis().index(ms);
+        a.AddAt(bin, ms);
+        b.AddAt(bin, ms);
+    }
+}
+
+// `bin`: the axis's index of `ms`, -1 below it and its size above.
+void SampleDistribution::AddAt(int bin, double ms) {
+    ++bins_->histogram.at(bin);
+    if (moments_.count == 0) {
         min_ = ms;
         max_ = ms;
     }
     min_ = std::min(min_, ms);
     max_ = std::max(max_, ms);
-    const double deviation = ms - mean_;
-    mean_ += deviation / static_cast<double>(count_);
-    sumOfSquaredDeviations_ += deviation * (ms - mean_);
+    moments_.Add(ms);
 }
 
 void SampleDistribution::Reset() {
     bins_->histogram.reset();
-    count_ = 0;
-    min_ = max_ = mean_ = sumOfSquaredDeviations_ = 0.0;
+    moments_ = Moments();
+    min_ = max_ = 0.0;
 }
 
 std::optional<DistributionSummary> SampleDistribution::Summary() const {
-    if (count_ == 0) {
+    if (moments_.count == 0) {
         return std::nullopt;
     }
     DistributionSummary summary;
-    summary.count = count_;
+    summary.count = moments_.count;
     summary.min = min_;
-    summary.mean = mean_;
+    summary.mean = moments_.mean;
     summary.max = max_;
-    summary.stddev = std::sqrt(std::max(0.0, sumOfSquaredDeviations_ / static_cast<double>(count_)));
+    summary.stddev = moments_.StandardDeviation();
     const std::array<double, 3> percentiles = Percentiles({50, 95, 99});
     summary.p50 = percentiles[0];
     summary.p95 = percentiles[1];
@@ -87,7 +96,7 @@ std::array<double, 3> SampleDistribution::Percentiles(const std::array<int, 3>& 
     for (auto&& bin : boost::histogram::indexed(bins_->histogram, boost::histogram::coverage::all)) {
         seen += static_cast<int64_t>(*bin);
         // The rank in integers: ceil(0.95 * 100) in floating point would be 96.
-        while (next < percents.size() && seen >= std::max<int64_t>(1, (count_ * percents[next] + 99) / 100)) {
+        while (next < percents.size() && seen >= std::max<int64_t>(1, (moments_.count * percents[next] + 99) / 100)) {
             const int index = bin.index();
             values[next++] = index < 0              ? min_
                              : index >= axis.size() ? max_

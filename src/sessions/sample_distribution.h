@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 
+#include "sessions/moments.h"
+
 // A percentile lies within this share of its value, plus kPercentileAbsoluteErrorMs, of the
 // exact sample of its rank, for samples between -10,000 s and 10,000 s; beyond, the minimum or
 // maximum stands for it.
@@ -34,19 +36,20 @@ class SampleDistribution {
 
     // Takes one sample; a sample that is not finite is left out. Never allocates.
     void Add(double ms);
+    // Takes one sample into both (a whole run's and an interval's, say), finding its bin once.
+    static void AddToBoth(SampleDistribution& a, SampleDistribution& b, double ms);
     // Forgets every sample (for the next interval), keeping the memory.
     void Reset();
     // None before the first sample.
     std::optional<DistributionSummary> Summary() const;
 
   private:
+    void AddAt(int bin, double ms);
     std::array<double, 3> Percentiles(const std::array<int, 3>& percents) const;
 
     struct Bins;
     std::unique_ptr<Bins> bins_;
-    int64_t count_ = 0;
+    Moments moments_;
     double min_ = 0.0;
     double max_ = 0.0;
-    double mean_ = 0.0;
-    double sumOfSquaredDeviations_ = 0.0;  // Welford's, stable over days of samples
 };

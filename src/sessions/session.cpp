@@ -12,13 +12,7 @@ namespace {
 // The cumulative counts less those at the interval's start.
 LossFigures Difference(const LossFigures& now, const LossFigures& start) {
     LossFigures interval = now;
-    interval.received -= start.received;
-    interval.lost -= start.lost;
-    interval.expected -= start.expected;
-    interval.duplicates -= start.duplicates;
-    interval.reordered -= start.reordered;
-    interval.firstPacketsLost -= start.firstPacketsLost;
-    interval.ignored -= start.ignored;
+    ForEachCount(interval, start, [](int64_t& count, int64_t startCount) { count -= startCount; });
     return interval;
 }
 
@@ -36,20 +30,22 @@ void Session::TakeFirstPackets(std::span<const HeldPacket> packets) {
     }
 }
 
-int64_t Session::Take(const uint8_t* datagram, int64_t length, int trafficClass, int64_t arrival) {
-    record_.bytesReceived += length;
-    CountTrafficClass(record_, length, trafficClass);
-    const DatagramKind kind = check_.Classify(datagram, length, arrival, frequency_, trafficClass);
-    const int64_t notTestPackets = check_.TakeDroppedPackets() + (kind == DatagramKind::NotTestPacket ? 1 : 0);
+int64_t Session::Take(const ReceivedDatagram& datagram) {
+    record_.bytesReceived += datagram.length;
+    CountTrafficClass(record_, datagram.length, datagram.trafficClass);
+    const ClassifiedDatagram classified = check_.Classify(datagram, frequency_);
+    const int64_t notTestPackets =
+        check_.TakeDroppedPackets() + (classified.kind == DatagramKind::NotTestPacket ? 1 : 0);
     CountNotTestPackets(notTestPackets);
-    if (kind == DatagramKind::NewRun) {
+    if (classified.kind == DatagramKind::NewRun) {
         StartRun();
         for (const HeldPacket& packet : check_.ConfirmedPackets()) {
             TakeTestPacket(packet);
         }
-    } else if (kind != DatagramKind::NotTestPacket && kind != DatagramKind::Held) {
-        record_.duplicateCount += kind == DatagramKind::CopyOfFirst ? 1 : 0;
-        TakeTestPacket(HeldPacket{ReadPacketHeader(datagram), ReadGroupSize(datagram), arrival, length, trafficClass});
+    } else if (classified.kind != DatagramKind::NotTestPacket && classified.kind != DatagramKind::Held) {
+        record_.duplicateCount += classified.kind == DatagramKind::CopyOfFirst ? 1 : 0;
+        TakeTestPacket(HeldPacket{classified.header, classified.groupSize, datagram.arrival, datagram.length,
+                                  datagram.trafficClass});
     }
     return notTestPackets;
 }
@@ -81,10 +77,7 @@ void Session::StartRun() {
 }
 
 void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
-    FixedClock clock(arrival, frequency_);
-    uint8_t packet[kPacketHeaderSize] = {};
-    WritePacketHeader(packet, header);
-    const AnalysedPacket measured = AnalyzeReceivedPacket(record_, packet, clock, nullptr);
+    const AnalysedPacket measured = AnalyzeReceivedPacket(record_, header, arrival, frequency_);
     if (measured.reference) {
         runReference_ = measured.localCounter;
     } else {
@@ -92,15 +85,13 @@ void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
     }
     const double runSeconds = SecondsBetween(measured.localCounter, runReference_);
     skew_.Add(runSeconds, measured.delayMs);
-    delay_.Add(measured.delayMs);
-    intervalDelay_.Add(measured.delayMs);
+    SampleDistribution::AddToBoth(delay_, intervalDelay_, measured.delayMs);
     delaySkewRemoved_.Add(skew_.SkewRemovedDelayMs(runSeconds, measured.delayMs));
     rfc3550Jitter_.AddTransit(measured.delayMs);
 }
 
 void Session::AddJitterSample(double jitterMs) {
-    jitter_.Add(jitterMs);
-    intervalJitter_.Add(jitterMs);
+    SampleDistribution::AddToBoth(jitter_, intervalJitter_, jitterMs);
     const double absolute = std::fabs(jitterMs);
     if (!std::isfinite(absolute)) {
         return;

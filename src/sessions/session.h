@@ -25,10 +25,9 @@ class Session {
     // Takes the test packets that began the session (none of them counted yet).
     void TakeFirstPackets(std::span<const HeldPacket> packets);
 
-    // Takes one datagram from the session's source that arrived at `arrival`; returns how
-    // many datagrams it showed to be no test packets (itself, or those a dropped candidate
-    // run held).
-    int64_t Take(const uint8_t* datagram, int64_t length, int trafficClass, int64_t arrival);
+    // Takes one datagram from the session's source; returns how many datagrams it showed to
+    // be no test packets (itself, or those a dropped candidate run held).
+    int64_t Take(const ReceivedDatagram& datagram);
 
     // Counts a datagram from the session's source that was too long for the receive buffer
     // (`fullLength`: 0 when unknown): it is no test packet.

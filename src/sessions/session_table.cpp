@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "base/clock.h"
-#include "measure/test_packet.h"
 #include "sessions/session.h"
 
 namespace {
@@ -34,32 +33,54 @@ SessionTable::SessionTable(Clock& clock, SessionTableSettings settings)
 
 SessionTable::~SessionTable() = default;
 
-void SessionTable::TakeDatagram(const uint8_t* datagram, int64_t length, const Endpoint& source, int trafficClass) {
-    // The arrival is read before the lock, so that a report under way never delays it.
-    const int64_t arrival = clock_.Counter();
+void SessionTable::TakeDatagram(const ReceivedDatagram& datagram) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    bytesReceived_ += length;
-    const auto found = sessions_.find(source.SenderKey());
-    if (found != sessions_.end()) {
-        notTestPackets_ += found->second->Take(datagram, length, trafficClass, arrival);
-    } else {
-        TakeFromUnconfirmed(datagram, length, source, trafficClass, arrival);
+    if (datagram.truncated) {
+        TakeOversized(datagram);
+        return;
+    }
+    bytesReceived_ += datagram.length;
+    const EndpointKey key = datagram.source.SenderKey();
+    Session* session = Find(key);
+    if (session == nullptr) {
+        TakeFromUnconfirmed(datagram);
+        return;
+    }
+    lastKey_ = key;
+    lastSession_ = session;
+    notTestPackets_ += session->Take(datagram);
+}
+
+Session* SessionTable::Find(const EndpointKey& key) {
+    if (lastSession_ != nullptr && key == lastKey_) {
+        return lastSession_;
+    }
+    const auto found = sessions_.find(key);
+    return found == sessions_.end() ? nullptr : found->second.get();
+}
+
+void SessionTable::Erase(SessionMap::iterator session) {
+    lastSession_ = nullptr;
+    sessions_.erase(session);
+}
+
+void SessionTable::TakeOversized(const ReceivedDatagram& datagram) {
+    bytesReceived_ += datagram.fullLength;
+    ++notTestPackets_;
+    Session* session = Find(datagram.source.SenderKey());
+    if (session != nullptr) {
+        session->TakeOversized(datagram.fullLength);
     }
 }
 
 // A source becomes a session only once its test packets confirm a run: until then its
 // datagrams wait in a small record and change no figure.
-void SessionTable::TakeFromUnconfirmed(const uint8_t* datagram,
-                                       int64_t length,
-                                       const Endpoint& source,
-                                       int trafficClass,
-                                       int64_t arrival) {
-    const EndpointKey key = source.SenderKey();
+void SessionTable::TakeFromUnconfirmed(const ReceivedDatagram& datagram) {
+    const EndpointKey key = datagram.source.SenderKey();
     auto record = unconfirmed_.find(key);
     if (record == unconfirmed_.end()) {
         PacketCheck check;
-        const DatagramKind kind = check.Classify(datagram, length, arrival, frequency_, trafficClass);
-        if (kind == DatagramKind::NotTestPacket) {
+        if (check.Classify(datagram, frequency_).kind == DatagramKind::NotTestPacket) {
             ++notTestPackets_;  // no record for what cannot begin a run
             return;
         }
@@ -70,21 +91,23 @@ void SessionTable::TakeFromUnconfirmed(const uint8_t* datagram,
                 }));
         }
         ++unconfirmedSources_;
-        unconfirmed_.emplace(key, Unconfirmed{check, arrival, false});
+        unconfirmed_.emplace(key, Unconfirmed{check, datagram.arrival, false});
         return;  // one packet confirms no run
     }
     Unconfirmed& waiting = record->second;
-    waiting.lastArrival = arrival;
-    const DatagramKind kind = waiting.check.Classify(datagram, length, arrival, frequency_, trafficClass);
+    waiting.lastArrival = datagram.arrival;
+    const ClassifiedDatagram classified = waiting.check.Classify(datagram, frequency_);
+    const DatagramKind kind = classified.kind;
     notTestPackets_ += waiting.check.TakeDroppedPackets();
     if (kind == DatagramKind::NotTestPacket || kind == DatagramKind::Held) {
         notTestPackets_ += kind == DatagramKind::NotTestPacket ? 1 : 0;
         return;
     }
-    const HeldPacket current{ReadPacketHeader(datagram), ReadGroupSize(datagram), arrival, length, trafficClass};
+    const HeldPacket current{classified.header, classified.groupSize, datagram.arrival, datagram.length,
+                             datagram.trafficClass};
     const std::span<const HeldPacket> packets =
         kind == DatagramKind::NewRun ? waiting.check.ConfirmedPackets() : std::span<const HeldPacket>(&current, 1);
-    if (!MakeRoom(arrival)) {
+    if (!MakeRoom(datagram.arrival)) {
         if (!waiting.refused) {
             waiting.refused = true;
             ++refusedSessions_;
@@ -96,7 +119,7 @@ void SessionTable::TakeFromUnconfirmed(const uint8_t* datagram,
     if (!waiting.refused) {
         --unconfirmedSources_;
     }
-    auto session = std::make_unique<Session>(nextSessionNumber_++, source, frequency_, waiting.check);
+    auto session = std::make_unique<Session>(nextSessionNumber_++, datagram.source, frequency_, waiting.check);
     session->TakeFirstPackets(packets);
     unconfirmed_.erase(record);
     sessions_.emplace(key, std::move(session));
@@ -114,16 +137,6 @@ void SessionTable::ForgetQuietUnconfirmed(int64_t now, bool all) {
             ForgetUnconfirmed(record);
         }
         record = next;
-    }
-}
-
-void SessionTable::TakeOversizedDatagram(const Endpoint& source, int64_t fullLength) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    bytesReceived_ += fullLength;
-    ++notTestPackets_;
-    const auto found = sessions_.find(source.SenderKey());
-    if (found != sessions_.end()) {
-        found->second->TakeOversized(fullLength);
     }
 }
 
@@ -152,7 +165,7 @@ bool SessionTable::MakeRoom(int64_t now) {
     if (pushedOut_.size() < static_cast<size_t>(settings_.maxSessions)) {
         pushedOut_.push_back(silentLongest->second->TakeFigures(true));
     }
-    sessions_.erase(silentLongest);
+    Erase(silentLongest);
     return true;
 }
 
@@ -214,7 +227,7 @@ std::optional<SessionFigures> SessionTable::TakeFiguresOf(const EndpointKey& key
     const bool ends = final || TimedOut(*found->second, now);
     SessionFigures figures = found->second->TakeFigures(ends);
     if (ends) {
-        sessions_.erase(found);
+        Erase(found);
     }
     return figures;
 }

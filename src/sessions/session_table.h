@@ -36,10 +36,9 @@ class SessionTable : public DatagramSink {
     SessionTable(Clock& clock, SessionTableSettings settings = {});
     ~SessionTable() override;
 
-    // Receiving thread: one datagram read from `source` (arrival read from the clock at once).
-    void TakeDatagram(const uint8_t* datagram, int64_t length, const Endpoint& source, int trafficClass) override;
-    // Receiving thread: a datagram too long for the buffer counts as not a test packet.
-    void TakeOversizedDatagram(const Endpoint& source, int64_t fullLength) override;
+    // Receiving thread: one datagram as received, analysed at its own arrival; one too long
+    // for the buffer counts as not a test packet.
+    void TakeDatagram(const ReceivedDatagram& datagram) override;
 
     // Report thread: ends the sessions quiet for the time-out, then copies every session's
     // figures and starts the next interval. `final`: every session ends (the receiver stopped).
@@ -58,11 +57,10 @@ class SessionTable : public DatagramSink {
     };
     using UnconfirmedMap = std::unordered_map<EndpointKey, Unconfirmed, KeyHash>;
 
-    void TakeFromUnconfirmed(const uint8_t* datagram,
-                             int64_t length,
-                             const Endpoint& source,
-                             int trafficClass,
-                             int64_t arrival);
+    void TakeOversized(const ReceivedDatagram& datagram);
+    Session* Find(const EndpointKey& key);
+    void Erase(SessionMap::iterator session);
+    void TakeFromUnconfirmed(const ReceivedDatagram& datagram);
     void ForgetUnconfirmed(UnconfirmedMap::iterator record);
     // The records quiet for the time-out, or `all` of them: what they held was no test packet.
     void ForgetQuietUnconfirmed(int64_t now, bool all);
@@ -78,6 +76,10 @@ class SessionTable : public DatagramSink {
     const int64_t frequency_;
     std::mutex mutex_;  // guards everything below
     SessionMap sessions_;
+    // The session that took the latest datagram: a stream comes mostly from one sender at a
+    // time, so most datagrams need no look-up. Null after any session ends.
+    EndpointKey lastKey_{};
+    Session* lastSession_ = nullptr;
     UnconfirmedMap unconfirmed_;
     // Sessions pushed out since the last report, told once more in the next (at most
     // maxSessions of them: a flood of spoofed sources must not grow memory between reports).

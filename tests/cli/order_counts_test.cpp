@@ -11,35 +11,19 @@
 #include "cli/report.h"
 #include "measure/receiver.h"
 #include "measure/test_packet.h"
+#include "measure_test_support.h"
 
 namespace {
 
-// A counter that advances 1 ms at every reading.
-class SteppingClock : public Clock {
-  public:
-    int64_t Counter() override { return now_ += 1'000'000; }
-    int64_t Frequency() override { return 1'000'000'000; }
-
-  private:
-    int64_t now_ = 0;
-};
-
 std::vector<uint8_t> Packet(int64_t groupNumber, int32_t indexInGroup = 0, uint32_t size = 192) {
-    std::vector<uint8_t> packet(std::max(size, kPacketHeaderSize));
-    TestPacketHeader header;
-    header.indexInGroup = indexInGroup;
-    header.groupNumber = groupNumber;
-    header.sendCounter = groupNumber * 10'000'000;
-    header.counterFrequency = 1'000'000'000;
-    WritePacketHeader(packet.data(), header);
-    packet.resize(size);  // a shorter datagram carries the start of the header only
-    return packet;
+    return MakePacket(indexInGroup, groupNumber, groupNumber * 10'000'000, 1'000'000'000, size);
 }
 
 class OrderCounts : public ::testing::Test {
   protected:
     void Receive(const std::vector<uint8_t>& datagram) {
-        AccountReceivedDatagram(statistics_, datagram.data(), static_cast<int64_t>(datagram.size()), clock_, nullptr);
+        clock_.now += 1'000'000;  // 1 ms after the one before
+        AccountReceivedDatagram(statistics_, Received(datagram, clock_.now), clock_, nullptr);
     }
     void ReceiveGroups(std::initializer_list<int64_t> groupNumbers) {
         for (const int64_t group : groupNumbers) {
@@ -49,7 +33,7 @@ class OrderCounts : public ::testing::Test {
     ReceiverStatistics Statistics() const { return statistics_.Snapshot(); }
 
     SharedStatistics<ReceiverStatistics> statistics_;
-    SteppingClock clock_;
+    ManualClock clock_;
 };
 
 TEST_F(OrderCounts, InOrderGroupsWithGapsCountNeither) {

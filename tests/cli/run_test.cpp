@@ -214,8 +214,7 @@ TEST(Run, HandMadePacketsOutOfOrderShowInTheFinalReport) {
     UdpSocket sender = UdpSocket::Open(Endpoint());
     const Endpoint receiver = Endpoint::Ipv4(0x7F000001, run.PortNumber());
     for (const int64_t group : {0, 1, 3, 2, 3, 4}) {
-        std::vector<uint8_t> packet(64);
-        WritePacketHeader(packet.data(), TestPacketHeader{0, group, group * 1000, 1'000'000});
+        const std::vector<uint8_t> packet = MakePacket(0, group, group * 1000, 1'000'000);
         sender.SendTo(packet.data(), static_cast<uint32_t>(packet.size()), receiver);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

@@ -11,6 +11,7 @@
 #include "base/socket_library.h"
 #include "base/udp_socket.h"
 #include "measure/test_packet.h"
+#include "measure_test_support.h"
 #include "relay_process_posix.h"
 
 namespace {
@@ -55,8 +56,7 @@ class Sink {
 };
 
 void SendTestPacket(UdpSocket& socket, uint16_t port, int32_t index, int64_t group, int64_t counter) {
-    std::vector<uint8_t> packet(kPacketHeaderSize);
-    WritePacketHeader(packet.data(), TestPacketHeader{index, group, counter, kFrequency});
+    const std::vector<uint8_t> packet = MakePacket(index, group, counter, kFrequency, kPacketHeaderSize);
     socket.SendTo(packet.data(), kPacketHeaderSize, Endpoint::Ipv4(kLoopback, port));
 }
 

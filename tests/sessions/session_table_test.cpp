@@ -18,6 +18,7 @@
 #include "allocation_count.h"
 #include "base/clock.h"
 #include "measure/test_packet.h"
+#include "measure_test_support.h"
 
 namespace {
 
@@ -25,14 +26,6 @@ constexpr int64_t kSenderFrequency = 10'000'000;
 constexpr double kGroupMs = 10.0;
 constexpr double kPacketSpacingMs = 0.05;
 constexpr uint32_t kPacketSize = 64;
-
-class TestClock : public Clock {
-  public:
-    int64_t Counter() override { return now.load(std::memory_order_relaxed); }
-    int64_t Frequency() override { return 1'000'000'000; }
-    void SetMs(double ms) { now.store(std::llround(ms * 1e6), std::memory_order_relaxed); }
-    std::atomic<int64_t> now{0};
-};
 
 // A synthetic sender: its clock, its group size and its address.
 struct TestSender {
@@ -43,10 +36,9 @@ struct TestSender {
 
     // Packet `index` of `group`, sent `sendMs` after the receiver's 0.
     std::vector<uint8_t> Packet(int64_t group, int32_t index, double sendMs) const {
-        std::vector<uint8_t> packet(kPacketSize);
         const double ticks = sendMs * (1.0 - ppm * 1e-6) * static_cast<double>(kSenderFrequency) / 1000.0;
-        WritePacketHeader(packet.data(),
-                          TestPacketHeader{index, group, counterAtZero + std::llround(ticks), kSenderFrequency});
+        std::vector<uint8_t> packet =
+            MakePacket(index, group, counterAtZero + std::llround(ticks), kSenderFrequency, kPacketSize);
         WriteGroupSize(packet.data(), groupSize);
         return packet;
     }
@@ -87,12 +79,12 @@ class Traffic {
         datagrams_.push_back({arrivalMs, source, std::move(bytes)});
     }
     uint8_t* LastBytes() { return datagrams_.back().bytes.data(); }
-    void Play(SessionTable& table, TestClock& clock) {
+    void Play(SessionTable& table, ManualClock& clock) {
         std::stable_sort(datagrams_.begin(), datagrams_.end(),
                          [](const Datagram& a, const Datagram& b) { return a.arrivalMs < b.arrivalMs; });
         for (const Datagram& d : datagrams_) {
             clock.SetMs(d.arrivalMs);
-            table.TakeDatagram(d.bytes.data(), static_cast<int64_t>(d.bytes.size()), d.source, -1);
+            table.TakeDatagram(Received(d.bytes, clock.now, d.source));
         }
         datagrams_.clear();
     }
@@ -175,13 +167,13 @@ TEST(SessionTable, SendersStayApartAndAClockAnHourAheadChangesNoOtherSession) {
     hourAhead.counterAtZero = 3600 * kSenderFrequency;
     const auto alternating = [](int64_t group, int32_t) { return group % 2 == 0 ? 20.0 : 23.0; };
 
-    TestClock aloneClock;
+    ManualClock aloneClock;
     SessionTable alone(aloneClock);
     Traffic aloneTraffic;
     aloneTraffic.Stream(a, 0, 500, 0.0, Wavy(5.0));
     aloneTraffic.Play(alone, aloneClock);
 
-    TestClock clock;
+    ManualClock clock;
     SessionTable table(clock);
     Traffic traffic;
     traffic.Stream(a, 0, 500, 0.0, Wavy(5.0));
@@ -234,7 +226,7 @@ TEST(SessionTable, ARestartIsANewRunWithItsOwnReferenceLossAndSkew) {
     drawQueueing();
     TestSender sender{Local(5001), 2};
     sender.ppm = 50;
-    TestClock clock;
+    ManualClock clock;
     SessionTable table(clock);
     Traffic traffic;
     // 40 s at 100 groups/s; the last ten groups lose their second packet, the very last is
@@ -300,7 +292,7 @@ TEST(SessionTable, ARestartIsANewRunWithItsOwnReferenceLossAndSkew) {
 // A clean stream, with or without hostile datagrams from its own address among it.
 SessionsReport RunWithHostiles(bool hostile, int& hostileCount, int& lossIgnored) {
     const TestSender sender{Local(5001)};
-    TestClock clock;
+    ManualClock clock;
     SessionTable table(clock);
     Traffic traffic;
     traffic.Stream(sender, 0, 300, 0.0, Wavy(5.0),
@@ -358,10 +350,35 @@ SessionsReport RunWithHostiles(bool hostile, int& hostileCount, int& lossIgnored
     }
     traffic.Play(table, clock);
     if (hostile) {  // too long for the receive buffer: read by nobody, yet sent by someone
-        table.TakeOversizedDatagram(sender.source, 2048);
+        ReceivedDatagram oversized;
+        oversized.truncated = true;
+        oversized.fullLength = 2048;
+        oversized.source = sender.source;
+        table.TakeDatagram(oversized);
         ++hostileCount;
     }
     return table.TakeReport(true);
+}
+
+// A session measures from the arrival the receive stamped: any clock reading of its own, here
+// 1 s later at every reading, would shift the reference and every delay after it.
+TEST(SessionTable, ASessionAnalysesTheReceivesOwnStamp) {
+    ManualClock clock;
+    clock.onCounter = [&clock](int) { clock.now += 1'000'000'000; };
+    SessionTable table(clock);
+    const TestSender sender{Local(5001), 1};
+    std::vector<std::vector<uint8_t>> packets;
+    for (int64_t group = 0; group < 3; ++group) {
+        packets.push_back(sender.Packet(group, 0, static_cast<double>(group) * kGroupMs));
+        // Delays of 4, 5 and 6 ms: relative delays 0, 1 and 2 ms, jitter 1 ms.
+        const int64_t arrivalNs = (group * 10 + 4 + group) * 1'000'000;
+        table.TakeDatagram(Received(packets.back(), arrivalNs, sender.source));
+    }
+    const SessionFigures s = table.TakeReport(true).sessions.at(0);
+    EXPECT_EQ(s.record.firstLocalCounter, 4'000'000);
+    EXPECT_EQ(s.record.lastLocalCounter, 26'000'000);
+    EXPECT_NEAR(s.delay->max, 2.0, 1e-9);
+    EXPECT_NEAR(s.jitter->max, 1.0, 1e-9);
 }
 
 TEST(SessionTable, HostileDatagramsFromTheSendersOwnAddressChangeNoFigure) {
@@ -394,7 +411,7 @@ TEST(SessionTable, HostileDatagramsFromTheSendersOwnAddressChangeNoFigure) {
 // real sender keeps its session and every packet, and the totals count them.
 TEST(SessionTable, AFloodOfSpoofedSourcesNeverTakesTheRealSendersPlace) {
     const TestSender real{Local(5001)};
-    TestClock clock;
+    ManualClock clock;
     SessionTable table(clock, SessionTableSettings{10.0, 16});
     Traffic traffic;
     traffic.Stream(real, 0, 1000, 0.0, [](int64_t, int32_t) { return 1.0; });
@@ -427,7 +444,7 @@ TEST(SessionTable, AFullTableRefusesNewcomersUntilASessionFallsSilent) {
     const TestSender a{Local(5001)};
     const TestSender b{Local(5002)};
     const TestSender newcomer{Local(5003)};
-    TestClock clock;
+    ManualClock clock;
     SessionTable table(clock, SessionTableSettings{10.0, 2});
     Traffic traffic;
     const auto oneMs = [](int64_t, int32_t) { return 1.0; };
@@ -462,7 +479,7 @@ TEST(SessionTable, AFullTableRefusesNewcomersUntilASessionFallsSilent) {
 
 TEST(SessionTable, APolicedStreamLosesEightyPercentOverEveryPacketButNoFirstPacket) {
     TestSender sender{Local(5001), 100};
-    TestClock clock;
+    ManualClock clock;
     SessionTable table(clock);
     Traffic traffic;
     const Passes firstTwenty = [](int64_t, int32_t index) { return index < 20; };
@@ -494,7 +511,7 @@ TEST(SessionTable, TakingADatagramAllocatesNothingOnceWarmedUp) {
     std::exponential_distribution<double> queueing(2.0);
     TestSender sender{Local(5001), 3};
     sender.ppm = 20;
-    TestClock clock;
+    ManualClock clock;
     SessionTable table(clock);
     int64_t allocations = 0;
     constexpr int64_t kGroups = 120'000;  // more than 3 hours at 10 groups/s
@@ -504,7 +521,7 @@ TEST(SessionTable, TakingADatagramAllocatesNothingOnceWarmedUp) {
             const std::vector<uint8_t> packet = sender.Packet(group, index, sendMs);
             clock.SetMs(sendMs + 4.0 + queueing(random));
             const int64_t before = AllocationCount();
-            table.TakeDatagram(packet.data(), kPacketSize, sender.source, 0xB8);
+            table.TakeDatagram(Received(packet, clock.now, sender.source, 0xB8));
             if (group >= 100) {
                 allocations += AllocationCount() - before;
             }
@@ -523,7 +540,7 @@ TEST(SessionTable, TakingADatagramAllocatesNothingOnceWarmedUp) {
 // Under ThreadSanitizer: the receiving and the report thread share the table through its lock.
 TEST(SessionTable, TheReceivingAndTheReportThreadShareTheTable) {
     const TestSender sender{Local(5001), 2};
-    TestClock clock;
+    ManualClock clock;
     SessionTable table(clock);
     std::atomic<bool> done{false};
     std::thread receiving([&] {
@@ -531,7 +548,7 @@ TEST(SessionTable, TheReceivingAndTheReportThreadShareTheTable) {
             for (int32_t index = 0; index < 2; ++index) {
                 const auto packet = sender.Packet(group, index, static_cast<double>(group) * kGroupMs);
                 clock.SetMs(static_cast<double>(group) * kGroupMs + 1.0);
-                table.TakeDatagram(packet.data(), kPacketSize, sender.source, -1);
+                table.TakeDatagram(Received(packet, clock.now, sender.source));
             }
         }
         done = true;

@@ -22,8 +22,7 @@ const Endpoint kOther = Endpoint::Ipv4(0x7F000001, 5001);
 class Following : public ::testing::Test {
   protected:
     void Receive(const std::vector<uint8_t>& datagram, const Endpoint& source) {
-        AccountReceivedDatagram(shared, datagram.data(), static_cast<int64_t>(datagram.size()), clock, nullptr, -1,
-                                source);
+        AccountReceivedDatagram(shared, Received(datagram, clock.now, source), clock, nullptr);
     }
     // Groups of two from the followed sender, 10 ms apart, arriving with a varying delay;
     // `between` runs after each group.

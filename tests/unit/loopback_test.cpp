@@ -45,12 +45,6 @@ struct Listener {
     Endpoint lastSource;  // where the datagram Next returned came from
 };
 
-// A port that was free a moment ago (the system picked it for a socket now closed).
-uint16_t FreePort() {
-    Listener probe;
-    return probe.endpoint.Port();
-}
-
 TEST(Loopback, DefaultSettingsMeasureACleanPath) {
     RecordingObserver observer;
     Receiver receiver(observer);
@@ -246,13 +240,9 @@ TEST(Loopback, AReceiverBufferIsNeverLargerThanTheLargestDatagram) {
 // length negated).
 class RecordingDatagramSink : public DatagramSink {
   public:
-    void TakeDatagram(const uint8_t*, int64_t length, const Endpoint& source, int) override {
+    void TakeDatagram(const ReceivedDatagram& datagram) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        taken_.emplace_back(length, source.Port());
-    }
-    void TakeOversizedDatagram(const Endpoint& source, int64_t fullLength) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        taken_.emplace_back(-fullLength, source.Port());
+        taken_.emplace_back(datagram.truncated ? -datagram.fullLength : datagram.length, datagram.source.Port());
     }
     std::vector<std::pair<int64_t, uint16_t>> Taken() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -324,7 +314,7 @@ TEST(Loopback, SenderSendsFromItsSourcePortOrReportsThatItIsTaken) {
     Listener listener;
     SenderSettings settings;
     settings.destination = listener.endpoint;
-    settings.sourcePort = FreePort();
+    settings.sourcePort = FreeUdpPort();
     sender.Start(settings);
     for (int packet = 0; packet < 3; ++packet) {
         ASSERT_FALSE(listener.Next().empty());

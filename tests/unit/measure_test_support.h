@@ -1,9 +1,10 @@
 #pragma once
-// Test doubles for the measuring engine: a hand-driven clock, a recording log sink and a
-// recording worker observer.
+// Test doubles for the measuring engine and the sessions: a hand-driven clock, a recording
+// log sink, a recording worker observer, test packets and datagrams as received.
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -16,6 +17,8 @@
 #include "base/clock.h"
 #include "base/errors.h"
 #include "base/format_string.h"
+#include "base/socket_library.h"
+#include "base/udp_socket.h"
 #include "measure/log_sink.h"
 #include "measure/receiver.h"
 #include "measure/sender_statistics.h"
@@ -24,10 +27,13 @@
 #include "measure/worker_thread.h"
 
 // Returns `now` on every counter reading unless a script of readings is queued;
-// `onCounter` runs at each reading (with its 1-based number).
+// `onCounter` runs at each reading (with its 1-based number). `now` may be set by one thread
+// while another reads the clock.
 class ManualClock : public Clock {
   public:
     explicit ManualClock(int64_t frequency = 1'000'000'000) : frequency_(frequency) {}
+
+    void SetMs(double ms) { now = std::llround(ms * static_cast<double>(frequency_) / 1000.0); }
 
     int64_t Counter() override {
         ++readings;
@@ -43,7 +49,7 @@ class ManualClock : public Clock {
     }
     int64_t Frequency() override { return frequency_; }
 
-    int64_t now = 0;
+    std::atomic<int64_t> now{0};
     std::vector<int64_t> script;
     int readings = 0;
     std::function<void(int)> onCounter;
@@ -179,6 +185,32 @@ inline std::vector<uint8_t> MakePacket(int32_t index,
     WritePacketHeader(packet.data(), TestPacketHeader{index, group, sendCounter, frequency});
     packet.resize(size);  // a short datagram keeps the start of the header
     return packet;
+}
+
+// A UDP port that was free on every interface a moment ago (the system picked it for a socket
+// now closed), so that tests running side by side do not meet on one port.
+inline uint16_t FreeUdpPort() {
+    SocketLibrary library;
+    UdpSocket socket = UdpSocket::Open(Endpoint());
+    if (!socket.Bind(Endpoint::Ipv4(0, 0))) {
+        return 0;
+    }
+    const auto bound = socket.LocalEndpoint();
+    return bound ? bound->Port() : 0;
+}
+
+// `bytes` as the receiver hands them on, arrived at `arrival`; `bytes` must outlive it.
+inline ReceivedDatagram Received(const std::vector<uint8_t>& bytes,
+                                 int64_t arrival = 0,
+                                 const Endpoint& source = Endpoint(),
+                                 int trafficClass = -1) {
+    ReceivedDatagram received;
+    received.bytes = bytes.data();
+    received.length = static_cast<int64_t>(bytes.size());
+    received.source = source;
+    received.trafficClass = trafficClass;
+    received.arrival = arrival;
+    return received;
 }
 
 // Waits (bounded) until `done` holds; returns whether it did.

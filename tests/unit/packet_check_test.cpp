@@ -32,7 +32,7 @@ class Checking : public ::testing::Test {
     K Feed(const Step& s) {
         const auto counter = static_cast<int64_t>(s.counterMs * static_cast<double>(s.frequency) / 1000.0);
         const std::vector<uint8_t> datagram = MakePacket(s.index, s.group, counter, s.frequency, s.length);
-        return check.Classify(datagram.data(), s.length, static_cast<int64_t>(s.arrivalMs * 1e6), kArrivalFrequency);
+        return check.Classify(Received(datagram, static_cast<int64_t>(s.arrivalMs * 1e6)), kArrivalFrequency).kind;
     }
     void Expect(const std::string& name, const std::vector<Step>& steps) {
         for (size_t i = 0; i < steps.size(); ++i) {
