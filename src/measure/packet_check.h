@@ -62,6 +62,8 @@ class PacketCheck {
     int64_t TakeDroppedPackets();
     // Packets waiting with a candidate run.
     int HeldPackets() const { return heldCount_; }
+    // Drops the candidate run (its sender has gone): its packets were no test packets.
+    void DropCandidate();
     // The sender's seconds per group over the run so far; none before a second group.
     std::optional<double> PeriodSeconds() const;
 
@@ -76,7 +78,6 @@ class PacketCheck {
     DatagramKind Accept(const TestPacketHeader& header, int64_t arrival);
     DatagramKind Hold(const HeldPacket& packet);
     void StartRun();
-    void DropCandidate();
 
     bool runStarted_ = false;
     int64_t frequency_ = 0;

@@ -138,6 +138,8 @@ void Session::CountNotTestPackets(int64_t datagrams) {
 SessionFigures Session::TakeFigures(bool final) {
     if (final) {
         loss_.Finish();
+        check_.DropCandidate();
+        CountNotTestPackets(check_.TakeDroppedPackets());
     }
     SessionFigures figures;
     figures.session = number_;

@@ -38,6 +38,8 @@ class Session {
     SessionFigures TakeFigures(bool final);
 
     int64_t LastTestPacketCounter() const { return lastTestPacket_; }
+    // Datagrams waiting with a candidate run: no test packets once the session ends.
+    int64_t HeldPackets() const { return check_.HeldPackets(); }
     // The sender's seconds per group; none before its second group.
     std::optional<double> PeriodSeconds() const { return check_.PeriodSeconds(); }
 

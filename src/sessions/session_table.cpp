@@ -162,6 +162,7 @@ bool SessionTable::MakeRoom(int64_t now) {
         return false;
     }
     ++droppedSessions_;
+    notTestPackets_ += silentLongest->second->HeldPackets();
     if (pushedOut_.size() < static_cast<size_t>(settings_.maxSessions)) {
         pushedOut_.push_back(silentLongest->second->TakeFigures(true));
     }
@@ -225,6 +226,7 @@ std::optional<SessionFigures> SessionTable::TakeFiguresOf(const EndpointKey& key
         return std::nullopt;  // pushed out meanwhile: its figures wait among those pushed out
     }
     const bool ends = final || TimedOut(*found->second, now);
+    notTestPackets_ += ends ? found->second->HeldPackets() : 0;
     SessionFigures figures = found->second->TakeFigures(ends);
     if (ends) {
         Erase(found);
