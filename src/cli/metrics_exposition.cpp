@@ -248,12 +248,6 @@ ExpositionFormat FormatForAccept(const std::string& accept) {
 
 namespace {
 
-// A counter of the whole table, with no label of its own.
-void AddTotal(Page& page, const char* name, const char* help, int64_t value) {
-    page.Header(Family{name, Kind::Counter, help, nullptr});
-    page.Sample(name + std::string("_total"), {}, static_cast<double>(value));
-}
-
 }  // namespace
 
 std::string MetricsExposition(const SessionsReport& report,
@@ -264,14 +258,28 @@ std::string MetricsExposition(const SessionsReport& report,
     for (const Family& family : Families()) {
         AddFamily(page, family, sessions);
     }
-    AddTotal(page, "veltrane_dropped_sessions", "Sessions pushed out or refused because the table was full.",
-             report.droppedSessions);
-    AddTotal(page, "veltrane_unauthenticated_packets",
-             "Datagrams refused because their tag did not verify under the key.", report.unauthenticatedPackets);
-    AddTotal(page, "veltrane_host_drops",
-             "Datagrams this host dropped at its socket for want of room (every source): lost here, not on the "
-             "path, though the sessions count them as lost.",
-             report.hostDrops);
+    struct Total {
+        const char* name;
+        const char* help;
+        int64_t value;
+    };
+    for (const Total& total : {
+             Total{"veltrane_dropped_sessions", "Sessions pushed out by a newcomer because the table was full.",
+                   report.droppedSessions},
+             Total{"veltrane_refused_sessions", "Confirmed newcomers turned away because the table was full.",
+                   report.refusedSessions},
+             Total{"veltrane_unconfirmed_sources", "Sources heard from whose test packets confirmed no run.",
+                   report.unconfirmedSources},
+             Total{"veltrane_unauthenticated_packets", "Test packets whose tag did not verify under the key.",
+                   report.unauthenticatedPackets},
+             Total{"veltrane_host_drops",
+                   "Datagrams this host dropped at its socket for want of room (every source): lost here, not on "
+                   "the path, though the sessions count them as lost.",
+                   report.hostDrops},
+         }) {
+        page.Header(Family{total.name, Kind::Counter, total.help, nullptr});
+        page.Sample(std::string(total.name) + "_total", {}, static_cast<double>(total.value));
+    }
     return page.Finish();
 }
 

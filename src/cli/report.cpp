@@ -222,6 +222,9 @@ Json NoSessionJson(const Report& report, const SessionsReport& sessions) {
     line["bytesReceived"] = sessions.bytesReceived;
     line["notTestPackets"] = sessions.notTestPackets;
     line["droppedSessions"] = sessions.droppedSessions;
+    line["openSessions"] = sessions.openSessions;
+    line["refusedSessions"] = sessions.refusedSessions;
+    line["unconfirmedSources"] = sessions.unconfirmedSources;
     line["unauthenticatedPackets"] = sessions.unauthenticatedPackets;
     AddHostJson(line, report);
     if (report.receiver) {

@@ -1,67 +1,186 @@
 #include "measure/packet_check.h"
 
-ClassifiedDatagram PacketCheck::Classify(const uint8_t* datagram, int64_t length) {
+#include <algorithm>
+#include <cmath>
+
+#include "base/clock.h"
+
+namespace {
+
+// A packet of the run lies this close to its sender's line of counters over groups: about
+// 1 s, or 10 periods where a period is longer.
+constexpr double kCounterToleranceSeconds = 1.0;
+constexpr double kCounterTolerancePeriods = 10.0;
+// A jump ahead is accepted up to twice the groups the time since the latest group allows.
+constexpr double kGroupRateMargin = 2.0;
+// Agreeing candidate packets lie at most this many seconds apart per group between them.
+constexpr double kCandidateSecondsPerGroup = 10.0;
+
+bool IsHeaderOfASender(const TestPacketHeader& header) {
+    // Senders count groups up from 0: a negative number is no sender's, and leaving it out
+    // keeps the differences of group numbers below from overflowing.
+    return header.counterFrequency > 0 && header.indexInGroup >= 0 && header.groupNumber >= 0;
+}
+
+// Whether `later` can follow `earlier` in a run of one sender: the same clock, sent later
+// (group and index), with a counter that rose with them and no more than the groups allow.
+bool Agree(const TestPacketHeader& earlier, const TestPacketHeader& later) {
+    if (later.counterFrequency != earlier.counterFrequency || later.groupNumber < earlier.groupNumber) {
+        return false;
+    }
+    const int64_t groups = later.groupNumber - earlier.groupNumber;
+    if (groups > kGroupsBehindAccepted || (groups == 0 && later.indexInGroup <= earlier.indexInGroup)) {
+        return false;
+    }
+    // In floating point: forged counters may lie anywhere in the 64-bit range.
+    const double ticks = static_cast<double>(later.sendCounter) - static_cast<double>(earlier.sendCounter);
+    const double most =
+        static_cast<double>(groups + 1) * kCandidateSecondsPerGroup * static_cast<double>(later.counterFrequency);
+    return (groups == 0 ? ticks >= 0 : ticks > 0) && ticks <= most;
+}
+
+}  // namespace
+
+ClassifiedDatagram PacketCheck::Classify(const ReceivedDatagram& datagram, int64_t arrivalFrequency) {
+    confirmed_ = 0;
     ClassifiedDatagram classified;
-    if (length < kPacketHeaderSize) {
+    if (datagram.length < kPacketHeaderSize) {
         return classified;
     }
-    classified.header = ReadPacketHeader(datagram);
-    classified.kind = KindOf(classified.header);
-    if (classified.kind != DatagramKind::NotTestPacket) {
-        classified.groupSize = ReadGroupSize(datagram);
+    classified.header = ReadPacketHeader(datagram.bytes);
+    if (!IsHeaderOfASender(classified.header)) {
+        return classified;
+    }
+    classified.groupSize = ReadGroupSize(datagram.bytes);
+    if (FitsRun(classified.header, datagram.arrival, arrivalFrequency)) {
+        DropCandidate();  // the run goes on: whatever waited was not its sender's restart
+        classified.kind = Accept(classified.header, datagram.arrival);
+    } else {
+        classified.kind = Hold(HeldPacket{classified.header, classified.groupSize, datagram.arrival, datagram.length,
+                                          datagram.trafficClass});
     }
     return classified;
 }
 
-DatagramKind PacketCheck::KindOf(const TestPacketHeader& header) {
-    // Senders count groups up from 0: a negative number is no sender's, and leaving it out
-    // keeps the differences of group numbers below from overflowing.
-    if (header.counterFrequency <= 0 || header.indexInGroup < 0 || header.groupNumber < 0) {
-        return DatagramKind::NotTestPacket;
-    }
-    const bool first = header.indexInGroup == 0;
-    if (first && (!runStarted_ || IsRestart(header.counterFrequency, header.groupNumber))) {
-        return StartRun(header.counterFrequency, header.groupNumber);
-    }
+int64_t PacketCheck::TakeDroppedPackets() {
+    const int64_t dropped = droppedPackets_;
+    droppedPackets_ = 0;
+    return dropped;
+}
+
+// A packet of the current run: its clock, a group number neither too far behind nor further
+// ahead than the time since the latest group allows, and a counter on the run's line. A
+// packet of an earlier group sent after the latest group is a restarted sender's.
+bool PacketCheck::FitsRun(const TestPacketHeader& header, int64_t arrival, int64_t arrivalFrequency) const {
     if (!runStarted_ || header.counterFrequency != frequency_) {
-        return DatagramKind::NotTestPacket;
+        return false;
     }
     const int64_t ahead = header.groupNumber - latestGroup_;
     if (ahead < -kGroupsBehindAccepted) {
-        return DatagramKind::NotTestPacket;
+        return false;
     }
-    if (ahead > kGroupsAheadAccepted && !(first && ConfirmsJump(header.groupNumber))) {
-        return DatagramKind::NotTestPacket;
+    if (ahead < 0 ? header.sendCounter >= latestCounter_ : ahead > 0 && header.sendCounter <= latestCounter_) {
+        return false;
     }
-    if (first) {
-        jumpAgreeing_ = 0;  // the agreeing first packets must come one after another
+    if (ahead > kGroupsBehindAccepted) {
+        const std::optional<double> period = PeriodTicks();
+        const double groupsPerSecond = period ? static_cast<double>(frequency_) / *period : 0.0;
+        const double seconds =
+            static_cast<double>(CounterDifference(arrival, latestArrival_)) / static_cast<double>(arrivalFrequency);
+        if (static_cast<double>(ahead - kGroupsBehindAccepted) > kGroupRateMargin * groupsPerSecond * seconds) {
+            return false;
+        }
     }
-    if (ahead > 0) {
-        latestGroup_ = header.groupNumber;
-    }
-    return first ? DatagramKind::FirstOfGroup : DatagramKind::RestOfGroup;
+    return OnCountersLine(header);
 }
 
-DatagramKind PacketCheck::StartRun(int64_t frequency, int64_t groupNumber) {
-    runStarted_ = true;
-    frequency_ = frequency;
-    latestGroup_ = groupNumber;
-    jumpAgreeing_ = 0;
+// The run's counters rise along a line over its group numbers (its period); a counter far
+// off it is no packet of this run, whatever its header says.
+bool PacketCheck::OnCountersLine(const TestPacketHeader& header) const {
+    const double frequency = static_cast<double>(frequency_);
+    const double groups = static_cast<double>(header.groupNumber - latestGroup_);
+    const double offset = static_cast<double>(header.sendCounter) - static_cast<double>(latestCounter_);
+    const std::optional<double> period = PeriodTicks();
+    if (!period) {
+        // No period known yet: at most a second per group.
+        return std::fabs(offset) <= kCounterToleranceSeconds * frequency * (std::fabs(groups) + 1.0);
+    }
+    const double tolerance = std::max(kCounterToleranceSeconds * frequency, kCounterTolerancePeriods * *period);
+    return std::fabs(offset - groups * *period) <= tolerance;
+}
+
+std::optional<double> PacketCheck::PeriodSeconds() const {
+    const std::optional<double> period = PeriodTicks();
+    if (!period) {
+        return std::nullopt;
+    }
+    return *period / static_cast<double>(frequency_);
+}
+
+// The sender's counter ticks per group over the run so far; none before a second group.
+std::optional<double> PacketCheck::PeriodTicks() const {
+    const double ticks = static_cast<double>(latestCounter_) - static_cast<double>(firstCounter_);
+    if (latestGroup_ <= firstGroup_ || ticks <= 0) {
+        return std::nullopt;
+    }
+    return ticks / static_cast<double>(latestGroup_ - firstGroup_);
+}
+
+DatagramKind PacketCheck::Accept(const TestPacketHeader& header, int64_t arrival) {
+    const int64_t ahead = header.groupNumber - latestGroup_;
+    if (ahead > 0) {
+        // The bits of the groups now inside the window start clear.
+        const int64_t cleared = std::min<int64_t>(ahead, static_cast<int64_t>(firstTaken_.size()));
+        for (int64_t group = header.groupNumber - cleared + 1; group <= header.groupNumber; ++group) {
+            firstTaken_.reset(static_cast<size_t>(group) % firstTaken_.size());
+        }
+        latestGroup_ = header.groupNumber;
+        latestCounter_ = header.sendCounter;
+        latestArrival_ = arrival;
+    }
+    if (header.indexInGroup != 0) {
+        return DatagramKind::RestOfGroup;
+    }
+    const size_t bit = static_cast<size_t>(header.groupNumber) % firstTaken_.size();
+    if (firstTaken_.test(bit)) {
+        return DatagramKind::CopyOfFirst;
+    }
+    firstTaken_.set(bit);
+    return DatagramKind::FirstOfGroup;
+}
+
+// A packet that does not fit the run joins the candidate it agrees with, or begins one.
+DatagramKind PacketCheck::Hold(const HeldPacket& packet) {
+    if (heldCount_ > 0 && !Agree(held_[static_cast<size_t>(heldCount_ - 1)].header, packet.header)) {
+        DropCandidate();
+    }
+    held_[static_cast<size_t>(heldCount_++)] = packet;
+    if (heldCount_ < kPacketsConfirmingRun) {
+        return DatagramKind::Held;
+    }
+    StartRun();
     return DatagramKind::NewRun;
 }
 
-// A sender started again counts its groups from 0 anew, and may come back with another clock.
-bool PacketCheck::IsRestart(int64_t frequency, int64_t groupNumber) const {
-    return groupNumber < latestGroup_ - kGroupsBehindAccepted ||
-           (frequency != frequency_ && groupNumber < kNewRunGroupsBelow);
+void PacketCheck::StartRun() {
+    runStarted_ = true;
+    firstTaken_.reset();
+    const TestPacketHeader& first = held_[0].header;
+    frequency_ = first.counterFrequency;
+    firstGroup_ = first.groupNumber;
+    firstCounter_ = first.sendCounter;
+    latestGroup_ = first.groupNumber;
+    latestCounter_ = first.sendCounter;
+    latestArrival_ = held_[0].arrival;
+    for (int i = 0; i < heldCount_; ++i) {
+        const HeldPacket& packet = held_[static_cast<size_t>(i)];
+        Accept(packet.header, packet.arrival);
+    }
+    confirmed_ = heldCount_;
+    heldCount_ = 0;
 }
 
-// First packets far ahead agree when each lies 1 to 64 groups after the one before, as a
-// sender's do after an outage; random headers almost never do.
-bool PacketCheck::ConfirmsJump(int64_t groupNumber) {
-    const int64_t step = groupNumber - jumpLatestGroup_;
-    const bool agrees = jumpAgreeing_ > 0 && step >= 1 && step <= kGroupsBehindAccepted;
-    jumpAgreeing_ = agrees ? jumpAgreeing_ + 1 : 1;
-    jumpLatestGroup_ = groupNumber;
-    return jumpAgreeing_ >= kFirstPacketsConfirmingJump;
+void PacketCheck::DropCandidate() {
+    droppedPackets_ += heldCount_;
+    heldCount_ = 0;
 }

@@ -1,26 +1,31 @@
 #pragma once
 // Tells a sender's test packets from every other datagram that reaches the port from its
-// address, so that one stray or hostile datagram cannot enter the figures of a run.
+// address, so that one stray or hostile datagram cannot enter the figures of a run: a run
+// begins, restarts or jumps far ahead only when several test packets agree on it, and a
+// packet of the current run must fit its group numbers, its clock and the time that passed.
 
+#include <array>
+#include <bitset>
 #include <cstdint>
 #include <optional>
+#include <span>
 
+#include "base/udp_socket.h"
 #include "measure/test_packet.h"
 
 // A group number may lie this many groups below the run's latest: a late or repeated packet.
 inline constexpr int64_t kGroupsBehindAccepted = 64;
-// A group number may lie this many groups above the run's latest without confirmation.
-inline constexpr int64_t kGroupsAheadAccepted = 1'048'576;
-// A first packet with a changed frequency starts a new run only below this group number.
-inline constexpr int64_t kNewRunGroupsBelow = 64;
-// This many consecutive first packets that agree on a larger jump confirm it (a long outage).
-inline constexpr int kFirstPacketsConfirmingJump = 3;
+// This many test packets in a row that agree with each other, and not with the current run,
+// begin a run (the first one, a restart, or a jump further ahead than the time allows).
+inline constexpr int kPacketsConfirmingRun = 3;
 
 enum class DatagramKind {
     NotTestPacket,  // enters no figure but the byte total
-    NewRun,         // the first packet of a new run (the first run, or the sender started again)
-    FirstOfGroup,   // a test packet with index 0: the one that is analysed
+    Held,           // waits with a candidate run: no figure until the run is confirmed
+    NewRun,         // confirms a run: its packets (ConfirmedPackets) are taken in order
+    FirstOfGroup,   // a test packet with index 0 taken for the first time: the one that is analysed
     RestOfGroup,    // a test packet with another index
+    CopyOfFirst,    // a first packet taken before: never analysed twice
 };
 
 // A datagram as the check saw it: what it is, and for a test packet its header and the group
@@ -29,31 +34,62 @@ struct ClassifiedDatagram {
     DatagramKind kind = DatagramKind::NotTestPacket;
     TestPacketHeader header;            // read whenever the datagram holds a whole header
     std::optional<uint16_t> groupSize;  // of a test packet only
-    // The first packet of a group, of a run or not: the one that is analysed.
-    bool Analysed() const { return kind == DatagramKind::NewRun || kind == DatagramKind::FirstOfGroup; }
+    // The first packet of a group of the run: the one that is analysed (a NewRun's are its
+    // ConfirmedPackets').
+    bool Analysed() const { return kind == DatagramKind::FirstOfGroup; }
+};
+
+// A test packet as a candidate run holds it until the run is confirmed.
+struct HeldPacket {
+    TestPacketHeader header;
+    std::optional<uint16_t> statedGroupSize;
+    int64_t arrival = 0;  // the receiver's counter
+    int64_t length = 0;   // of the datagram
+    int trafficClass = -1;
 };
 
 // The state of one sender's current run, checked against and updated by each datagram.
 class PacketCheck {
   public:
-    // Classifies a datagram of `length` bytes and takes a test packet into the run's state.
-    // A NewRun replaces the run's frequency and latest group number.
-    ClassifiedDatagram Classify(const uint8_t* datagram, int64_t length);
+    // Classifies a datagram (its arrival a reading of the receiver's clock, which counts
+    // `arrivalFrequency` per second) and takes a test packet into the run's state.
+    ClassifiedDatagram Classify(const ReceivedDatagram& datagram, int64_t arrivalFrequency);
+
+    // After NewRun: the confirming packets in order of arrival, the classified one last; each
+    // is taken as if it had been accepted on its arrival.
+    std::span<const HeldPacket> ConfirmedPackets() const { return {held_.data(), static_cast<size_t>(confirmed_)}; }
+    // Held packets whose candidate was dropped since the last call: they were no test packets.
+    int64_t TakeDroppedPackets();
+    // Packets waiting with a candidate run.
+    int HeldPackets() const { return heldCount_; }
+    // Drops the candidate run (its sender has gone): its packets were no test packets.
+    void DropCandidate();
+    // The sender's seconds per group over the run so far; none before a second group.
+    std::optional<double> PeriodSeconds() const;
 
     bool RunStarted() const { return runStarted_; }
     int64_t Frequency() const { return frequency_; }
     int64_t LatestGroup() const { return latestGroup_; }
 
   private:
-    DatagramKind KindOf(const TestPacketHeader& header);
-    DatagramKind StartRun(int64_t frequency, int64_t groupNumber);
-    bool IsRestart(int64_t frequency, int64_t groupNumber) const;
-    bool ConfirmsJump(int64_t groupNumber);
+    bool FitsRun(const TestPacketHeader& header, int64_t arrival, int64_t arrivalFrequency) const;
+    bool OnCountersLine(const TestPacketHeader& header) const;
+    std::optional<double> PeriodTicks() const;
+    DatagramKind Accept(const TestPacketHeader& header, int64_t arrival);
+    DatagramKind Hold(const HeldPacket& packet);
+    void StartRun();
 
     bool runStarted_ = false;
     int64_t frequency_ = 0;
-    int64_t latestGroup_ = 0;
-    // First packets beyond the accepted window that agree on a jump so far, and the latest.
-    int jumpAgreeing_ = 0;
-    int64_t jumpLatestGroup_ = 0;
+    int64_t firstGroup_ = 0;  // the run's earliest group and the counter it was sent with
+    int64_t firstCounter_ = 0;
+    int64_t latestGroup_ = 0;  // the run's latest group, its counter and its arrival
+    int64_t latestCounter_ = 0;
+    int64_t latestArrival_ = 0;
+    // Which of the latest groups' first packets were taken, by group number modulo the size.
+    std::bitset<2 * (kGroupsBehindAccepted + 1)> firstTaken_;
+    std::array<HeldPacket, kPacketsConfirmingRun> held_{};
+    int heldCount_ = 0;
+    int confirmed_ = 0;
+    int64_t droppedPackets_ = 0;
 };

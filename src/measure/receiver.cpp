@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/clock.h"
 #include "base/datagram_batch.h"
 #include "base/errors.h"
 #include "base/socket_library.h"
@@ -16,17 +17,49 @@
 
 namespace {
 
-// What a datagram is to the followed sender's run; the first test packet after a reset
-// chooses the sender. Another sender's datagrams are never looked into, so that they cannot
-// change the run's state.
-ClassifiedDatagram ClassifyForFollowedSender(FollowedSender& follow, const ReceivedDatagram& datagram) {
-    if (follow.chosen && datagram.source != follow.source) {
-        return ClassifiedDatagram{};
+// What a datagram is to the followed sender's run; the first source whose test packets
+// confirm a run after a reset is chosen. Another sender's datagrams are never looked into, so
+// that they cannot change the run's state. `notTestPackets` grows by the datagrams found to be
+// none (held packets of a candidate run dropped included).
+ClassifiedDatagram ClassifyForFollowedSender(FollowedSender& follow,
+                                             const ReceivedDatagram& datagram,
+                                             int64_t arrivalFrequency,
+                                             int64_t& notTestPackets) {
+    if (follow.chosen) {
+        if (datagram.source != follow.source) {
+            ++notTestPackets;
+            return ClassifiedDatagram{};
+        }
+        const ClassifiedDatagram classified = follow.check.Classify(datagram, arrivalFrequency);
+        notTestPackets += follow.check.TakeDroppedPackets() + (classified.kind == DatagramKind::NotTestPacket ? 1 : 0);
+        return classified;
     }
-    ClassifiedDatagram classified = follow.check.Classify(datagram.bytes, datagram.length);
-    if (!follow.chosen && classified.kind == DatagramKind::NewRun) {
+    auto* const begin = follow.candidates.data();
+    auto* const end = begin + follow.candidateCount;
+    auto* candidate = std::find_if(begin, end, [&](const auto& c) { return c.source == datagram.source; });
+    if (candidate == end) {
+        if (follow.candidateCount < follow.candidates.size()) {
+            ++follow.candidateCount;
+        } else {
+            // The source heard from least recently makes room.
+            candidate = std::min_element(begin, end, [](const auto& a, const auto& b) {
+                return CounterDifference(a.lastArrival, b.lastArrival) < 0;
+            });
+            notTestPackets += candidate->check.HeldPackets();
+        }
+        *candidate = FollowedSender::Candidate{datagram.source, PacketCheck(), datagram.arrival};
+    }
+    candidate->lastArrival = datagram.arrival;
+    const ClassifiedDatagram classified = candidate->check.Classify(datagram, arrivalFrequency);
+    notTestPackets += candidate->check.TakeDroppedPackets() + (classified.kind == DatagramKind::NotTestPacket ? 1 : 0);
+    if (classified.kind == DatagramKind::NewRun) {
         follow.chosen = true;
         follow.source = datagram.source;
+        follow.check = candidate->check;
+        for (auto* other = begin; other != end; ++other) {
+            notTestPackets += other != candidate ? other->check.HeldPackets() : 0;
+        }
+        follow.candidateCount = 0;
     }
     return classified;
 }
@@ -44,16 +77,16 @@ void AccountTruncatedDatagram(SharedStatistics<ReceiverStatistics>& statistics, 
 
 // The analysis of one first packet, timed for the watchdog only when there is a log to tell.
 void Analyse(ReceiverStatistics& working,
-             const ClassifiedDatagram& classified,
+             const TestPacketHeader& header,
              int64_t arrival,
              Clock& clock,
              LogSink* logSink) {
     if (logSink == nullptr) {
-        AnalyzeReceivedPacket(working, classified.header, arrival, clock.Frequency());
+        AnalyzeReceivedPacket(working, header, arrival, clock.Frequency());
         return;
     }
     const int64_t start = clock.Counter();
-    AnalyzeReceivedPacket(working, classified.header, arrival, clock.Frequency());
+    AnalyzeReceivedPacket(working, header, arrival, clock.Frequency());
     CheckSlowCall(logSink, kAnalyzePacketSite, ElapsedMs(start, clock.Counter(), clock.Frequency()));
 }
 
@@ -93,17 +126,23 @@ void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
         statistics.ConsumeReset();
         return;
     }
-    const ClassifiedDatagram classified = ClassifyForFollowedSender(working.follow, datagram);
-    if (classified.kind == DatagramKind::NotTestPacket) {
-        ++working.ignoredCount;
-    } else if (classified.kind == DatagramKind::NewRun) {
+    const ClassifiedDatagram classified =
+        ClassifyForFollowedSender(working.follow, datagram, clock.Frequency(), working.ignoredCount);
+    if (classified.kind == DatagramKind::NewRun) {
+        // The packets that confirmed the run, each as on its arrival.
         EndRun(working);
-    }
-    if (classified.Analysed()) {
-        Analyse(working, classified, datagram.arrival, clock, logSink);
+        for (const HeldPacket& held : working.follow.check.ConfirmedPackets()) {
+            if (held.header.indexInGroup == 0) {
+                Analyse(working, held.header, held.arrival, clock, logSink);
+            }
+        }
+    } else if (classified.Analysed()) {
+        Analyse(working, classified.header, datagram.arrival, clock, logSink);
+    } else if (classified.kind == DatagramKind::CopyOfFirst) {
+        ++working.duplicateCount;
     }
     // Only an analysed packet changes the histogram, so only then is it published too.
-    statistics.Publish(classified.Analysed());
+    statistics.Publish(classified.Analysed() || classified.kind == DatagramKind::NewRun);
     statistics.ConsumeReset();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The receiver's statistics record (jitter, delay, loss, histogram) and its display text.
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -18,10 +19,21 @@ inline constexpr int kEcnValues = 4;    // its two ECN bits
 
 // The sender whose datagrams enter the figures: the source of the first test packet after a
 // reset, and the state of its current run. The worker's own: it is never published.
+// Until one is chosen, the sources whose test packets may begin a run each wait with a check
+// of their own, so that interleaved senders cannot keep each other from being confirmed.
+inline constexpr size_t kCandidateSenders = 4;
+
 struct FollowedSender {
+    struct Candidate {
+        Endpoint source;
+        PacketCheck check;
+        int64_t lastArrival = 0;
+    };
     bool chosen = false;
     Endpoint source;
     PacketCheck check;
+    std::array<Candidate, kCandidateSenders> candidates{};
+    size_t candidateCount = 0;
 };
 
 // What the receiver measured since the last reset; all-zero is the reset state.

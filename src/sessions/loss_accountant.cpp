@@ -1,11 +1,16 @@
 #include "sessions/loss_accountant.h"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 
 namespace {
 
 constexpr int64_t kMaxCount = std::numeric_limits<int64_t>::max();
+constexpr int64_t kBitsPerWord = 64;
+// Groups agree on a size when each lies at most this far after the one before (one whole
+// group may be lost between them): a sender shows its size in every group, a stray packet not.
+constexpr int64_t kAgreeingGroupsApart = 2;
 
 // Counts saturate: a confirmed jump of many groups must not overflow them.
 void AddSaturating(int64_t& count, int64_t amount) {
@@ -14,6 +19,12 @@ void AddSaturating(int64_t& count, int64_t amount) {
 
 int64_t MultiplySaturating(int64_t a, int64_t b) {
     return b != 0 && a > kMaxCount / b ? kMaxCount : a * b;
+}
+
+// The bits [from, to) of one word, `from` and `to` counted from the word's first bit.
+uint64_t WordMask(int64_t from, int64_t to) {
+    const uint64_t below = to >= kBitsPerWord ? ~uint64_t{0} : (uint64_t{1} << to) - 1;
+    return below & (~uint64_t{0} << from);
 }
 
 }  // namespace
@@ -32,22 +43,26 @@ LossFigures CombineRuns(const LossFigures& earlier, const LossFigures& later) {
     return sum;
 }
 
-void LossAccountant::Add(int64_t groupNumber, int32_t indexInGroup, std::optional<uint16_t> paddingGroupSize) {
+PacketCount LossAccountant::Add(int64_t groupNumber, int32_t indexInGroup, std::optional<uint16_t> statedGroupSize) {
     if (indexInGroup < 0 || indexInGroup >= kLargestTrackedGroupSize || groupNumber < 0 ||
-        (started_ && groupNumber < oldestOpen_)) {
+        (started_ && groupNumber <= closedThrough_)) {
         ++figures_.ignored;
-        return;
+        return PacketCount::Ignored;
     }
     if (!started_) {
         started_ = true;
-        oldestOpen_ = groupNumber;
+        closedThrough_ = groupNumber - 1;
         latestGroup_ = groupNumber;
         latestIndex_ = indexInGroup;
+        figures_.groupSize = 1;
     }
-    TrackGroupSize(indexInGroup, paddingGroupSize);
+    if (!TrustsStatedSize(groupNumber, statedGroupSize) || (trustedSize_ && indexInGroup >= *trustedSize_)) {
+        ++figures_.ignored;
+        return PacketCount::Ignored;
+    }
     const bool sentEarlier = groupNumber < latestGroup_ || (groupNumber == latestGroup_ && indexInGroup < latestIndex_);
     if (groupNumber > latestGroup_) {
-        CloseGroupsBefore(groupNumber - (kLossWindowGroups - 1));
+        CloseGroupsThrough(groupNumber - kLossWindowGroups);
         latestGroup_ = groupNumber;
         latestIndex_ = indexInGroup;
     } else if (groupNumber == latestGroup_ && indexInGroup > latestIndex_) {
@@ -56,32 +71,88 @@ void LossAccountant::Add(int64_t groupNumber, int32_t indexInGroup, std::optiona
     Group& group = SlotOf(groupNumber);
     if (TestAndSet(group, indexInGroup)) {
         ++figures_.duplicates;
-        return;
+        return PacketCount::Duplicate;
+    }
+    if (indexInGroup >= figures_.groupSize) {
+        // Counted once enough groups agree that the size grew, or left out when its group closes.
+        ProposeInferredSize(groupNumber, indexInGroup);
+        return PacketCount::Ignored;
     }
     ++figures_.received;
     if (sentEarlier) {
         ++figures_.reordered;
     }
+    return PacketCount::New;
 }
 
 void LossAccountant::Finish() {
     if (started_) {
-        CloseGroupsBefore(latestGroup_ + 1);
+        CloseGroupsThrough(latestGroup_);
     }
 }
 
-// The padding's size is trusted only while every packet carried the same checked size and
-// no index reached it; otherwise the largest index seen tells the size.
-void LossAccountant::TrackGroupSize(int32_t indexInGroup, std::optional<uint16_t> paddingGroupSize) {
-    if (!paddingGroupSize || (paddingSize_ && *paddingSize_ != *paddingGroupSize)) {
-        paddingAgrees_ = false;
-    } else if (!paddingSize_) {
-        paddingSize_ = paddingGroupSize;
+// A sender states its group size in every packet of a run: the size is trusted once packets
+// of several groups in a row stated it, and another size replaces it the same way, so that
+// neither a packet stating another size (or none) nor one forged index can change it. The
+// return tells whether the packet may count: with a trusted size, only if it states that size.
+bool LossAccountant::TrustsStatedSize(int64_t groupNumber, std::optional<uint16_t> statedGroupSize) {
+    if (statedGroupSize && trustedSize_ && *statedGroupSize == *trustedSize_) {
+        statedCandidate_ = {};
+        return true;
     }
-    largestIndex_ = std::max(largestIndex_, indexInGroup);
-    const bool trusted = paddingAgrees_ && paddingSize_ && largestIndex_ < *paddingSize_;
-    figures_.groupSize = trusted ? *paddingSize_ : largestIndex_ + 1;
-    figures_.groupSizeInferred = !trusted;
+    if (statedGroupSize) {
+        SizeCandidate& c = statedCandidate_;
+        if (c.groups > 0 && c.size == *statedGroupSize && groupNumber <= c.lastGroup) {
+            // another packet of a group that agrees already
+        } else if (c.groups > 0 && c.size == *statedGroupSize && groupNumber - c.lastGroup <= kAgreeingGroupsApart) {
+            ++c.groups;
+            c.lastGroup = groupNumber;
+        } else {
+            c = SizeCandidate{*statedGroupSize, 1, groupNumber, 0};
+        }
+        if (c.groups >= kGroupsAgreeingOnSize) {
+            trustedSize_ = *statedGroupSize;
+            statedCandidate_ = {};
+            SetGroupSize(*trustedSize_);
+            return true;
+        }
+    }
+    return !trustedSize_;
+}
+
+// Without a trusted size the largest index tells the size, but only once several groups in
+// a row reach it; each group's largest index counts, the smallest of them is taken.
+void LossAccountant::ProposeInferredSize(int64_t groupNumber, int32_t indexInGroup) {
+    SizeCandidate& c = inferredCandidate_;
+    const int64_t proposed = int64_t{indexInGroup} + 1;
+    if (c.groups > 0 && groupNumber == c.lastGroup) {
+        c.lastGroupSize = std::max(c.lastGroupSize, proposed);
+    } else if (c.groups > 0 && groupNumber > c.lastGroup && groupNumber - c.lastGroup <= kAgreeingGroupsApart) {
+        c.size = std::min(c.size, c.lastGroupSize);
+        ++c.groups;
+        c.lastGroup = groupNumber;
+        c.lastGroupSize = proposed;
+    } else {
+        c = SizeCandidate{kLargestTrackedGroupSize, 1, groupNumber, proposed};
+    }
+    // The earlier groups agree on c.size; the latest agrees once it reached that size too.
+    if (c.groups > kGroupsAgreeingOnSize || (c.groups == kGroupsAgreeingOnSize && c.lastGroupSize >= c.size)) {
+        const int64_t size = c.size;
+        c = {};
+        SetGroupSize(size);
+    }
+}
+
+// The packets of the open groups that a larger size takes in count as received now.
+void LossAccountant::SetGroupSize(int64_t size) {
+    const int64_t before = figures_.groupSize;
+    figures_.groupSize = size;
+    figures_.groupSizeInferred = !trustedSize_;
+    for (const Group& group : window_) {
+        if (group.number >= 0 && size > before) {
+            CountRange(group, before, size, false);
+        }
+    }
 }
 
 LossAccountant::Group& LossAccountant::SlotOf(int64_t groupNumber) {
@@ -91,47 +162,83 @@ LossAccountant::Group& LossAccountant::SlotOf(int64_t groupNumber) {
     return group;
 }
 
-void LossAccountant::CloseGroupsBefore(int64_t groupNumber) {
+void LossAccountant::CloseGroupsThrough(int64_t groupNumber) {
     // Only the first kLossWindowGroups groups can hold packets; the rest of a jump is empty.
-    const int64_t lastWithSlot = std::min(groupNumber, oldestOpen_ + kLossWindowGroups);
-    for (; oldestOpen_ < lastWithSlot; ++oldestOpen_) {
-        Group& group = window_[static_cast<size_t>(oldestOpen_ % kLossWindowGroups)];
-        if (group.number == oldestOpen_) {
+    for (int closed = 0; closedThrough_ < groupNumber && closed < kLossWindowGroups; ++closed) {
+        const int64_t next = closedThrough_ + 1;
+        Group& group = window_[static_cast<size_t>(next % kLossWindowGroups)];
+        if (group.number == next) {
             CloseGroup(group);
         } else {
             AddSaturating(figures_.expected, figures_.groupSize);
             CountMissing(figures_.groupSize);
             AddSaturating(figures_.firstPacketsLost, 1);
         }
+        closedThrough_ = next;
     }
-    if (oldestOpen_ < groupNumber) {
-        const int64_t packets = MultiplySaturating(groupNumber - oldestOpen_, figures_.groupSize);
+    if (closedThrough_ < groupNumber) {
+        // Unsigned: from group -1 to the largest number the difference passes int64_t's range.
+        const uint64_t distance = static_cast<uint64_t>(groupNumber) - static_cast<uint64_t>(closedThrough_);
+        const int64_t groups = distance > static_cast<uint64_t>(kMaxCount) ? kMaxCount : static_cast<int64_t>(distance);
+        const int64_t packets = MultiplySaturating(groups, figures_.groupSize);
         AddSaturating(figures_.expected, packets);
         CountMissing(packets);
-        AddSaturating(figures_.firstPacketsLost, groupNumber - oldestOpen_);
-        oldestOpen_ = groupNumber;
+        AddSaturating(figures_.firstPacketsLost, groups);
+        closedThrough_ = groupNumber;
     }
 }
 
 // A group is closed with the size known then; later changes of the size leave it alone,
 // so that the count of lost packets never goes down.
 void LossAccountant::CloseGroup(Group& group) {
-    const auto size = static_cast<int32_t>(figures_.groupSize);
-    AddSaturating(figures_.expected, size);
-    if (group.bits.empty() || (group.bits[0] & 1u) == 0) {
+    AddSaturating(figures_.expected, figures_.groupSize);
+    if (group.usedWords == 0 || (group.bits[0] & 1u) == 0) {
         AddSaturating(figures_.firstPacketsLost, 1);
     }
-    for (int32_t index = 0; index < size; ++index) {
-        const size_t word = static_cast<size_t>(index) / 64;
-        const bool received = word < group.bits.size() && ((group.bits[word] >> (index % 64)) & 1u) != 0;
-        if (received) {
-            currentLossRun_ = 0;
-        } else {
-            CountMissing(1);
-        }
-    }
+    CountRange(group, 0, figures_.groupSize, true);
+    // Indexes beyond the size that never became part of it.
+    CountRange(group, figures_.groupSize, static_cast<int64_t>(group.usedWords) * kBitsPerWord, false);
+    std::fill(group.bits.begin(), group.bits.begin() + static_cast<std::ptrdiff_t>(group.usedWords), 0);
+    group.usedWords = 0;
     group.number = -1;
-    std::fill(group.bits.begin(), group.bits.end(), 0);
+}
+
+// Word by word over the indexes [from, to) of a group: with `missing`, the missing ones count
+// as lost (and the loss runs follow them); otherwise the received ones count, as received
+// below the group size and as ignored at or beyond it.
+void LossAccountant::CountRange(const Group& group, int64_t from, int64_t to, bool missing) {
+    const int64_t end = std::min(to, static_cast<int64_t>(group.usedWords) * kBitsPerWord);
+    for (int64_t start = from; start < to;) {
+        const auto word = static_cast<size_t>(start / kBitsPerWord);
+        const int64_t wordStart = static_cast<int64_t>(word) * kBitsPerWord;
+        const int64_t stop = std::min(to, wordStart + kBitsPerWord);
+        const uint64_t bits = start < end ? group.bits[word] & WordMask(start - wordStart, stop - wordStart) : 0;
+        if (!missing) {
+            if (start >= end) {
+                break;
+            }
+            AddSaturating(start < figures_.groupSize ? figures_.received : figures_.ignored, std::popcount(bits));
+            start = stop;
+            continue;
+        }
+        if (start >= end) {
+            CountMissing(to - start);  // no bit set from here on
+            break;
+        }
+        // Runs of received and missing indexes within the word.
+        for (int64_t bit = start - wordStart; bit < stop - wordStart;) {
+            const uint64_t rest = bits >> bit;
+            if ((rest & 1u) != 0) {
+                bit += std::countr_one(rest);
+                currentLossRun_ = 0;
+            } else {
+                const int64_t zeros = std::min<int64_t>(std::countr_zero(rest), stop - wordStart - bit);
+                CountMissing(zeros);
+                bit += zeros;
+            }
+        }
+        start = stop;
+    }
 }
 
 void LossAccountant::CountMissing(int64_t packets) {
@@ -151,11 +258,12 @@ int64_t LossAccountant::TakeIntervalLongestLossRun() {
 }
 
 bool LossAccountant::TestAndSet(Group& group, int32_t index) {
-    const size_t word = static_cast<size_t>(index) / 64;
+    const size_t word = static_cast<size_t>(index) / kBitsPerWord;
     if (word >= group.bits.size()) {
         group.bits.resize(word + 1, 0);  // grows once to the run's group size, then reused
     }
-    const uint64_t bit = uint64_t{1} << (index % 64);
+    group.usedWords = std::max(group.usedWords, word + 1);
+    const uint64_t bit = uint64_t{1} << (index % kBitsPerWord);
     const bool wasSet = (group.bits[word] & bit) != 0;
     group.bits[word] |= bit;
     return wasSet;

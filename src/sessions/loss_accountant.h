@@ -12,6 +12,9 @@
 inline constexpr int64_t kLossWindowGroups = 65;
 // Indexes from here on are not tracked: the largest group size the padding can carry.
 inline constexpr int32_t kLargestTrackedGroupSize = 65536;
+// A group size, stated or inferred, changes only when this many groups agree on it: one
+// datagram, whoever sent it, cannot.
+inline constexpr int kGroupsAgreeingOnSize = 3;
 
 struct LossFigures {
     int64_t received = 0;    // distinct packets
@@ -22,7 +25,9 @@ struct LossFigures {
     int64_t longestLossRun = 0;
     int64_t lossRuns = 0;          // runs of consecutive lost packets in sending order
     int64_t firstPacketsLost = 0;  // groups that left the window without their first packet
-    int64_t ignored = 0;           // too late for the window, or an index beyond the tracked ones
+    // Too late for the window, an index beyond the group size, or a stated size other than
+    // the trusted one.
+    int64_t ignored = 0;
     int64_t groupSize = 0;
     bool groupSizeInferred = true;
 
@@ -48,10 +53,17 @@ void ForEachCount(LossFigures& to, const LossFigures& from, F f) {
 // loss run the longer of the two, the group size the later run's.
 LossFigures CombineRuns(const LossFigures& earlier, const LossFigures& later);
 
+// What one packet was to the count.
+enum class PacketCount {
+    New,        // received for the first time
+    Duplicate,  // a copy of one received before
+    Ignored,    // left out (see LossFigures::ignored), or waiting for the group size to grow
+};
+
 class LossAccountant {
   public:
-    // Takes one accepted test packet of the run; `paddingGroupSize` is ReadGroupSize's answer.
-    void Add(int64_t groupNumber, int32_t indexInGroup, std::optional<uint16_t> paddingGroupSize);
+    // Takes one accepted test packet of the run; `statedGroupSize` is ReadGroupSize's answer.
+    PacketCount Add(int64_t groupNumber, int32_t indexInGroup, std::optional<uint16_t> statedGroupSize);
     // Ends the run: every packet still missing from the window counts as lost.
     void Finish();
     const LossFigures& Figures() const { return figures_; }
@@ -63,24 +75,35 @@ class LossAccountant {
     struct Group {
         int64_t number = -1;         // -1: the slot is free
         std::vector<uint64_t> bits;  // one bit per index received; kept between groups
+        size_t usedWords = 0;        // words that may hold a set bit
+    };
+    // Groups that agree on a size, one after another.
+    struct SizeCandidate {
+        int64_t size = 0;
+        int groups = 0;
+        int64_t lastGroup = -1;
+        int64_t lastGroupSize = 0;  // the largest size the last group showed (inferred sizes)
     };
 
-    void TrackGroupSize(int32_t indexInGroup, std::optional<uint16_t> paddingGroupSize);
+    bool TrustsStatedSize(int64_t groupNumber, std::optional<uint16_t> statedGroupSize);
+    void ProposeInferredSize(int64_t groupNumber, int32_t indexInGroup);
+    void SetGroupSize(int64_t size);
     Group& SlotOf(int64_t groupNumber);
-    void CloseGroupsBefore(int64_t groupNumber);
+    void CloseGroupsThrough(int64_t groupNumber);
     void CloseGroup(Group& group);
+    void CountRange(const Group& group, int64_t from, int64_t to, bool countMissing);
     void CountMissing(int64_t packets);
     static bool TestAndSet(Group& group, int32_t index);
 
     LossFigures figures_;
     std::array<Group, kLossWindowGroups> window_;
     bool started_ = false;
-    int64_t oldestOpen_ = 0;  // the lowest group number not yet closed
+    int64_t closedThrough_ = -1;  // the highest group number closed (all below it are too)
     int64_t latestGroup_ = 0;
     int32_t latestIndex_ = 0;  // of the packet sent last so far (the latest group's)
-    int32_t largestIndex_ = -1;
-    std::optional<uint16_t> paddingSize_;
-    bool paddingAgrees_ = true;  // every packet so far carried the same checked size
+    std::optional<uint16_t> trustedSize_;
+    SizeCandidate statedCandidate_;
+    SizeCandidate inferredCandidate_;
     int64_t currentLossRun_ = 0;
     int64_t intervalLongestLossRun_ = 0;
 };

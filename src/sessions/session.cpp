@@ -18,38 +18,52 @@ LossFigures Difference(const LossFigures& now, const LossFigures& start) {
 
 }  // namespace
 
-bool Session::StartsSession(const ReceivedDatagram& datagram) {
-    PacketCheck check;
-    return check.Classify(datagram.bytes, datagram.length).kind == DatagramKind::NewRun;
+Session::Session(int64_t number, const Endpoint& source, int64_t frequency, const PacketCheck& check)
+    : number_(number), source_(source.Unmapped()), frequency_(frequency), lastTestPacket_(0), check_(check) {}
+
+void Session::TakeFirstPackets(std::span<const HeldPacket> packets) {
+    StartRun();
+    for (const HeldPacket& packet : packets) {
+        record_.bytesReceived += packet.length;
+        CountTrafficClass(record_, packet.length, packet.trafficClass);
+        TakeTestPacket(packet);
+    }
 }
 
-Session::Session(int64_t number, const Endpoint& source, int64_t arrival, int64_t frequency)
-    : number_(number), source_(source.Unmapped()), frequency_(frequency), lastTestPacket_(arrival) {}
-
-bool Session::Take(const ReceivedDatagram& datagram) {
+int64_t Session::Take(const ReceivedDatagram& datagram) {
     record_.bytesReceived += datagram.length;
     CountTrafficClass(record_, datagram.length, datagram.trafficClass);
-    const ClassifiedDatagram classified = check_.Classify(datagram.bytes, datagram.length);
-    if (classified.kind == DatagramKind::NotTestPacket) {
-        CountNotTestPacket();
-        return false;
-    }
-    lastTestPacket_ = datagram.arrival;
+    const ClassifiedDatagram classified = check_.Classify(datagram, frequency_);
+    const int64_t notTestPackets =
+        check_.TakeDroppedPackets() + (classified.kind == DatagramKind::NotTestPacket ? 1 : 0);
+    CountNotTestPackets(notTestPackets);
     if (classified.kind == DatagramKind::NewRun) {
         StartRun();
+        for (const HeldPacket& packet : check_.ConfirmedPackets()) {
+            TakeTestPacket(packet);
+        }
+    } else if (classified.kind != DatagramKind::NotTestPacket && classified.kind != DatagramKind::Held) {
+        record_.duplicateCount += classified.kind == DatagramKind::CopyOfFirst ? 1 : 0;
+        TakeTestPacket(HeldPacket{classified.header, classified.groupSize, datagram.arrival, datagram.length,
+                                  datagram.trafficClass});
     }
-    loss_.Add(classified.header.groupNumber, classified.header.indexInGroup, classified.groupSize);
-    if (classified.Analysed()) {
-        Analyse(classified.header, datagram.arrival);
+    return notTestPackets;
+}
+
+// A packet of the run, taken as on its arrival; a first packet is analysed once only.
+void Session::TakeTestPacket(const HeldPacket& packet) {
+    lastTestPacket_ = packet.arrival;
+    const TestPacketHeader& header = packet.header;
+    const PacketCount count = loss_.Add(header.groupNumber, header.indexInGroup, packet.statedGroupSize);
+    if (header.indexInGroup == 0 && count == PacketCount::New) {
+        Analyse(header, packet.arrival);
     }
-    return true;
 }
 
 // The sender started (again): the run before keeps its loss, and nothing measured spans the
 // restart.
 void Session::StartRun() {
-    ++run_;
-    if (run_ == 1) {
+    if (++run_ == 1) {
         return;
     }
     EndRun(record_);
@@ -119,16 +133,18 @@ double Session::SecondsBetween(int64_t end, int64_t start) const {
 
 void Session::TakeOversized(int64_t fullLength) {
     record_.bytesReceived += fullLength;
-    CountNotTestPacket();
+    CountNotTestPackets(1);
 }
 
-void Session::CountNotTestPacket() {
-    ++record_.ignoredCount;
+void Session::CountNotTestPackets(int64_t datagrams) {
+    record_.ignoredCount += datagrams;
 }
 
 SessionFigures Session::TakeFigures(bool final) {
     if (final) {
         loss_.Finish();
+        check_.DropCandidate();
+        CountNotTestPackets(check_.TakeDroppedPackets());
     }
     SessionFigures figures;
     figures.session = number_;

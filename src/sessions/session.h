@@ -4,6 +4,7 @@
 // fixed bins, the skew's hull is thinned and the loss window holds a fixed number of groups.
 
 #include <cstdint>
+#include <span>
 
 #include "base/udp_socket.h"
 #include "measure/packet_check.h"
@@ -18,16 +19,17 @@
 
 class Session {
   public:
-    // Whether a datagram from a source without a session starts one: an acceptable first
-    // packet of a run.
-    static bool StartsSession(const ReceivedDatagram& datagram);
+    // `number`: the session's place in the order of start; `check`: the checks of the source,
+    // whose run was just confirmed. Times are counter readings of the receiver's clock, which
+    // counts `frequency` per second.
+    Session(int64_t number, const Endpoint& source, int64_t frequency, const PacketCheck& check);
 
-    // `number`: the session's place in the order of start. Times are counter readings of
-    // the receiver's clock, which counts `frequency` per second.
-    Session(int64_t number, const Endpoint& source, int64_t arrival, int64_t frequency);
+    // Takes the test packets that began the session (none of them counted yet).
+    void TakeFirstPackets(std::span<const HeldPacket> packets);
 
-    // Takes one datagram from the session's source; false when it is not a test packet.
-    bool Take(const ReceivedDatagram& datagram);
+    // Takes one datagram from the session's source; returns how many datagrams it showed to
+    // be no test packets (itself, or those a dropped candidate run held).
+    int64_t Take(const ReceivedDatagram& datagram);
 
     // Counts a datagram from the session's source that was too long for the receive buffer
     // (`fullLength`: 0 when unknown): it is no test packet.
@@ -38,10 +40,15 @@ class Session {
     SessionFigures TakeFigures(bool final);
 
     int64_t LastTestPacketCounter() const { return lastTestPacket_; }
+    // Datagrams waiting with a candidate run: no test packets once the session ends.
+    int64_t HeldPackets() const { return check_.HeldPackets(); }
+    // The sender's seconds per group; none before its second group.
+    std::optional<double> PeriodSeconds() const { return check_.PeriodSeconds(); }
 
   private:
-    void CountNotTestPacket();
+    void CountNotTestPackets(int64_t datagrams);
     void StartRun();
+    void TakeTestPacket(const HeldPacket& packet);
     void Analyse(const TestPacketHeader& header, int64_t arrival);
     void AddJitterSample(double jitterMs);
     LossFigures PacketFigures() const;

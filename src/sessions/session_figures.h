@@ -83,14 +83,14 @@ struct SessionsReport {
     // The open sessions in order of start, then those that ended since the last report
     // (final, each told once).
     std::vector<SessionFigures> sessions;
-    int64_t notTestPackets = 0;   // in all, from sources without a session too
-    int64_t droppedSessions = 0;  // sessions pushed out or refused by the bound
-    int64_t bytesReceived = 0;    // every datagram read
-    int64_t sessionsStarted = 0;  // since the table was made, ended ones included
-
-    // Datagrams refused by the key's check, which reach no session.
-    int64_t unauthenticatedPackets = 0;
-
+    int64_t notTestPackets = 0;          // in all, from sources without a session too
+    int64_t droppedSessions = 0;         // sessions pushed out by a newcomer
+    int64_t bytesReceived = 0;           // every datagram read
+    int64_t sessionsStarted = 0;         // since the table was made, ended ones included
+    int64_t refusedSessions = 0;         // confirmed newcomers turned away: the table was full
+    int64_t unconfirmedSources = 0;      // sources heard from whose test packets confirmed no run
+    int64_t unauthenticatedPackets = 0;  // test packets whose tag did not verify
+    int64_t openSessions = 0;            // open after this report
     // Datagrams the receiving host dropped at its socket (every source) for want of room:
     // lost on this host, not on the path, though the sessions count them as lost too.
     int64_t hostDrops = 0;

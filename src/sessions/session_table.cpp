@@ -55,17 +55,12 @@ void SessionTable::TakeDatagram(const ReceivedDatagram& datagram) {
     const EndpointKey key = datagram.source.SenderKey();
     Session* session = Find(key);
     if (session == nullptr) {
-        if (!Session::StartsSession(datagram)) {
-            ++notTestPackets_;
-            return;
-        }
-        session = StartSession(datagram.source, datagram.arrival)->second.get();
+        TakeFromUnconfirmed(datagram);
+        return;
     }
     lastKey_ = key;
     lastSession_ = session;
-    if (!session->Take(datagram)) {
-        ++notTestPackets_;
-    }
+    notTestPackets_ += session->Take(datagram);
 }
 
 Session* SessionTable::Find(const EndpointKey& key) {
@@ -90,32 +85,109 @@ void SessionTable::TakeOversized(const ReceivedDatagram& datagram) {
     }
 }
 
-SessionTable::SessionMap::iterator SessionTable::StartSession(const Endpoint& source, int64_t arrival) {
-    if (sessions_.size() >= static_cast<size_t>(settings_.maxSessions)) {
-        PushOutOldestIdle();
+// A source becomes a session only once its test packets confirm a run: until then its
+// datagrams wait in a small record and change no figure.
+void SessionTable::TakeFromUnconfirmed(const ReceivedDatagram& datagram) {
+    const EndpointKey key = datagram.source.SenderKey();
+    auto record = unconfirmed_.find(key);
+    if (record == unconfirmed_.end()) {
+        PacketCheck check;
+        if (check.Classify(datagram, frequency_).kind == DatagramKind::NotTestPacket) {
+            ++notTestPackets_;  // no record for what cannot begin a run
+            return;
+        }
+        if (unconfirmed_.size() >= kMaxUnconfirmedSources) {
+            ForgetUnconfirmed(
+                std::min_element(unconfirmed_.begin(), unconfirmed_.end(), [](const auto& a, const auto& b) {
+                    return CounterDifference(a.second.lastArrival, b.second.lastArrival) < 0;
+                }));
+        }
+        ++unconfirmedSources_;
+        unconfirmed_.emplace(key, Unconfirmed{check, datagram.arrival, false});
+        return;  // one packet confirms no run
     }
-    auto session = std::make_unique<Session>(nextSessionNumber_++, source, arrival, frequency_);
-    return sessions_.emplace(source.SenderKey(), std::move(session)).first;
-}
-
-void SessionTable::PushOutOldestIdle() {
-    const auto oldest = std::min_element(sessions_.begin(), sessions_.end(), [](const auto& a, const auto& b) {
-        return CounterDifference(a.second->LastTestPacketCounter(), b.second->LastTestPacketCounter()) < 0;
-    });
-    if (oldest == sessions_.end()) {
+    Unconfirmed& waiting = record->second;
+    waiting.lastArrival = datagram.arrival;
+    const ClassifiedDatagram classified = waiting.check.Classify(datagram, frequency_);
+    const DatagramKind kind = classified.kind;
+    notTestPackets_ += waiting.check.TakeDroppedPackets();
+    if (kind == DatagramKind::NotTestPacket || kind == DatagramKind::Held) {
+        notTestPackets_ += kind == DatagramKind::NotTestPacket ? 1 : 0;
         return;
     }
-    ++droppedSessions_;
-    if (pushedOut_.size() < static_cast<size_t>(settings_.maxSessions)) {
-        pushedOut_.push_back(oldest->second->TakeFigures(true));
+    const HeldPacket current{classified.header, classified.groupSize, datagram.arrival, datagram.length,
+                             datagram.trafficClass};
+    const std::span<const HeldPacket> packets =
+        kind == DatagramKind::NewRun ? waiting.check.ConfirmedPackets() : std::span<const HeldPacket>(&current, 1);
+    if (!MakeRoom(datagram.arrival)) {
+        if (!waiting.refused) {
+            waiting.refused = true;
+            ++refusedSessions_;
+            --unconfirmedSources_;
+        }
+        notTestPackets_ += static_cast<int64_t>(packets.size());
+        return;
     }
-    Erase(oldest);
+    if (!waiting.refused) {
+        --unconfirmedSources_;
+    }
+    auto session = std::make_unique<Session>(nextSessionNumber_++, datagram.source, frequency_, waiting.check);
+    session->TakeFirstPackets(packets);
+    unconfirmed_.erase(record);
+    sessions_.emplace(key, std::move(session));
+}
+
+void SessionTable::ForgetUnconfirmed(UnconfirmedMap::iterator record) {
+    notTestPackets_ += record->second.check.HeldPackets();
+    unconfirmed_.erase(record);
+}
+
+void SessionTable::ForgetQuietUnconfirmed(int64_t now, bool all) {
+    for (auto record = unconfirmed_.begin(); record != unconfirmed_.end();) {
+        const auto next = std::next(record);
+        if (all || SecondsBetween(now, record->second.lastArrival) >= settings_.timeoutSeconds) {
+            ForgetUnconfirmed(record);
+        }
+        record = next;
+    }
+}
+
+// Room for a newcomer: a free place, or the place of the session silent longest, if it has
+// been silent for more than a few of its periods. A sender that keeps sending keeps its place.
+bool SessionTable::MakeRoom(int64_t now) {
+    if (sessions_.size() < static_cast<size_t>(settings_.maxSessions)) {
+        return true;
+    }
+    auto silentLongest = sessions_.end();
+    for (auto entry = sessions_.begin(); entry != sessions_.end(); ++entry) {
+        const Session& session = *entry->second;
+        const double silent = SecondsBetween(now, session.LastTestPacketCounter());
+        const std::optional<double> period = session.PeriodSeconds();
+        const bool mayGo = period ? silent > kSilentPeriodsBeforePushOut * *period : silent >= settings_.timeoutSeconds;
+        if (mayGo &&
+            (silentLongest == sessions_.end() ||
+             CounterDifference(session.LastTestPacketCounter(), silentLongest->second->LastTestPacketCounter()) < 0)) {
+            silentLongest = entry;
+        }
+    }
+    if (silentLongest == sessions_.end()) {
+        return false;
+    }
+    ++droppedSessions_;
+    notTestPackets_ += silentLongest->second->HeldPackets();
+    if (pushedOut_.size() < static_cast<size_t>(settings_.maxSessions)) {
+        pushedOut_.push_back(silentLongest->second->TakeFigures(true));
+    }
+    Erase(silentLongest);
+    return true;
+}
+
+double SessionTable::SecondsBetween(int64_t end, int64_t start) const {
+    return static_cast<double>(CounterDifference(end, start)) / static_cast<double>(frequency_);
 }
 
 bool SessionTable::TimedOut(const Session& session, int64_t now) const {
-    const double idleSeconds =
-        static_cast<double>(CounterDifference(now, session.LastTestPacketCounter())) / static_cast<double>(frequency_);
-    return idleSeconds >= settings_.timeoutSeconds;
+    return SecondsBetween(now, session.LastTestPacketCounter()) >= settings_.timeoutSeconds;
 }
 
 SessionsReport SessionTable::TakeReport(bool final) {
@@ -125,6 +197,7 @@ SessionsReport SessionTable::TakeReport(bool final) {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         ended = std::exchange(pushedOut_, {});
+        ForgetQuietUnconfirmed(now, final);
         keys.reserve(sessions_.size());
         for (const auto& entry : sessions_) {
             keys.push_back(entry.first);
@@ -146,11 +219,14 @@ SessionsReport SessionTable::TakeReport(bool final) {
     pushedOut_.clear();
     SortByStart(report.sessions);
     SortByStart(ended);
+    report.openSessions = static_cast<int64_t>(report.sessions.size());
     report.sessions.insert(report.sessions.end(), std::make_move_iterator(ended.begin()),
                            std::make_move_iterator(ended.end()));
     report.notTestPackets = notTestPackets_;
     report.droppedSessions = droppedSessions_;
     report.unauthenticatedPackets = unauthenticatedPackets_;
+    report.refusedSessions = refusedSessions_;
+    report.unconfirmedSources = unconfirmedSources_;
     report.bytesReceived = bytesReceived_;
     report.sessionsStarted = nextSessionNumber_ - 1;
     return report;
@@ -163,6 +239,7 @@ std::optional<SessionFigures> SessionTable::TakeFiguresOf(const EndpointKey& key
         return std::nullopt;  // pushed out meanwhile: its figures wait among those pushed out
     }
     const bool ends = final || TimedOut(*found->second, now);
+    notTestPackets_ += ends ? found->second->HeldPackets() : 0;
     SessionFigures figures = found->second->TakeFigures(ends);
     if (ends) {
         Erase(found);

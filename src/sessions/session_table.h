@@ -13,14 +13,22 @@
 #include "measure/datagram_sink.h"
 #include "measure/default_settings.h"
 #include "sessions/datagram_authenticator.h"
+#include "measure/packet_check.h"
 #include "sessions/session_figures.h"
 
 struct Clock;
 class Session;
 
+// Sources whose test packets have not yet confirmed a run: a small record each, the oldest
+// forgotten first, so that a flood of spoofed sources costs a bounded few hundred kilobytes.
+inline constexpr size_t kMaxUnconfirmedSources = 1024;
+// A session silent for more than this many of its sender's periods may be pushed out by a
+// newcomer when the table is full; one heard from more recently never is.
+inline constexpr double kSilentPeriodsBeforePushOut = 3.0;
+
 struct SessionTableSettings {
     double timeoutSeconds = DefaultSettings::FarEnd::kSessionTimeoutSeconds;  // a session quiet this long ends
-    int maxSessions = DefaultSettings::FarEnd::kMaxSessions;                  // the oldest idle one goes first
+    int maxSessions = DefaultSettings::FarEnd::kMaxSessions;                  // newcomers beyond it are refused
 };
 
 class SessionTable : public DatagramSink {
@@ -45,13 +53,24 @@ class SessionTable : public DatagramSink {
         size_t operator()(const EndpointKey& key) const;
     };
     using SessionMap = std::unordered_map<EndpointKey, std::unique_ptr<Session>, KeyHash>;
+    // A source without a session: its checks, waiting for a run to be confirmed.
+    struct Unconfirmed {
+        PacketCheck check;
+        int64_t lastArrival = 0;
+        bool refused = false;  // its run was confirmed while the table was full
+    };
+    using UnconfirmedMap = std::unordered_map<EndpointKey, Unconfirmed, KeyHash>;
 
     void TakeOversized(const ReceivedDatagram& datagram);
     Session* Find(const EndpointKey& key);
     void Erase(SessionMap::iterator session);
-    SessionMap::iterator StartSession(const Endpoint& source, int64_t arrival);
-    void PushOutOldestIdle();
+    void TakeFromUnconfirmed(const ReceivedDatagram& datagram);
+    void ForgetUnconfirmed(UnconfirmedMap::iterator record);
+    // The records quiet for the time-out, or `all` of them: what they held was no test packet.
+    void ForgetQuietUnconfirmed(int64_t now, bool all);
+    bool MakeRoom(int64_t now);
     bool TimedOut(const Session& session, int64_t now) const;
+    double SecondsBetween(int64_t end, int64_t start) const;
     // Under the lock: one session's figures (ending it when `final` or timed out); none when
     // it is gone.
     std::optional<SessionFigures> TakeFiguresOf(const EndpointKey& key, int64_t now, bool final);
@@ -66,12 +85,15 @@ class SessionTable : public DatagramSink {
     // time, so most datagrams need no look-up. Null after any session ends.
     EndpointKey lastKey_{};
     Session* lastSession_ = nullptr;
+    UnconfirmedMap unconfirmed_;
     // Sessions pushed out since the last report, told once more in the next (at most
     // maxSessions of them: a flood of spoofed sources must not grow memory between reports).
     std::vector<SessionFigures> pushedOut_;
     int64_t nextSessionNumber_ = 1;
     int64_t notTestPackets_ = 0;
     int64_t droppedSessions_ = 0;
+    int64_t refusedSessions_ = 0;
+    int64_t unconfirmedSources_ = 0;
     int64_t bytesReceived_ = 0;
     int64_t unauthenticatedPackets_ = 0;
 };

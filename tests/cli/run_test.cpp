@@ -212,7 +212,7 @@ TEST(Run, HandMadePacketsOutOfOrderShowInTheFinalReport) {
     ASSERT_EQ(lines.size(), 1u) << result.out;
     const nlohmann::json& receiverFigures = lines[0]["receiver"];
     EXPECT_EQ(receiverFigures["bytesReceived"], 6 * 64);
-    EXPECT_EQ(receiverFigures["analysedCount"], 6);
+    EXPECT_EQ(receiverFigures["analysedCount"], 5);  // the copy of group 3's first packet is not analysed
     EXPECT_EQ(receiverFigures["outOfOrderCount"], 1);
     EXPECT_EQ(receiverFigures["duplicateCount"], 1);
     EXPECT_EQ(receiverFigures["expectedCount"], 5);

@@ -75,7 +75,7 @@ TEST(LossAccountant, RandomLossIsCountedExactly) {
 
 TEST(LossAccountant, DuplicatesReorderingAndTheWindow) {
     LossAccountant accountant;
-    const Arrival arrivals[] = {{0, 0}, {0, 1}, {0, 1}, {2, 1}, {2, 0}, {1, 0}, {2, 0}, {66, 0}};
+    const Arrival arrivals[] = {{0, 0}, {0, 1}, {0, 1}, {2, 1}, {2, 0}, {3, 1}, {1, 0}, {2, 0}, {66, 0}};
     for (const Arrival& a : arrivals) {
         accountant.Add(a.group, a.index, 2);
     }
@@ -89,51 +89,110 @@ TEST(LossAccountant, DuplicatesReorderingAndTheWindow) {
     accountant.Finish();
     accountant.Finish();  // a second end counts nothing twice
     const LossFigures& f = accountant.Figures();
-    EXPECT_EQ(f.received, 6);
+    EXPECT_EQ(f.received, 7);
     EXPECT_EQ(f.duplicates, 3);
     EXPECT_EQ(f.reordered, 2);
     EXPECT_EQ(f.ignored, 3);
-    EXPECT_EQ(f.lost, 1 + 63 * 2 + 1);  // then groups 3 to 65 whole and group 66's index 1
-    EXPECT_EQ(f.longestLossRun, 63 * 2);
+    // Then group 3's index 0, groups 4 to 65 whole and group 66's index 1.
+    EXPECT_EQ(f.lost, 1 + 1 + 62 * 2 + 1);
+    EXPECT_EQ(f.longestLossRun, 62 * 2);
     EXPECT_EQ(f.firstPacketsLost, 63);
     EXPECT_EQ(f.expected, 67 * 2);
     EXPECT_FALSE(f.groupSizeInferred);
 }
 
-TEST(LossAccountant, GroupSizeChangingMidRunFallsBackToInferred) {
-    LossAccountant accountant;
-    for (int64_t group = 0; group < 200; ++group) {
-        const int32_t size = group < 100 ? 10 : 20;
-        for (int32_t index = 0; index < size; ++index) {
-            accountant.Add(group, index, static_cast<uint16_t>(size));
+// A stray packet of the run's own sender, or one forged from its address, with another size,
+// none, or an index far beyond the size changes neither the size nor the loss.
+TEST(LossAccountant, OneStrayPacketChangesNoSizeAndNoLoss) {
+    struct Stray {
+        int32_t index;
+        std::optional<uint16_t> stated;
+    };
+    const auto run = [](std::optional<uint16_t> stated, const std::vector<Stray>& strays) {
+        LossAccountant accountant;
+        for (int64_t group = 0; group < 300; ++group) {
+            for (int32_t index = 0; index < 4; ++index) {
+                if (stated || index < 2 || group % 5 != 0) {  // some loss the inferred size can see
+                    accountant.Add(group, index, stated);
+                }
+            }
+            for (const Stray& stray : strays) {
+                if (group % 50 == 7) {
+                    EXPECT_EQ(accountant.Add(group, stray.index, stray.stated), PacketCount::Ignored);
+                }
+            }
         }
+        accountant.Finish();
+        return accountant.Figures();
+    };
+    const std::vector<Stray> stated = {{65535, 4}, {1, 65535}, {1, 8}, {3, std::nullopt}, {70, std::nullopt}};
+    const std::vector<Stray> inferred = {{65535, std::nullopt}, {4, 5}};
+    for (const auto& [size, strays] : {std::pair{std::optional<uint16_t>{4}, stated}, {std::nullopt, inferred}}) {
+        const LossFigures clean = run(size, {});
+        const LossFigures f = run(size, strays);
+        EXPECT_EQ(f.groupSize, 4);
+        EXPECT_EQ(f.groupSizeInferred, !size);
+        EXPECT_EQ(f.received, clean.received);
+        EXPECT_EQ(f.lost, clean.lost);
+        EXPECT_EQ(f.expected, 1200);
+        EXPECT_EQ(f.expected, clean.expected);
+        EXPECT_EQ(f.longestLossRun, clean.longestLossRun);
+        EXPECT_EQ(f.duplicates, 0);
+        EXPECT_EQ(f.ignored, static_cast<int64_t>(6 * strays.size()));
     }
-    accountant.Finish();
-    const LossFigures& f = accountant.Figures();
-    EXPECT_TRUE(f.groupSizeInferred);
-    EXPECT_EQ(f.groupSize, 20);
-    EXPECT_EQ(f.received, 3000);
-    // Groups 36 to 99 were still in the window when the size became 20: closed with it.
-    EXPECT_EQ(f.lost, 64 * 10);
-    EXPECT_EQ(f.expected, f.received + f.lost);
 }
 
+TEST(LossAccountant, ASizeChangesWhenThreeGroupsInARowAgree) {
+    struct Case {
+        std::optional<uint16_t> before;
+        std::optional<uint16_t> after;
+    };
+    for (const Case c : {Case{10, 20}, Case{std::nullopt, std::nullopt}}) {
+        LossAccountant accountant;
+        for (int64_t group = 0; group < 200; ++group) {
+            const int32_t size = group < 100 ? 10 : 20;
+            for (int32_t index = 0; index < size; ++index) {
+                accountant.Add(group, index, group < 100 ? c.before : c.after);
+            }
+        }
+        accountant.Finish();
+        const LossFigures& f = accountant.Figures();
+        EXPECT_EQ(f.groupSize, 20);
+        EXPECT_EQ(f.groupSizeInferred, !c.after);
+        // The groups still in the window when the size became 20 are closed with it: from 35
+        // on for a stated size, which counts nothing of the two groups that carried the new
+        // size before it was trusted; from 38 on for an inferred one, which takes them in.
+        EXPECT_EQ(f.lost, c.after ? 65 * 10 + 2 * 20 : 62 * 10);
+        EXPECT_EQ(f.received, 3000 - (c.after ? 2 * 20 : 0));
+        EXPECT_EQ(f.expected, f.received + f.lost);
+    }
+}
+
+// Near the ends of the group numbers and counts nothing overflows (checked under UBSan):
+// the counts saturate, the share stays a share.
 TEST(LossAccountant, HugeJumpsAreCountedWithoutLoopingAndSaturate) {
     struct Case {
+        int64_t from;
         int64_t jumpTo;
         int64_t lost;
     };
     constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
-    for (const Case c : {Case{1'000'000'000'000, 2 * (1'000'000'000'000 - 1) + 1}, Case{kMax - 1, kMax}}) {
+    for (const Case c : {Case{0, 1'000'000'000'000, 2 * (1'000'000'000'000 - 3) + 1}, Case{0, kMax - 1, kMax},
+                         Case{0, kMax, kMax}, Case{kMax - 3, kMax, 1}}) {
         LossAccountant accountant;
-        accountant.Add(0, 0, 2);
-        accountant.Add(0, 1, 2);
+        for (int64_t group = c.from; group < c.from + 3; ++group) {
+            accountant.Add(group, 0, 2);
+            accountant.Add(group, 1, 2);
+        }
         accountant.Add(c.jumpTo, 1, 2);
         accountant.Finish();
-        EXPECT_EQ(accountant.Figures().lost, c.lost);
-        EXPECT_EQ(accountant.Figures().longestLossRun, c.lost);
-        EXPECT_EQ(accountant.Figures().firstPacketsLost, c.jumpTo);
-        EXPECT_LE(accountant.Figures().LossPercent().value(), 100.0);
+        accountant.Finish();
+        const LossFigures& f = accountant.Figures();
+        EXPECT_EQ(f.lost, c.lost);
+        EXPECT_EQ(f.longestLossRun, c.lost);
+        EXPECT_EQ(f.firstPacketsLost, std::min(c.jumpTo - c.from - 2, kMax));
+        EXPECT_LE(f.LossPercent().value(), 100.0);
+        EXPECT_GE(f.expected, f.lost);
     }
 }
 

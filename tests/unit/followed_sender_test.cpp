@@ -106,15 +106,41 @@ TEST_F(Following, ASenderThatStartsAgainBeginsANewRun) {
     EXPECT_EQ(s.ignoredCount, 0);
 }
 
-TEST_F(Following, AResetForgetsTheFollowedSender) {
-    Receive(MakePacket(0, 0, 0, kFrequency), kFollowed);
-    shared.RequestReset();
-    Receive(MakePacket(0, 5, 0, kFrequency), kOther);
-    Receive(MakePacket(0, 1, 10 * kTicksPerMs, kFrequency), kFollowed);
+TEST_F(Following, ARestartWithin64GroupsIsFollowedAndOneDatagramRestartsNothing) {
+    // 30 groups, a datagram forged from the sender's address (group 0 of a clock 5 s behind),
+    // then the sender starts again 0.3 s after its last group, counting from group 0.
+    for (int64_t group = 0; group < 30; ++group) {
+        clock.now = (1000 + group * 10) * kLocalNsPerMs;
+        Receive(MakePacket(0, group, group * 10 * kTicksPerMs, kFrequency), kFollowed);
+        if (group == 20) {
+            Receive(MakePacket(0, 0, (group * 10 - 5000) * kTicksPerMs, kFrequency), kFollowed);
+        }
+    }
+    for (int64_t group = 0; group < 10; ++group) {
+        clock.now = (1590 + group * 10) * kLocalNsPerMs;
+        Receive(MakePacket(0, group, (590 + group * 10) * kTicksPerMs, kFrequency), kFollowed);
+    }
     const ReceiverStatistics s = shared.Snapshot();
-    EXPECT_EQ(s.analysedCount, 1);
-    EXPECT_EQ(s.firstGroupNumber, 5);
+    EXPECT_EQ(s.analysedCount, 40);
+    EXPECT_EQ(ExpectedCount(s), 40);
+    EXPECT_EQ(s.duplicateCount, 0);
     EXPECT_EQ(s.ignoredCount, 1);
+    EXPECT_NEAR(s.maxAbsDelay, 0, 1e-9);
+    EXPECT_NEAR(s.maxJitter, 0, 1e-9);
+}
+
+TEST_F(Following, AResetForgetsTheFollowedSender) {
+    Stream([](int64_t) {});
+    shared.RequestReset();
+    // The first source whose packets confirm a run is followed, the other ignored.
+    for (int64_t group = 0; group < 3; ++group) {
+        Receive(MakePacket(0, group + 5, group * 10 * kTicksPerMs, kFrequency), kOther);
+        Receive(MakePacket(0, group + 100, group * 10 * kTicksPerMs, kFrequency), kFollowed);
+    }
+    const ReceiverStatistics s = shared.Snapshot();
+    EXPECT_EQ(s.analysedCount, 3);
+    EXPECT_EQ(s.firstGroupNumber, 5);
+    EXPECT_EQ(s.ignoredCount, 3);  // the other's two held packets, then its third
 }
 
 }  // namespace

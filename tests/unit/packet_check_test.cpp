@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -9,108 +10,113 @@
 
 namespace {
 
-constexpr int64_t kF = 10'000'000;     // the run's counter frequency
-constexpr int64_t kG = 1'000'000'000;  // another sender's clock
-constexpr int64_t kJump = 1000 + 2'000'000;
+constexpr int64_t kF = 10'000'000;  // the run's counter frequency
+constexpr int64_t kArrivalFrequency = 1'000'000'000;
+constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
 
 using K = DatagramKind;
 
+// One datagram: its header (the counter in ms of the sender's clock) and its arrival in ms.
 struct Step {
     int32_t index;
     int64_t group;
-    int64_t frequency;
+    double counterMs;
+    double arrivalMs;
     K expected;
+    int64_t frequency = kF;
     uint32_t length = 64;
 };
 
-struct Case {
-    std::string name;
-    std::vector<Step> steps;
-};
-
-// Each case feeds its datagrams to a fresh check, in order, and expects each one's kind.
-const Case kCases[] = {
-    {"a run starts only with a first packet",
-     {{3, 1000, kF, K::NotTestPacket}, {0, 1000, kF, K::NewRun}, {3, 1000, kF, K::RestOfGroup}}},
-    {"malformed headers are never test packets nor restarts",
-     {{0, 1000, kF, K::NewRun},
-      {0, 1001, kF, K::NotTestPacket, 31},
-      {0, 0, 0, K::NotTestPacket},
-      {0, 0, -kF, K::NotTestPacket},
-      {-1, 1001, kF, K::NotTestPacket},
-      {0, -5, kF, K::NotTestPacket},
-      {0, INT64_MIN, kG, K::NotTestPacket},
-      {0, 1001, kF, K::FirstOfGroup, 32}}},
-    {"64 groups behind is late, 65 a restart (first packet) or junk (rest)",
-     {{0, 1000, kF, K::NewRun},
-      {0, 936, kF, K::FirstOfGroup},
-      {5, 936, kF, K::RestOfGroup},
-      {5, 935, kF, K::NotTestPacket},
-      {0, 935, kF, K::NewRun},
-      {0, 1000, kF, K::FirstOfGroup}}},
-    {"the latest group never moves back",
-     {{0, 1000, kF, K::NewRun},
-      {0, 1005, kF, K::FirstOfGroup},
-      {0, 1002, kF, K::FirstOfGroup},
-      {1, 941, kF, K::RestOfGroup},
-      {0, 940, kF, K::NewRun}}},
-    {"a rest packet moves the latest group on",
-     {{0, 1000, kF, K::NewRun}, {7, 1100, kF, K::RestOfGroup}, {0, 1035, kF, K::NewRun}}},
-    {"1,048,576 groups ahead is accepted, one more is not",
-     {{0, 1000, kF, K::NewRun},
-      {0, 1000 + 1'048'577, kF, K::NotTestPacket},
-      {3, 1000 + 1'048'577, kF, K::NotTestPacket},
-      {0, 1000 + 1'048'576, kF, K::FirstOfGroup}}},
-    {"three agreeing first packets confirm a jump",
-     {{0, 1000, kF, K::NewRun},
-      {0, kJump, kF, K::NotTestPacket},
-      {0, kJump + 1, kF, K::NotTestPacket},
-      {1, kJump + 1, kF, K::NotTestPacket},
-      {0, kJump + 65, kF, K::FirstOfGroup},
-      {1, kJump + 65, kF, K::RestOfGroup},
-      {0, 1001, kF, K::NewRun}}},
-    {"an accepted first packet between them breaks the agreement",
-     {{0, 1000, kF, K::NewRun},
-      {0, kJump, kF, K::NotTestPacket},
-      {0, kJump + 1, kF, K::NotTestPacket},
-      {0, 1001, kF, K::FirstOfGroup},
-      {0, kJump + 2, kF, K::NotTestPacket},
-      {0, kJump + 3, kF, K::NotTestPacket},
-      {0, kJump + 4, kF, K::FirstOfGroup}}},
-    {"jumps apart, repeated or backwards do not agree",
-     {{0, 1000, kF, K::NewRun},
-      {0, kJump, kF, K::NotTestPacket},
-      {0, kJump + 65, kF, K::NotTestPacket},
-      {0, kJump + 65, kF, K::NotTestPacket},
-      {0, kJump + 64, kF, K::NotTestPacket},
-      {0, kJump + 66, kF, K::NotTestPacket},
-      {0, kJump + 67, kF, K::FirstOfGroup}}},
-    {"other frequencies: a restart below group 64 with a first packet, junk otherwise",
-     {{0, 10, kF, K::NewRun},
-      {3, 5, kG, K::NotTestPacket},
-      {0, 64, kG, K::NotTestPacket},
-      {0, 11, kF, K::FirstOfGroup},
-      {0, 63, kG, K::NewRun},
-      {0, 64, kG, K::FirstOfGroup},
-      {0, 65, kF, K::NotTestPacket},
-      {3, 64, kF, K::NotTestPacket}}},
-    {"group 0 again is a restart only once 65 groups have passed",
-     {{0, 0, kF, K::NewRun},
-      {0, 64, kF, K::FirstOfGroup},
-      {0, 0, kF, K::FirstOfGroup},
-      {0, 65, kF, K::FirstOfGroup},
-      {0, 0, kF, K::NewRun}}},
-};
-
-TEST(PacketCheck, ClassifiesEachDatagramAgainstItsRun) {
-    for (const Case& c : kCases) {
-        PacketCheck check;
-        for (size_t i = 0; i < c.steps.size(); ++i) {
-            const Step& s = c.steps[i];
-            const std::vector<uint8_t> datagram = MakePacket(s.index, s.group, 12345, s.frequency, s.length);
-            EXPECT_EQ(check.Classify(datagram.data(), s.length).kind, s.expected) << c.name << ", step " << i;
+class Checking : public ::testing::Test {
+  protected:
+    K Feed(const Step& s) {
+        const auto counter = static_cast<int64_t>(s.counterMs * static_cast<double>(s.frequency) / 1000.0);
+        const std::vector<uint8_t> datagram = MakePacket(s.index, s.group, counter, s.frequency, s.length);
+        return check.Classify(Received(datagram, static_cast<int64_t>(s.arrivalMs * 1e6)), kArrivalFrequency).kind;
+    }
+    void Expect(const std::string& name, const std::vector<Step>& steps) {
+        for (size_t i = 0; i < steps.size(); ++i) {
+            EXPECT_EQ(Feed(steps[i]), steps[i].expected) << name << ", step " << i;
         }
     }
+    // A run of `groups` groups of one packet, 10 ms apart, from group 0 at 0 ms.
+    void Run(int64_t groups) {
+        for (int64_t group = 0; group < groups; ++group) {
+            const K kind = Feed({0, group, group * 10.0, group * 10.0 + 1, K::FirstOfGroup});
+            ASSERT_EQ(kind, group < 2 ? K::Held : group == 2 ? K::NewRun : K::FirstOfGroup) << group;
+        }
+        ASSERT_EQ(check.TakeDroppedPackets(), 0);
+    }
+
+    PacketCheck check;
+};
+
+TEST_F(Checking, ARunBeginsWhenThreePacketsAgreeAndTheyAreTakenInOrder) {
+    Expect("malformed headers are never held", {{0, 10, 100, 1, K::NotTestPacket, kF, 31},
+                                                {0, 10, 100, 1, K::NotTestPacket, 0},
+                                                {0, 10, 100, 1, K::NotTestPacket, -kF},
+                                                {-1, 10, 100, 1, K::NotTestPacket},
+                                                {0, -5, 100, 1, K::NotTestPacket}});
+    Expect("packets that disagree start the candidate again",
+           {{0, 10, 100, 1, K::Held},
+            {0, 10, 100, 2, K::Held, 1'000'000'000},  // another clock
+            {1, 10, 100, 3, K::Held},                 // not after the one before
+            {0, 11, 90, 4, K::Held},                  // sent before it
+            {0, 100, 200, 5, K::Held}});              // too far ahead
+    EXPECT_EQ(check.TakeDroppedPackets(), 4);
+    EXPECT_FALSE(check.RunStarted());
+    Expect("three in a row confirm", {{1, 100, 200.05, 6, K::Held}, {0, 101, 210, 7, K::NewRun}});
+    ASSERT_EQ(check.ConfirmedPackets().size(), 3u);
+    EXPECT_EQ(check.ConfirmedPackets()[0].header.groupNumber, 100);
+    EXPECT_EQ(check.ConfirmedPackets()[2].arrival, 7'000'000);
+    EXPECT_EQ(check.TakeDroppedPackets(), 0);
+    Expect("then the run goes on", {{2, 100, 200.1, 8, K::RestOfGroup}, {0, 102, 220, 9, K::FirstOfGroup}});
+}
+
+// One datagram of the sender's own address, whatever its header, changes nothing of the run:
+// it waits, and the next packet of the run drops it.
+TEST_F(Checking, NoSingleDatagramRestartsOrMovesTheRun) {
+    Run(100);
+    for (int64_t i = 0; i < 7; ++i) {
+        // Between the run's groups 99 + i and 100 + i.
+        const double t = 995.0 + 10.0 * static_cast<double>(i);
+        const int64_t latest = 99 + i;
+        const std::vector<Step> forged = {
+            {0, 0, t, t, K::Held, 1},                            // another clock, group 0
+            {0, latest + (1 << 20), t, t, K::Held},              // far ahead
+            {0, kMax, t, t, K::Held},                            // at the top
+            {0, 0, t - 5000, t, K::Held},                        // counter 5 s in the past
+            {0, latest, 10.0 * latest + 1e6, t, K::Held},        // a copy 1000 s ahead
+            {0, 1, t, t, K::Held},                               // a restart's first packet
+            {0, latest + 70, 10.0 * (latest + 70), t, K::Held},  // further than the time allows
+        };
+        const Step& f = forged[static_cast<size_t>(i)];
+        EXPECT_EQ(Feed(f), f.expected) << i;
+        EXPECT_EQ(Feed({0, latest + 1, 10.0 * (latest + 1), t + 6, K::FirstOfGroup}), K::FirstOfGroup) << i;
+        EXPECT_EQ(check.TakeDroppedPackets(), 1) << i;
+    }
+    Expect("copies and late packets",
+           {{0, 106, 1060, 1080, K::CopyOfFirst},  // the first packet again: never analysed twice
+            {3, 42, 420.2, 1081, K::RestOfGroup},  // 64 behind
+            {3, 41, 410.2, 1082, K::Held}});       // 65 behind
+}
+
+TEST_F(Checking, AGenuineRestartWithin64GroupsIsANewRun) {
+    Run(30);
+    // Started again 0.3 s after group 29: group numbers from 0, counters later than the run's.
+    Expect("restart", {{0, 0, 590, 591, K::Held}, {0, 1, 600, 601, K::Held}, {0, 2, 610, 611, K::NewRun}});
+    EXPECT_EQ(check.LatestGroup(), 2);
+    Expect("the old run's late packets are not the new run's",
+           {{1, 29, 290.05, 612, K::Held}, {0, 3, 620, 621, K::FirstOfGroup}});
+}
+
+TEST_F(Checking, AJumpAheadIsAcceptedAsFarAsTheTimeAllows) {
+    Run(100);  // 100 groups a second
+    // 10 s of silence allow 2 x 100 x 10 + 64 groups ahead.
+    Expect("within", {{0, 99 + 2064, 990 + 20640, 10'991, K::FirstOfGroup}});
+    Expect("beyond, confirmed by three", {{0, 2163 + 2100, 21630 + 21000, 20'000, K::Held},
+                                          {0, 2163 + 2101, 21630 + 21010, 20'010, K::Held},
+                                          {0, 2163 + 2102, 21630 + 21020, 20'020, K::NewRun}});
 }
 
 }  // namespace

@@ -170,12 +170,13 @@ class Accounting : public ::testing::Test {
 
 TEST_F(Accounting, CountsEveryDatagramAndAnalysesFirstPackets) {
     Datagram(MakePacket(0, 4, 0, kSenderFrequency, 64));
-    Datagram(MakePacket(1, 4, 0, kSenderFrequency, 64));  // second of its group
+    Datagram(MakePacket(1, 4, 0, kSenderFrequency, 64));  // second of its group: the run is confirmed
     Datagram(MakePacket(0, 5, 0, kSenderFrequency, 31));  // too short
     Datagram(std::vector<uint8_t>(), 0);                  // empty datagram
     Datagram(MakePacket(0, 6, 0, kSenderFrequency), -1);  // failed receive
+    Datagram(MakePacket(2, 4, 0, kSenderFrequency, 64));
     const ReceiverStatistics published = shared.Snapshot();
-    EXPECT_EQ(published.bytesReceived, 64 + 64 + 31);
+    EXPECT_EQ(published.bytesReceived, 64 + 64 + 31 + 64);
     EXPECT_EQ(published.analysedCount, 1);
     EXPECT_EQ(published.firstGroupNumber, 4);
     EXPECT_EQ(shared.Working().bytesReceived, published.bytesReceived);
@@ -184,7 +185,7 @@ TEST_F(Accounting, CountsEveryDatagramAndAnalysesFirstPackets) {
     const std::vector<uint8_t> next = MakePacket(0, 7, 0, kSenderFrequency, 64);
     AccountReceivedDatagram(shared, Received(next, 0, Endpoint(), 0xB8), clock, nullptr, false);
     const ReceiverStatistics counted = shared.Snapshot();
-    EXPECT_EQ(counted.bytesReceived, 64 + 64 + 31 + 64);
+    EXPECT_EQ(counted.bytesReceived, 64 + 64 + 31 + 64 + 64);
     EXPECT_EQ(counted.dscpCounts[46], 1);
     EXPECT_EQ(counted.analysedCount, 1);
     EXPECT_EQ(counted.lastGroupNumber, 4);
@@ -195,10 +196,12 @@ TEST_F(Accounting, ResetBeforeADatagramStartsAfresh) {
     Datagram(MakePacket(0, 2, 100'000, kSenderFrequency));
     shared.RequestReset();
     EXPECT_TRUE(AllZero(shared.Snapshot()));  // shown at once, before the worker acts
-    Datagram(MakePacket(0, 3, 200'000, kSenderFrequency));
+    for (int64_t group = 3; group < 6; ++group) {
+        Datagram(MakePacket(0, group, group * 100'000, kSenderFrequency));
+    }
     const ReceiverStatistics published = shared.Snapshot();
-    EXPECT_EQ(published.analysedCount, 1);
-    EXPECT_EQ(published.bytesReceived, 64);
+    EXPECT_EQ(published.analysedCount, 3);
+    EXPECT_EQ(published.bytesReceived, 3 * 64);
     EXPECT_EQ(published.firstGroupNumber, 3);
     EXPECT_TRUE(published.referenceSet);
 }
@@ -210,7 +213,9 @@ TEST_F(Accounting, ResetDuringAnalysisLeavesNoMix) {
     logSink = &log;
     for (int resetAt = 1; resetAt <= 2; ++resetAt) {
         shared.Clear();
-        Datagram(MakePacket(0, 1, 0, kSenderFrequency));
+        for (int64_t group = 0; group < 3; ++group) {
+            Datagram(MakePacket(0, group, group * 50'000, kSenderFrequency));
+        }
         clock.readings = 0;
         clock.onCounter = [&](int reading) {
             if (reading == resetAt) {
@@ -218,7 +223,7 @@ TEST_F(Accounting, ResetDuringAnalysisLeavesNoMix) {
             }
         };
         clock.now += 10 * kLocalNsPerMs;
-        Datagram(MakePacket(0, 2, 100'000, kSenderFrequency));
+        Datagram(MakePacket(0, 3, 150'000, kSenderFrequency));
         clock.onCounter = nullptr;
         EXPECT_TRUE(AllZero(shared.Snapshot())) << "reset at reading " << resetAt;
         EXPECT_TRUE(AllZero(shared.Working())) << "reset at reading " << resetAt;
