@@ -52,10 +52,10 @@ struct CliOptions {
     double sessionTimeoutSeconds = DefaultSettings::FarEnd::kSessionTimeoutSeconds;
     int maxSessions = DefaultSettings::FarEnd::kMaxSessions;
     uint32_t receiveBufferBytes = DefaultSettings::FarEnd::kReceiveBufferBytes;  // asked of the system
-    bool histogram = false;                 // JSON: each session's 400-bin jitter histogram
-    bool dialogText = false;                // text: the dialog's receiver text of each session, as it shows it
-    std::optional<MetricsAddress> metrics;  // serve the sessions to Prometheus scrapers there
-    std::vector<MetricLabel> metricLabels;  // added to every metric
+    bool histogram = false;                  // JSON: each session's 400-bin jitter histogram
+    bool dialogText = false;                 // text: the dialog's receiver text of each session, as it shows it
+    std::optional<MetricsAddress> metrics;   // serve the sessions to Prometheus scrapers there
+    std::vector<MetricLabel> metricLabels;   // added to every metric
     std::optional<CallJudgement> judgement;  // the codec whose calls the receiver judges, and the delay
     // Keyed test packets: the sender signs each one, the receiver takes only those it signed.
     std::optional<PacketKey> key;

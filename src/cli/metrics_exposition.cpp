@@ -246,10 +246,6 @@ ExpositionFormat FormatForAccept(const std::string& accept) {
     return openMetrics > 0.0 && openMetrics >= plain ? ExpositionFormat::OpenMetrics : ExpositionFormat::Prometheus;
 }
 
-namespace {
-
-}  // namespace
-
 std::string MetricsExposition(const SessionsReport& report,
                               const std::vector<MetricLabel>& labels,
                               ExpositionFormat format) {

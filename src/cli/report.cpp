@@ -332,14 +332,19 @@ std::string SessionReadableText(const SessionFigures& s, bool readsTrafficClass)
     return text + "\n";
 }
 
-std::string ReceiverTotalsText(const Report& report, const SessionsReport& sessions) {
-    std::string text = Printed("host: %s timestamps, ", report.kernelTimestamps ? "kernel" : "user");
+// The receiving host's line: how arrivals were stamped, its socket's buffer and what it dropped.
+std::string HostText(const Report& report, const SessionsReport& sessions) {
+    std::string text = Printed("  host: %s timestamps, ", report.kernelTimestamps ? "kernel" : "user");
     text += report.grantedReceiveBuffer > 0
                 ? Printed("receive buffer %lld bytes, ", static_cast<long long>(report.grantedReceiveBuffer))
                 : std::string("the system's receive buffer, ");
-    text += Printed("%lld datagrams dropped by this host (counted as lost, though not on the path)\n",
-                    static_cast<long long>(sessions.hostDrops));
-    text += "receiver: ";
+    return text + Counted(sessions.hostDrops, "datagram", "datagrams") +
+           " dropped by this host (counted as lost, though not on the path)\n";
+}
+
+// The receiver's line, '\n' ended.
+std::string ReceiverTotalsText(const Report& report, const SessionsReport& sessions) {
+    std::string text = "receiver: ";
     if (sessions.sessions.empty()) {
         text += sessions.sessionsStarted == 0 ? "no test packets yet; "
                                               : "no open session (every sender was quiet for the time-out); ";
@@ -355,7 +360,7 @@ std::string ReceiverTotalsText(const Report& report, const SessionsReport& sessi
         text +=
             Printed(", %lld datagrams without the key's tag", static_cast<long long>(sessions.unauthenticatedPackets));
     }
-    return text + "\n\n";
+    return text + "\n";
 }
 
 // Today's texts of the dialog: its receiver text, then the order and mark counts.
@@ -376,7 +381,7 @@ std::string ReceiverDialogText(const Report& report, const SessionsReport& sessi
     // Without a session there is no sender whose figures the dialog would show: its text of
     // an empty record would claim a loss of 100 %.
     if (sessions.sessions.empty()) {
-        return ReceiverTotalsText(report, sessions);
+        return ReceiverTotalsText(report, sessions) + "\n";
     }
     std::string text;
     for (const SessionFigures& s : sessions.sessions) {
@@ -454,7 +459,7 @@ std::string ReportText(const Report& report, TextStyle style) {
     for (const SessionFigures& s : sessions.sessions) {
         text += time + SessionReadableText(s, report.readsTrafficClass);
     }
-    return text + time + ReceiverTotalsText(report, sessions);
+    return text + time + ReceiverTotalsText(report, sessions) + HostText(report, sessions) + "\n";
 }
 
 std::string ReportJsonLines(const Report& report, bool withHistogram) {

@@ -109,7 +109,8 @@ void ClockSkewEstimator::AddToFloor(const Point& p) {
 }
 
 std::optional<double> ClockSkewEstimator::HullSlopeMsPerSecond() const {
-    if (seconds_.count < kMinPoints || hull_.size() < 2 || hull_.back().seconds - hull_.front().seconds < kMinSpanSeconds) {
+    if (seconds_.count < kMinPoints || hull_.size() < 2 ||
+        hull_.back().seconds - hull_.front().seconds < kMinSpanSeconds) {
         return std::nullopt;
     }
     // The line under all points with the least total distance to them is the one highest at
@@ -217,8 +218,7 @@ Moments ClockSkewEstimator::SkewRemovedMoments() const {
     Moments moments;
     moments.count = delayMs_.count;
     moments.mean = delayMs_.mean - slope * seconds_.mean;
-    moments.sumOfSquaredDeviations =
-        std::max(0.0, delayMs_.sumOfSquaredDeviations - 2.0 * slope * coMoment_ +
-                          slope * slope * seconds_.sumOfSquaredDeviations);
+    moments.sumOfSquaredDeviations = std::max(0.0, delayMs_.sumOfSquaredDeviations - 2.0 * slope * coMoment_ +
+                                                       slope * slope * seconds_.sumOfSquaredDeviations);
     return moments;
 }

@@ -12,8 +12,8 @@
 
 #include "measure/datagram_sink.h"
 #include "measure/default_settings.h"
-#include "sessions/datagram_authenticator.h"
 #include "measure/packet_check.h"
+#include "sessions/datagram_authenticator.h"
 #include "sessions/session_figures.h"
 
 struct Clock;

@@ -91,7 +91,6 @@ TEST(PacketTag, AnyChangedByteAnotherKeyOrAnotherLengthIsRefused) {
     EXPECT_FALSE(checker->Authentic(smallest.data(), 0));
 }
 
-
 constexpr int64_t kSenderFrequency = 10'000'000;
 constexpr int kGroups = 250;
 constexpr int kGroupSize = 4;
