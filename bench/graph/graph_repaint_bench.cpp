@@ -87,7 +87,7 @@ int Run(int count) {
     auto zoom = std::make_unique<ArrayViewer::HorizontalZoomScale>();
     ArrayViewer::HorizontalZoomScale* zoomScale = zoom.get();
     graph.Create(&rect, parent, std::move(zoom));
-    graph.AddArray(std::make_unique<ArrayViewer::ScaleDisplay1D>(&transform, zoomScale, 40));
+    graph.AddArray(std::make_unique<ArrayViewer::ScaleDisplay1D>(&transform, zoomScale, -40, 40));
     graph.AddArray(std::make_unique<ArrayViewer::ContinousArray1D>(zoomScale, &transform, &series, 0.001));
 
     RECT client;

@@ -58,7 +58,7 @@ TEST(ScaleDisplay1DPaint, PaintsWhiteBackgroundLabelsAndLightGreyGrid) {
     ASSERT_TRUE(canvas.surface.Valid());
     FullRange zoom;
     LinearScalarTransformScale transform(0, 1);
-    ScaleDisplay1D axis(&transform, &zoom, 40);
+    ScaleDisplay1D axis(&transform, &zoom, -40, 40);
     Rect area{0, 0, 500, 200};
     DrawContext context{canvas.surface.Get(), false, nullptr, &area};
     axis.Paint(context);
@@ -106,7 +106,7 @@ TEST(ScaleDisplay1DPaint, DrawsNothingInAnAreaNarrowerThanItsLeftMargin) {
     Canvas canvas(200, 200);
     FullRange zoom;
     LinearScalarTransformScale transform(0, 1);
-    ScaleDisplay1D axis(&transform, &zoom, 40);
+    ScaleDisplay1D axis(&transform, &zoom, -40, 40);
     for (Rect area : {Rect{0, 0, 10, 200}, Rect{0, 0, 200, 5}}) {
         DrawContext context{canvas.surface.Get(), false, nullptr, &area};
         axis.Paint(context);
@@ -118,7 +118,7 @@ TEST(ScaleDisplay1DPaint, DrawsNothingInAnAreaNarrowerThanItsLeftMargin) {
 TEST(ScaleDisplay1DPaint, WithoutATransformThereAreNoLeftLabels) {
     Canvas canvas(300, 120);
     FullRange zoom;
-    ScaleDisplay1D axis(nullptr, &zoom, 40);
+    ScaleDisplay1D axis(nullptr, &zoom, -40, 40);
     Rect area{0, 0, 300, 120};
     DrawContext context{canvas.surface.Get(), false, nullptr, &area};
     axis.Paint(context);
@@ -240,7 +240,7 @@ TEST_F(TracePaintTest, LayersRestoreTheDeviceContextsObjects) {
     HGDIOBJ font = GetCurrentObject(dc, OBJ_FONT);
     Rect area{0, 0, 200, 100};
     DrawContext context{dc, false, nullptr, &area};
-    ScaleDisplay1D axis(&transform, &zoom, 40);
+    ScaleDisplay1D axis(&transform, &zoom, -40, 40);
     axis.Paint(context);
     trace.Paint(context);
     context.backgroundPainted = false;

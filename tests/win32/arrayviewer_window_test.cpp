@@ -103,7 +103,7 @@ class GraphTest : public ::testing::Test {
         auto owned = std::make_unique<HorizontalZoomScale>();
         zoom = owned.get();
         viewer.Create(&rect, parent.hwnd, std::move(owned));
-        viewer.AddArray(std::make_unique<ScaleDisplay1D>(&transform, zoom, 40));
+        viewer.AddArray(std::make_unique<ScaleDisplay1D>(&transform, zoom, -40, 40));
         auto ownedTrace = std::make_unique<ContinousArray1D>(zoom, &transform, &series, 0.001);
         trace = ownedTrace.get();
         viewer.AddArray(std::move(ownedTrace));
