@@ -38,6 +38,11 @@ struct LoopbackPair {
 TEST(DatagramBatch, OneReceiveTakesEveryQueuedDatagramWithItsOwnSourceAndKernelStamp) {
     LoopbackPair pair;
     ASSERT_TRUE(pair.receiver.EnableKernelStamps());
+    // The system starts stamping arrivals a moment after the first socket asks for it (until
+    // then a datagram is stamped when it is read): one datagram, taken, lets that moment pass.
+    pair.Send(1, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(DatagramBatch(1, 64).Receive(pair.receiver.Get()), 1u);
     std::vector<int64_t> sentAt;
     for (uint8_t i = 0; i < 4; ++i) {
         sentAt.push_back(QueryCounter());
