@@ -11,6 +11,7 @@
 #include "cli/packet_tag.h"
 #include "cli/voice_load.h"
 #include "measure/default_settings.h"
+#include "measure/packet_blocks.h"
 #include "measure/test_packet.h"
 #include "veltrane_version.h"
 
@@ -41,9 +42,10 @@ struct RawOptions {
     std::vector<std::string> labels;
     std::string judgedCodec, oneWayDelay;  // receive's --codec, and --one-way-delay
     std::string key;
+    bool roundTrip = false;
 };
 
-const char* const kCommands[] = {"receive", "send", "loopback", "help"};
+const char* const kCommands[] = {"receive", "send", "loopback", "reflect", "help"};
 
 // A default setting as the help texts show it.
 std::string Text(uint64_t value) {
@@ -253,22 +255,28 @@ void AddCommonOptions(CLI::App& command, RawOptions& raw) {
         ->check(FileName());
 }
 
-// The receiving commands' sessions (one per sender) and how their reports show them.
-void AddSessionOptions(CLI::App& command, RawOptions& raw) {
+// The bounds of what a receiving command follows per source (a receiver's sessions, a
+// reflector's counts), each told in the command's own words, and its socket's buffer.
+void AddSourceBounds(CLI::App& command, RawOptions& raw, const char* timeoutMeaning, const char* boundMeaning) {
     command
         .add_option("--session-timeout", raw.sessionTimeout,
-                    "a sender quiet this long ends its session (default " +
+                    std::string(timeoutMeaning) + " (default " +
                         Text(static_cast<uint64_t>(DefaultSettings::FarEnd::kSessionTimeoutSeconds)) + ")")
         ->type_name("SECONDS")
         ->check(PositiveSeconds());
     AddNumber(command, "--max-sessions", raw.maxSessions, "N",
-              "senders followed at once; the one quiet longest makes room for a new one (default " +
-                  Text(DefaultSettings::FarEnd::kMaxSessions) + ")",
-              1, kMaxSessions);
+              std::string(boundMeaning) + " (default " + Text(DefaultSettings::FarEnd::kMaxSessions) + ")", 1,
+              kMaxSessions);
     AddNumber(command, "--rcvbuf", raw.receiveBuffer, "BYTES",
               "the socket's receive buffer to ask for (default " + Text(DefaultSettings::FarEnd::kReceiveBufferBytes) +
                   "); the report tells what the system granted",
               1, INT32_MAX);
+}
+
+// The receiving commands' sessions (one per sender) and how their reports show them.
+void AddSessionOptions(CLI::App& command, RawOptions& raw) {
+    AddSourceBounds(command, raw, "a sender quiet this long ends its session",
+                    "senders followed at once; the one quiet longest makes room for a new one");
     command.add_flag("--histogram", raw.histogram, "with --json: each session's 400-bin jitter histogram");
     command.add_flag("--dialog-text", raw.dialogText,
                      "print the dialog program's receiver text for each session instead of the readable report");
@@ -359,6 +367,17 @@ std::string TakeKeyOption(const RawOptions& raw, CliOptions& options) {
 #endif
 }
 
+// A round trip needs room for the reflector's stamps; the usage error, if any.
+std::string TakeRoundTripOption(const RawOptions& raw, CliOptions& options) {
+    options.roundTrip = raw.roundTrip;
+    if (raw.roundTrip && EffectivePacketSize(options.packetSize) < kStampedPacketMinSize) {
+        return "--round-trip: the reflector writes its stamps after byte 48 of each packet; packets of " +
+               std::to_string(EffectivePacketSize(options.packetSize)) + " bytes leave no room for them (" +
+               std::to_string(kStampedPacketMinSize) + " or more)";
+    }
+    return {};
+}
+
 // The validators have accepted every number given, so the conversions cannot fail here.
 template <typename T>
 void SetNumber(const std::string& text, T& target) {
@@ -389,6 +408,9 @@ CliOptions ToOptions(const RawOptions& raw, RunMode mode) {
     SetNumber(raw.sourcePort, options.sourcePort);
     SetNumber(raw.period, options.periodMs);
     SetNumber(raw.count, options.packetsPerPeriod);
+    if (mode == RunMode::Reflect) {
+        options.packetSize = static_cast<uint32_t>(kMaxPacketSize);  // answers any test packet a datagram holds
+    }
     SetNumber(raw.size, options.packetSize);
     SetNumber(raw.buffer, options.bufferSizeKB);
     if (!raw.duration.empty()) {
@@ -483,8 +505,11 @@ std::string ShortUsage() {
            "] [--buffer KB] [--pace fixed|pause]\n"
            "                         [--codec " +
            call.name + "] [--calls " + Text(FarEnd::kCalls) +
-           "] [--dscp DSCP]\n"
+           "] [--dscp DSCP] [--round-trip]\n"
            "       veltrane-cli loopback [the options of send and receive]\n"
+           "       veltrane-cli reflect [--bind ADDR] [--port " +
+           Text(kReceiverPort) +
+           "] [--size 65535] [--session-timeout SECONDS] [--max-sessions N]\n"
            "       (each command also takes [--metrics ADDR:PORT] [--label NAME=VALUE]...)\n"
            "       veltrane-cli help [COMMAND]\n"
            "  each also takes [--duration SECONDS] [--interval " +
@@ -504,8 +529,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     CLI::App* receive = app.add_subcommand("receive", "receive test packets and report jitter, delay and loss");
     CLI::App* send = app.add_subcommand("send", "send groups of test packets and report the sender's figures");
     CLI::App* loopback = app.add_subcommand("loopback", "send to and receive from this host in one process");
+    CLI::App* reflect =
+        app.add_subcommand("reflect", "return each test packet to its sender with stamps, for send --round-trip");
     CLI::App* help = app.add_subcommand("help", "describe the commands, or the options of one");
-    help->add_option("command", raw.helpCommand, "receive, send or loopback")->type_name("COMMAND");
+    help->add_option("command", raw.helpCommand, "receive, send, loopback or reflect")->type_name("COMMAND");
 
     // A mistyped command would otherwise be reported as an unexpected argument.
     if (argc > 1 && argv[1][0] != '-' && !IsCommand(argv[1])) {
@@ -524,11 +551,22 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     AddPortAndSize(*loopback, raw,
                    "port to send to and receive on (default " + Text(DefaultSettings::kDestinationPort) + ")",
                    DefaultVoiceCodec().payloadBytes);
-    for (CLI::App* command : {receive, send, loopback}) {
+    AddBind(*reflect, raw, "local address or host name to receive on (default: every interface, IPv4 and IPv6)");
+    AddNumber(*reflect, "--port", raw.port, "PORT",
+              "port to receive on (default " + Text(DefaultSettings::kReceiverPort) + ")", 1, kMaxPort);
+    AddNumber(*reflect, "--size", raw.size, "BYTES",
+              "the longest test packet answered, bytes (default " + Text(kMaxPacketSize) + ")", kStampedPacketMinSize,
+              kMaxPacketSize);
+    send->add_flag("--round-trip", raw.roundTrip,
+                   "take the echoes of a 'veltrane-cli reflect' at the destination: round-trip time, loss each way, "
+                   "delay variation each way and the call verdict");
+    for (CLI::App* command : {receive, send, loopback, reflect}) {
         AddCommonOptions(*command, raw);
     }
     AddSessionOptions(*receive, raw);
     AddSessionOptions(*loopback, raw);
+    AddSourceBounds(*reflect, raw, "a source quiet this long is forgotten and counted afresh",
+                    "sources answered at once; a new one waits until one has been quiet for the time-out");
     for (CLI::App* command : {receive, send, loopback}) {
         AddMetricsOptions(*command, raw);
     }
@@ -537,6 +575,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     AddKeyOption(*receive, raw, "take only test packets signed with the key in FILE");
     AddKeyOption(*send, raw, "sign every test packet with the key in FILE");
     AddKeyOption(*loopback, raw, "sign the test packets with the key in FILE and take only those signed with it");
+    AddKeyOption(*reflect, raw, "answer only test packets signed with the key in FILE, and sign the answers");
 
     ParsedCommandLine result;
     try {
@@ -563,10 +602,14 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     if (const std::string conflict = ConflictOf(raw); !conflict.empty()) {
         return UsageError(conflict);
     }
-    const RunMode mode = app.got_subcommand(receive) ? RunMode::Receive
-                         : app.got_subcommand(send)  ? RunMode::Send
-                                                     : RunMode::Loopback;
+    const RunMode mode = app.got_subcommand(receive)   ? RunMode::Receive
+                         : app.got_subcommand(send)    ? RunMode::Send
+                         : app.got_subcommand(reflect) ? RunMode::Reflect
+                                                       : RunMode::Loopback;
     result.options = ToOptions(raw, mode);
+    if (const std::string error = TakeRoundTripOption(raw, *result.options); !error.empty()) {
+        return UsageError(error);
+    }
     if (const std::string error = TakeMetricsOptions(raw, *result.options); !error.empty()) {
         return UsageError(error);
     }

@@ -13,7 +13,7 @@
 #include "measure/default_settings.h"
 #include "sessions/session_table.h"
 
-enum class RunMode { Receive, Send, Loopback };
+enum class RunMode { Receive, Send, Loopback, Reflect };
 
 // How the sender spaces its groups: each at start + k * period (as a voice stream does), or
 // a pause of one period after each group (as the dialog does).
@@ -59,9 +59,11 @@ struct CliOptions {
     std::optional<CallJudgement> judgement;  // the codec whose calls the receiver judges, and the delay
     // Keyed test packets: the sender signs each one, the receiver takes only those it signed.
     std::optional<PacketKey> key;
+    // send --round-trip: the echoes of a reflector come back to the sending socket and are analysed.
+    bool roundTrip = false;
 
-    bool Sends() const { return mode != RunMode::Receive; }
-    bool Receives() const { return mode != RunMode::Send; }
+    bool Sends() const { return mode == RunMode::Send || mode == RunMode::Loopback; }
+    bool Receives() const { return mode == RunMode::Receive || mode == RunMode::Loopback; }
 };
 
 // What the command line asks for: a run, or an exit with a text.

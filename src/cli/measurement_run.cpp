@@ -17,11 +17,14 @@
 #include "cli/call_judgement.h"
 #include "cli/error_text.h"
 #include "cli/metrics_exposition.h"
+#include "cli/reflector.h"
 #include "cli/report.h"
+#include "cli/round_trip_echoes.h"
 #include "measure/receiver.h"
 #include "measure/sender.h"
 #include "measure/test_packet.h"
 #include "sessions/published_sessions.h"
+#include "sessions/sent_packet_log.h"
 #include "sessions/session_table.h"
 #ifndef _WIN32
 #include "cli/metrics_server.h"
@@ -59,6 +62,9 @@ class RunObserver : public SenderObserver {
     void ReportUnknownError(const char* text) override { Fail(CliUnknownErrorText(text)); }
 
     bool Failed() const { return failed_.load(); }
+
+    // An error of the front end's own, worded already.
+    void FailWith(const std::string& text) { Fail(text); }
 
     std::string ErrorText() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -125,7 +131,7 @@ std::optional<Endpoints> ResolveEndpoints(const CliOptions& options, std::ostrea
             return std::nullopt;
         }
     }
-    if (options.Receives()) {
+    if (options.Receives() || options.mode == RunMode::Reflect) {
         // Every interface by default, IPv4 and IPv6 on one socket, so that a sender reaches
         // it by either; IPv4 alone on a host without IPv6.
         endpoints.dualStack = !options.bindHost && Ipv6Available();
@@ -166,6 +172,9 @@ bool PacketSizeFits(const CliOptions& options, const Endpoints& endpoints, std::
 struct RunTags {
     std::shared_ptr<PacketFinisher> sender;
     std::shared_ptr<DatagramAuthenticator> receiver;
+    // The thread that takes a round trip's echoes, or the reflector's, which also tags answers.
+    std::shared_ptr<DatagramAuthenticator> loopCheck;
+    std::shared_ptr<PacketFinisher> loopRetag;
 };
 
 // Nullopt after the error on `err`: the crypto library could not set up the tag.
@@ -175,7 +184,10 @@ std::optional<RunTags> MakeRunTags(const CliOptions& options, std::ostream& err)
     if (options.key) {
         tags.sender = PacketTag::Make(*options.key);
         tags.receiver = PacketTag::Make(*options.key);
-        if (!tags.sender || !tags.receiver) {
+        const std::shared_ptr<PacketTag> loop = PacketTag::Make(*options.key);
+        tags.loopCheck = loop;
+        tags.loopRetag = loop;
+        if (!tags.sender || !tags.receiver || !loop) {
             err << "veltrane-cli: --key: the crypto library cannot compute HMAC-SHA-256\n";
             return std::nullopt;
         }
@@ -199,7 +211,7 @@ class Run {
           endpoints_(endpoints),
           published_(published),
           publishedSender_(publishedSender),
-          senderTag_(tags.sender),
+          tags_(tags),
           sessions_(SystemClock(),
                     SessionTableSettings{options.sessionTimeoutSeconds, options.maxSessions},
                     tags.receiver),
@@ -233,8 +245,14 @@ class Run {
             settings.spreadOverPeriod = options_.spreadCalls;
             // The DSCP sits in the upper six bits of the byte; the ECN bits stay 0.
             settings.trafficClass = options_.dscp < 0 ? -1 : options_.dscp << 2;
-            settings.finisher = senderTag_;
+            settings.finisher = tags_.sender;
+            if (options_.roundTrip && !StartRoundTrip(settings)) {
+                return;
+            }
             sender_.Start(settings);
+        }
+        if (options_.mode == RunMode::Reflect) {
+            StartReflector();
         }
     }
 
@@ -260,6 +278,13 @@ class Run {
     void StopReceiver() {
         if (options_.mode == RunMode::Loopback) {
             WaitWhileReceiving();
+        }
+        if (echoes_) {
+            WaitWhileTaking([this] { return echoes_->Taken(); });
+            echoes_->Stop();
+        }
+        if (reflector_) {
+            reflector_->Stop();
         }
         StopWorker(
             [this] {
@@ -296,6 +321,16 @@ class Run {
                 published_->Set(*report.sessions);
             }
         }
+        if (echoes_) {
+            report.roundTrip = JudgeRoundTrip(echoes_->TakeReport(),
+                                              options_.codecName ? FindVoiceCodec(*options_.codecName) : std::nullopt);
+            // The echoes were taken after the sender's figures: a packet sent in between counts as none.
+            report.roundTrip->unresolved = std::max<int64_t>(
+                0, report.sender->sentPackets + report.sender->wouldBlockCount - report.roundTrip->figures.sentThrough);
+        }
+        if (reflector_) {
+            report.reflector = ReflectorReport{reflector_->Counts(), reflector_->KernelTimestamps()};
+        }
         return report;
     }
 
@@ -320,12 +355,16 @@ class Run {
         }
     }
 
-    // Until the byte count rests for one look, for at most kDrainLooks looks.
     void WaitWhileReceiving() {
-        int64_t last = receiver_.Statistics().bytesReceived;
-        for (int look = 0; look < kDrainLooks && receiver_.Running(); ++look) {
+        WaitWhileTaking([this] { return receiver_.Running() ? receiver_.Statistics().bytesReceived : -1; });
+    }
+
+    // Until `taken` rests for one look, for at most kDrainLooks looks.
+    static void WaitWhileTaking(const std::function<int64_t()>& taken) {
+        int64_t last = taken();
+        for (int look = 0; look < kDrainLooks; ++look) {
             std::this_thread::sleep_for(kDrainLook);
-            const int64_t now = receiver_.Statistics().bytesReceived;
+            const int64_t now = taken();
             if (now == last) {
                 return;
             }
@@ -333,14 +372,55 @@ class Run {
         }
     }
 
+    // The sending socket, opened here so that the echoes come back to it and a thread of their
+    // own takes them; false after the error went to the observer.
+    bool StartRoundTrip(SenderSettings& settings) {
+        const Endpoint local =
+            settings.sourceAddress.value_or(Endpoint::AnyOfFamily(settings.destination, settings.sourcePort));
+        roundTripSocket_ = UdpSocket::Open(settings.destination);
+        if (!roundTripSocket_.Valid() || !roundTripSocket_.Bind(local)) {
+            observer_.FailWith(
+                "veltrane-cli: cannot send from " + local.ToString() + ": " +
+                SocketErrorText(roundTripSocket_.Valid() ? roundTripSocket_.LastError() : LastSocketError()));
+            return false;
+        }
+        roundTripSocket_.EnableKernelStamps();
+        auto log = std::make_shared<SentPacketLog>(settings.packetsPerPeriod, settings.finisher);
+        settings.finisher = log;
+        settings.sharedSocket = roundTripSocket_.Get();
+        echoes_ = std::make_unique<RoundTripEchoes>(roundTripSocket_.Get(), EffectivePacketSize(settings.packetSize),
+                                                    settings.destination, log, tags_.loopCheck);
+        return true;
+    }
+
+    void StartReflector() {
+        ReflectorSettings settings;
+        settings.local = endpoints_.local;
+        settings.dualStack = endpoints_.dualStack;
+        settings.datagramSize = std::min(options_.packetSize, endpoints_.local.MaxDatagramPayload());
+        settings.receiveBuffer = options_.receiveBufferBytes;
+        settings.sources = ReflectorSourcesSettings{options_.sessionTimeoutSeconds, options_.maxSessions};
+        settings.check = tags_.loopCheck;
+        settings.retag = tags_.loopRetag;
+        std::string error;
+        reflector_ = Reflector::Start(settings, error);
+        if (!reflector_) {
+            observer_.FailWith("veltrane-cli: " + error);
+        }
+    }
+
     const CliOptions& options_;
     const Endpoints& endpoints_;
     PublishedSessions* published_;
     PublishedSender* publishedSender_;
-    const std::shared_ptr<PacketFinisher> senderTag_;
+    const RunTags tags_;
     RunObserver observer_;
     SessionTable sessions_;  // before the receiver: it takes the datagrams as long as the receiver runs
     Receiver receiver_;
+    SocketLibrary socketLibrary_;              // for the sockets below, which the run opens itself
+    UdpSocket roundTripSocket_;                // send --round-trip: shared by the sender and the echoes
+    std::unique_ptr<RoundTripEchoes> echoes_;  // stopped before the socket closes
+    std::unique_ptr<Reflector> reflector_;
     Sender sender_;  // after the receiver: destroyed, and so stopped, first
     bool stuck_ = false;
 };

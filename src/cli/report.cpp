@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "cli/call_judgement.h"
+#include "cli/report_parts.h"
+#include "cli/round_trip_report.h"
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 // The quotients are left as they fall, as in the dialog: a zero divisor gives a value that
 // is not finite, which the JSON writer turns into null.
@@ -72,9 +72,13 @@ std::string ValueCountsText(const int64_t (&counts)[N]) {
 }
 
 // "1 call", "2 calls": a count and its noun in the right number.
+}  // namespace
+
 std::string Counted(int64_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
+
+namespace {
 
 std::string PaceText(const SenderStatistics& s, bool fixedPace) {
     char text[160];
@@ -134,6 +138,8 @@ Json Optional(const std::optional<double>& value) {
     return value ? Json(*value) : Json(nullptr);
 }
 
+}  // namespace
+
 // Always an object, as a distribution's is.
 Json PdvJson(const std::optional<PdvSummary>& d) {
     if (!d) {
@@ -153,6 +159,8 @@ Json DistributionJson(const std::optional<DistributionSummary>& d) {
     return Json{{"count", d->count},   {"min", d->min}, {"mean", d->mean}, {"max", d->max},
                 {"stddev", d->stddev}, {"p50", d->p50}, {"p95", d->p95},   {"p99", d->p99}};
 }
+
+namespace {
 
 Json PacketsJson(const LossFigures& p) {
     return Json{
@@ -242,6 +250,8 @@ std::string SenderDialogText(const Report& report) {
     return text;
 }
 
+}  // namespace
+
 std::string Printed(const char* format, ...) {
     char text[512];
     va_list arguments;
@@ -250,6 +260,8 @@ std::string Printed(const char* format, ...) {
     va_end(arguments);
     return text;
 }
+
+namespace {
 
 std::string SenderReadableText(const Report& report) {
     const SenderStatistics& s = *report.sender;
@@ -263,8 +275,13 @@ std::string SenderReadableText(const Report& report) {
     if (report.load) {
         text += "  " + LoadText(*report.load) + "  " + PaceText(s, report.load->fixedPace);
     }
+    if (report.roundTrip) {
+        text += RoundTripText(*report.roundTrip);
+    }
     return text + "\n";
 }
+
+}  // namespace
 
 std::string DistributionText(const char* name, const std::optional<DistributionSummary>& d) {
     if (!d) {
@@ -274,6 +291,8 @@ std::string DistributionText(const char* name, const std::optional<DistributionS
                    d->p50, d->p95, d->p99, d->min, d->mean, d->max, d->stddev,
                    Counted(d->count, "sample", "samples").c_str());
 }
+
+namespace {
 
 std::string PacketsText(const LossFigures& p) {
     std::string text = Printed("%lld received, ", static_cast<long long>(p.received));
@@ -446,6 +465,10 @@ std::string ReportText(const Report& report, TextStyle style) {
     if (report.sender) {
         text += style == TextStyle::Dialog ? SenderDialogText(report) : SenderReadableText(report);
     }
+    if (report.reflector) {
+        text += Rfc3339Utc(report.time) + Printed(" reflector, %.1f s:\n", report.elapsedSeconds) +
+                ReflectorText(*report.reflector) + "\n";
+    }
     if (!HasReceiver(report)) {
         return text + (style == TextStyle::Dialog ? "\n" : "");
     }
@@ -470,6 +493,14 @@ std::string ReportJsonLines(const Report& report, bool withHistogram) {
         if (report.load) {
             line["sender"]["load"] = LoadJson(*report.load);
         }
+        if (report.roundTrip) {
+            AddRoundTripJson(line["sender"], *report.roundTrip);
+        }
+        lines += line.dump() + "\n";
+    }
+    if (report.reflector) {
+        Json line = LineStart(report, report.final);
+        line["reflector"] = ReflectorJson(*report.reflector);
         lines += line.dump() + "\n";
     }
     if (!HasReceiver(report)) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/round_trip_report.h"
 #include "cli/voice_load.h"
 #include "measure/receiver_statistics.h"
 #include "measure/sender_statistics.h"
@@ -37,6 +38,10 @@ struct Report {
     int64_t grantedReceiveBuffer = 0;  // the socket's receive buffer, bytes; 0: the system's default
     // The receiver's sessions, one per sender; set whenever `receiver` is.
     std::optional<SessionsReport> sessions;
+    // send --round-trip: the echoes' figures, in the sender's block.
+    std::optional<RoundTripReport> roundTrip;
+    // reflect: what the reflector did.
+    std::optional<ReflectorReport> reflector;
 };
 
 enum class TextStyle {

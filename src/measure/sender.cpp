@@ -105,8 +105,20 @@ void Sender::PublishFinalStatistics() {
 void Sender::SenderThreadEntry(const SenderSettings& settings) {
     LogEvent(logSink_, "sender thread started");
     const SocketLibrary library;
-    UdpSocket socket = OpenWorkerSocket(library, settings.destination, EngineError::SenderLibraryNotStarted,
-                                        EngineError::SenderSocketNotOpened);
+    const bool shared = settings.sharedSocket != kNoSocket;
+    UdpSocket socket = shared ? UdpSocket(settings.sharedSocket)
+                              : OpenWorkerSocket(library, settings.destination, EngineError::SenderLibraryNotStarted,
+                                                 EngineError::SenderSocketNotOpened);
+    // A shared socket stays its owner's, however this thread ends.
+    struct GiveBack {
+        UdpSocket& socket;
+        bool shared;
+        ~GiveBack() {
+            if (shared) {
+                socket.Release();
+            }
+        }
+    } giveBack{socket, shared};
     // In 64 bits: a size whose bytes do not fit the socket option's int is refused, not wrapped.
     const uint64_t sendBufferBytes = uint64_t{settings.bufferSizeKB} * 1024u;
     if (sendBufferBytes != 0) {
@@ -121,7 +133,7 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
     // Bound before the first send, which would otherwise let the system pick the port.
     const Endpoint local =
         settings.sourceAddress.value_or(Endpoint::AnyOfFamily(settings.destination, settings.sourcePort));
-    if ((settings.sourceAddress || settings.sourcePort != 0) && !socket.Bind(local)) {
+    if (!shared && (settings.sourceAddress || settings.sourcePort != 0) && !socket.Bind(local)) {
         ThrowEngineError(EngineError::SenderNotBound, BindFailure(local, socket.LastError()));
     }
     if (settings.trafficClass >= 0 && !socket.SetTrafficClass(settings.destination, settings.trafficClass)) {
@@ -148,7 +160,9 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
     RunPacingLoop(context, settings);
 
     packet = std::vector<uint8_t>();
-    socket.Close();
+    if (!shared) {
+        socket.Close();
+    }
     LogEvent(logSink_, "sender thread stopped");
 }
 

@@ -39,6 +39,10 @@ struct SenderSettings {
     bool spreadOverPeriod = false;
     // Finishes each packet before it is sent (on the sender's thread only); none: sent as written.
     std::shared_ptr<PacketFinisher> finisher;
+    // A socket the caller opened and bound, to send from instead of one of the sender's own (a
+    // round trip takes its echoes on it); the caller keeps it open until the sender has ended.
+    // The sender neither binds nor closes it. kNoSocket: the sender opens its own.
+    SocketHandle sharedSocket = kNoSocket;
 };
 
 // What SendPacket works on during one run.

@@ -161,7 +161,7 @@ CallQuality JudgeCall(const CallQualityInputs& inputs) {
     if (inputs.oneWayDelayMs) {
         mouthToEarMs = *inputs.oneWayDelayMs + quality.jitterBufferMs + inputs.packetIntervalMs;
         quality.delayMs = mouthToEarMs;
-        quality.delaySource = DelaySource::OneWayDelayOption;
+        quality.delaySource = inputs.oneWayDelaySource;
     }
     quality.rFactor =
         EModelRating(inputs.codec.ie, inputs.codec.bpl, quality.lossPercent, quality.burstR, mouthToEarMs);

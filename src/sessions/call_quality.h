@@ -36,14 +36,15 @@ double MosFromRating(double r);
 // 1 / (1 - loss share) that random loss gives, never below 1 (random).
 double BurstRatio(double lossShare, double meanLossRunLength);
 
-enum class DelaySource { Missing, OneWayDelayOption };
+enum class DelaySource { Missing, OneWayDelayOption, HalfRoundTrip };
 
 struct CallQualityInputs {
     CodecImpairment codec;
     double packetIntervalMs = 20;  // a packet's worth of speech waits this long to be sent
     LossFigures loss;              // over every packet
     JitterBufferFigures jitterBuffer;
-    std::optional<double> oneWayDelayMs;  // the path's, given by the user
+    std::optional<double> oneWayDelayMs;  // the path's, given by the user or half the round trip
+    DelaySource oneWayDelaySource = DelaySource::OneWayDelayOption;  // which of them
 };
 
 struct CallQuality {

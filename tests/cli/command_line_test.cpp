@@ -148,6 +148,9 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingRuns) {
         {{"send", "--calls", "0"}, "--calls: 0 is out of range"},
         {{"send", "--pace", "steady"}, "--pace: 'steady' is neither fixed nor pause"},
         {{"receive", "--key", ""}, "--key: an empty text is not a file name"},
+        // The reflector's stamps need 76 bytes: a shorter packet would never be answered.
+        {{"send", "--size", "75", "--round-trip"}, "--round-trip: the reflector writes its stamps"},
+        {{"reflect", "--size", "75"}, "--size: 75 is out of range"},
     };
     for (const BadValue& bad : cases) {
         SCOPED_TRACE(std::string(bad.arguments[1]) + " " + bad.arguments[2]);

@@ -2,7 +2,9 @@
 // forwards every datagram it reads, from its one socket, to 127.0.0.1:--to-port, and on the
 // way can police the groups, lose packets at random, lengthen the path delay steadily, move the
 // sender's clock, and slip hostile datagrams in between the real ones (so that they come from
-// the very address and port of the real stream). It prints {"listening":PORT} once bound, ends
+// the very address and port of the real stream). What comes back from 127.0.0.1:--to-port (a
+// reflector's answers) goes straight back to the latest source, losing --return-loss percent:
+// a path with a delay (--delay) and a loss of its own on each way. It prints {"listening":PORT} once bound, ends
 // after --duration seconds or on SIGTERM/SIGINT, and then prints what it did as one JSON line.
 
 #include <poll.h>
@@ -43,6 +45,8 @@ struct RelayOptions {
     double durationSeconds = 10;
     int64_t policeFirst = 0;  // > 0: only the first K datagrams of each group pass
     double lossPercent = 0;
+    double returnLossPercent = 0;  // of what comes back from the destination
+    double delayMs = 0;            // added to every forwarded datagram's path
     uint64_t seed = 1;
     double delayRampPpm = 0;       // the path delay grows by this share of the time since the start
     double clockAheadSeconds = 0;  // added to every test packet's send counter
@@ -72,6 +76,8 @@ constexpr OptionRule kOptionRules[] = {
     {"--duration", 0.001, kLongestRunSeconds, [](RelayOptions& o, double v) { o.durationSeconds = v; }},
     {"--police", 1, 1e9, [](RelayOptions& o, double v) { o.policeFirst = static_cast<int64_t>(v); }},
     {"--loss", 0, 100, [](RelayOptions& o, double v) { o.lossPercent = v; }},
+    {"--return-loss", 0, 100, [](RelayOptions& o, double v) { o.returnLossPercent = v; }},
+    {"--delay", 0, 10000, [](RelayOptions& o, double v) { o.delayMs = v; }},
     {"--seed", 0, 1e15, [](RelayOptions& o, double v) { o.seed = static_cast<uint64_t>(v); }},
     {"--delay-ramp", 0, 1e5, [](RelayOptions& o, double v) { o.delayRampPpm = v; }},
     {"--clock-ahead", -1e6, 1e6, [](RelayOptions& o, double v) { o.clockAheadSeconds = v; }},
@@ -149,7 +155,7 @@ class Relay {
             return;
         }
         MoveClock(datagram);
-        if (options_.delayRampPpm == 0) {
+        if (options_.delayRampPpm == 0 && options_.delayMs == 0) {
             Forward(datagram);
             return;
         }
@@ -159,9 +165,22 @@ class Relay {
         }
         // The delay grows with the arrival time, so the releases keep the arrival order.
         const auto extra = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            (arrival - start_) * (options_.delayRampPpm * 1e-6));
+            (arrival - start_) * (options_.delayRampPpm * 1e-6) +
+            std::chrono::duration<double, std::milli>(options_.delayMs));
         held_.push_back({arrival + extra, std::move(datagram)});
     }
+
+    // A datagram from the destination: straight back to the latest source, or lost.
+    void TakeReturn(const std::vector<uint8_t>& datagram, const Endpoint& to) {
+        if (options_.returnLossPercent > 0 &&
+            std::uniform_real_distribution<double>(0, 100)(random_) < options_.returnLossPercent) {
+            ++returnDropped_;
+            return;
+        }
+        returned_ += socket_.SendTo(datagram.data(), static_cast<uint32_t>(datagram.size()), to) == SendResult::Sent;
+    }
+
+    const Endpoint& Destination() const { return destination_; }
 
     void ReleaseDue(Instant now) {
         while (!held_.empty() && held_.front().release <= now) {
@@ -182,8 +201,10 @@ class Relay {
             total += injected_[kind];
         }
         std::printf("{\"received\":%" PRId64 ",\"forwarded\":%" PRId64 ",\"dropped\":%" PRId64
-                    ",\"unsent\":%zu,\"sendFailures\":%" PRId64 ",\"injected\":{%s\"total\":%" PRId64 "}}\n",
-                    received_, forwarded_, dropped_, held_.size(), sendFailures_, injected.c_str(), total);
+                    ",\"unsent\":%zu,\"sendFailures\":%" PRId64 ",\"returned\":%" PRId64 ",\"returnDropped\":%" PRId64
+                    ",\"injected\":{%s\"total\":%" PRId64 "}}\n",
+                    received_, forwarded_, dropped_, held_.size(), sendFailures_, returned_, returnDropped_,
+                    injected.c_str(), total);
         std::fflush(stdout);
     }
 
@@ -255,6 +276,8 @@ class Relay {
     int64_t forwarded_ = 0;
     int64_t dropped_ = 0;
     int64_t sendFailures_ = 0;
+    int64_t returned_ = 0;
+    int64_t returnDropped_ = 0;
     std::array<int64_t, kKinds> injected_{};
 };
 
@@ -270,6 +293,7 @@ void Run(const RelayOptions& options, UdpSocket& socket, const sigset_t& waitMas
                                          std::chrono::duration<double>(options.durationSeconds));
     Relay relay(options, socket, start);
     std::vector<uint8_t> buffer(65536);
+    Endpoint client;  // the latest source other than the destination
     for (Instant now = start; now < deadline && !stopRequested; now = std::chrono::steady_clock::now()) {
         const Instant wake = relay.NextRelease() ? std::min(*relay.NextRelease(), deadline) : deadline;
         const timespec timeout = Until(now, wake);
@@ -277,8 +301,13 @@ void Run(const RelayOptions& options, UdpSocket& socket, const sigset_t& waitMas
         if (ppoll(&readable, 1, &timeout, &waitMask) > 0) {
             Endpoint source;
             for (int64_t length; (length = socket.ReceiveFrom(buffer.data(), 65536, source)) >= 0;) {
-                relay.Take(std::vector<uint8_t>(buffer.begin(), buffer.begin() + length),
-                           std::chrono::steady_clock::now());
+                std::vector<uint8_t> datagram(buffer.begin(), buffer.begin() + length);
+                if (source == relay.Destination()) {
+                    relay.TakeReturn(datagram, client);
+                    continue;
+                }
+                client = source;
+                relay.Take(std::move(datagram), std::chrono::steady_clock::now());
             }
         }
         relay.ReleaseDue(std::chrono::steady_clock::now());
@@ -293,7 +322,8 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: veltrane-test-relay --to-port PORT [--listen-port PORT] [--duration S] [--police K]\n"
-                     "       [--loss PERCENT] [--seed N] [--delay-ramp PPM] [--clock-ahead S] [--inject-every N]\n");
+                     "       [--loss PERCENT] [--return-loss PERCENT] [--delay MS] [--seed N] [--delay-ramp PPM]\n"
+                     "       [--clock-ahead S] [--inject-every N]\n");
         return 2;
     }
     sigset_t stopSignals;
