@@ -259,7 +259,18 @@ class Run {
     // A worker that ended without reporting an error: no path is known to do so (a thread
     // that cannot be created is an error of Start), but the run must not go on without it.
     bool WorkerLost() const {
-        return (options_.Receives() && !receiver_.Running()) || (options_.Sends() && !sender_.Running());
+        return (options_.Receives() && !receiver_.Running()) || (options_.Sends() && !sender_.Running()) ||
+               (reflector_ && reflector_->Failed()) || (echoes_ && echoes_->Failed());
+    }
+
+    // A datagram loop that ended by an exception: its text becomes the run's error.
+    void TellLoopFailure() {
+        if (reflector_ && reflector_->Failed()) {
+            observer_.FailWith("veltrane-cli: the reflector stopped: " + reflector_->FailureText());
+        }
+        if (echoes_ && echoes_->Failed()) {
+            observer_.FailWith("veltrane-cli: the echoes' thread stopped: " + echoes_->FailureText());
+        }
     }
 
     // The sender first, as the dialog does (it ends within one send).
@@ -329,7 +340,8 @@ class Run {
                 0, report.sender->sentPackets + report.sender->wouldBlockCount - report.roundTrip->figures.sentThrough);
         }
         if (reflector_) {
-            report.reflector = ReflectorReport{reflector_->Counts(), reflector_->KernelTimestamps()};
+            report.reflector = ReflectorReport{reflector_->Counts(), reflector_->KernelTimestamps(),
+                                               reflector_->GrantedReceiveBuffer()};
         }
         return report;
     }
@@ -477,6 +489,7 @@ bool ReportUntilEnd(const CliOptions& options,
     }
     while (!stopRequested.load() && !run.Observer().Failed()) {
         if (run.WorkerLost()) {
+            run.TellLoopFailure();
             return run.Observer().Failed();
         }
         const SteadyClock::time_point now = SteadyClock::now();

@@ -17,8 +17,9 @@ int64_t Nanoseconds(int64_t counter, int64_t frequency) {
 
 std::unique_ptr<Reflector> Reflector::Start(const ReflectorSettings& settings, std::string& error) {
     UdpSocket socket = UdpSocket::Open(settings.local);
+    int64_t granted = 0;  // the system's default when it refuses
     if (socket.Valid() && settings.receiveBuffer != 0) {
-        socket.SetReceiveBufferSize(settings.receiveBuffer);  // the system's default if it refuses
+        granted = socket.SetReceiveBufferSize(settings.receiveBuffer).value_or(0);
     }
     const bool ready = socket.Valid() && (!settings.dualStack || socket.SetIpv6Only(false)) &&
                        socket.Bind(settings.local) && socket.SetNonBlocking();
@@ -27,7 +28,9 @@ std::unique_ptr<Reflector> Reflector::Start(const ReflectorSettings& settings, s
                 SocketErrorText(socket.Valid() ? socket.LastError() : LastSocketError());
         return nullptr;
     }
-    return std::unique_ptr<Reflector>(new Reflector(settings, std::move(socket)));
+    auto reflector = std::unique_ptr<Reflector>(new Reflector(settings, std::move(socket)));
+    reflector->grantedReceiveBuffer_ = granted;
+    return reflector;
 }
 
 Reflector::Reflector(const ReflectorSettings& settings, UdpSocket socket)

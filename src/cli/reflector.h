@@ -53,6 +53,8 @@ class Reflector {
     ReflectorCounts Counts();
     uint16_t LocalPort() const { return localPort_; }
     bool KernelTimestamps() const { return kernelTimestamps_; }
+    // The socket's receive buffer as the system granted it, bytes; 0: its default.
+    int64_t GrantedReceiveBuffer() const { return grantedReceiveBuffer_; }
     bool Failed() const { return loop_ && loop_->Failed(); }
     std::string FailureText() const { return loop_ ? loop_->FailureText() : std::string(); }
     void Stop();
@@ -67,6 +69,7 @@ class Reflector {
     UdpSocket socket_;  // before the loop: closed after it has stopped
     uint16_t localPort_ = 0;
     bool kernelTimestamps_ = false;
+    int64_t grantedReceiveBuffer_ = 0;
     std::vector<uint8_t> answer_;  // the loop thread's
     int64_t lastPrune_ = 0;        // the loop thread's
     std::mutex mutex_;             // guards the two below

@@ -20,6 +20,8 @@ class RoundTripEchoes {
 
     RoundTripFigures TakeReport();
     int64_t Taken() const { return loop_.Taken(); }
+    bool Failed() const { return loop_.Failed(); }
+    std::string FailureText() const { return loop_.FailureText(); }
     void Stop() { loop_.Stop(); }
 
   private:

@@ -94,7 +94,8 @@ Json ReflectorJson(const ReflectorReport& report) {
                 {"truncated", c.truncated},
                 {"answersRefused", c.answersRefused},
                 {"sources", c.sources},
-                {"kernelTimestamps", report.kernelTimestamps}};
+                {"kernelTimestamps", report.kernelTimestamps},
+                {"receiveBufferBytes", report.receiveBufferBytes}};
 }
 
 std::string ReflectorText(const ReflectorReport& report) {
@@ -102,10 +103,11 @@ std::string ReflectorText(const ReflectorReport& report) {
     return Printed(
         "  answered %lld of %lld datagrams from %s; not answered: %lld no test packets, %lld already "
         "stamped, %lld too short, %lld from sources beyond the bound, %lld without the key's tag, %lld too "
-        "long; %lld answers refused by the socket\n",
+        "long; %lld answers refused by the socket; receive buffer %lld bytes\n",
         static_cast<long long>(c.answered), static_cast<long long>(c.datagrams),
         Counted(c.sources, "source", "sources").c_str(), static_cast<long long>(c.notTestPackets),
         static_cast<long long>(c.alreadyStamped), static_cast<long long>(c.tooShort),
         static_cast<long long>(c.refusedSources), static_cast<long long>(c.unauthenticated),
-        static_cast<long long>(c.truncated), static_cast<long long>(c.answersRefused));
+        static_cast<long long>(c.truncated), static_cast<long long>(c.answersRefused),
+        static_cast<long long>(report.receiveBufferBytes));
 }

@@ -23,7 +23,8 @@ struct RoundTripReport {
 
 struct ReflectorReport {
     ReflectorCounts counts;
-    bool kernelTimestamps = false;  // the receive stamps are the kernel's
+    bool kernelTimestamps = false;   // the receive stamps are the kernel's
+    int64_t receiveBufferBytes = 0;  // as the system granted it; 0: its default
 };
 
 // The figures with the verdict on calls of `codec` (none: not judged): the loss on the way out,

@@ -1,11 +1,13 @@
 #pragma once
 // Helpers for veltrane-cli's tests: command lines as argument vectors and free UDP ports.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -51,6 +53,20 @@ class KeyFile {
   private:
     std::string path_;
 };
+
+// True once something has bound the UDP port on 127.0.0.1 (or on every interface), within 10 s.
+inline bool WaitUntilBound(uint16_t port) {
+    SocketLibrary library;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        UdpSocket probe = UdpSocket::Open(Endpoint());
+        if (!probe.Bind(Endpoint::Ipv4(0x7F000001, port))) {
+            return true;
+        }
+        probe.Close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
 
 // 32 key bytes: 0, 1, 2 and so on, plus `offset`.
 inline std::string KeyBytes(char offset = 0) {

@@ -50,20 +50,6 @@ struct Stream {
     std::vector<json> finals;  // the receiver's final lines of this source
 };
 
-// True once something has bound the UDP port (the receiver takes it on every interface).
-bool WaitUntilBound(uint16_t port) {
-    SocketLibrary library;
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        UdpSocket probe = UdpSocket::Open(Endpoint());
-        if (!probe.Bind(Endpoint::Ipv4(0x7F000001, port))) {
-            return true;
-        }
-        probe.Close();
-        std::this_thread::sleep_for(milliseconds(10));
-    }
-    return false;
-}
-
 void PrepareStream(Stream& stream, uint16_t receiverPort, std::vector<std::unique_ptr<RelayProcess>>& relays) {
     uint16_t to = receiverPort;
     uint16_t from = FreeUdpPort();

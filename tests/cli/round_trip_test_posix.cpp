@@ -29,7 +29,8 @@ RoundTripRun RunRoundTrip(const std::vector<std::string>& relayOptions, const st
         Program({"reflect", "--quiet", "--bind", "127.0.0.1", "--port", std::to_string(reflectPort)}));
     RelayProcess relay(reflectPort, relayOptions);
     RoundTripRun run;
-    if (!reflector.Started() || relay.Port() == 0) {
+    // A packet sent before the reflector listens would be lost on the way out indeed.
+    if (!reflector.Started() || relay.Port() == 0 || !WaitUntilBound(reflectPort)) {
         ADD_FAILURE() << "reflector or relay not started: " << relay.Errors();
         return run;
     }
