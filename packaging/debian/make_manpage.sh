@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 
 {
     echo "[COMMANDS]"
-    for command in receive send loopback; do
+    for command in receive send loopback reflect; do
         echo ".SS $command"
         echo ".nf"
         # Backslashes and a leading dot or quote would be read as roff requests.
