@@ -234,6 +234,7 @@ class Run {
             // The DSCP sits in the upper six bits of the byte; the ECN bits stay 0.
             settings.trafficClass = options_.dscp < 0 ? -1 : options_.dscp << 2;
             settings.finisher = senderTag_;
+            settings.announceEnd = true;
             sender_.Start(settings);
         }
     }

@@ -186,11 +186,31 @@ void AddHostJson(Json& line, const Report& report) {
     line["hostDrops"] = report.sessions ? report.sessions->hostDrops : 0;
 }
 
+// Why a session ended, in the report's words.
+const char* EndedText(SessionEnd end) {
+    switch (end) {
+        case SessionEnd::BySender:
+            return "by the sender";
+        case SessionEnd::TimedOut:
+            return "timed out";
+        case SessionEnd::PushedOut:
+            return "pushed out";
+        case SessionEnd::ReceiverStopped:
+            return "by the receiver";
+        case SessionEnd::Open:
+            break;
+    }
+    return "open";
+}
+
 Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogram) {
     Json line = LineStart(report, report.final || s.final);
     line["source"] = s.source.ToString();
     line["session"] = s.session;
     line["run"] = s.run;
+    if (s.final) {
+        line["ended"] = EndedText(s.ended);
+    }
     line["receiver"] = ReceiverJson(s.record, report.readsTrafficClass);
     line["packets"] = PacketsJson(s.packets);
     line["firstPacketsLost"] = s.packets.firstPacketsLost;
@@ -289,8 +309,9 @@ std::string PacketsText(const LossFigures& p) {
 }
 
 std::string SessionHeading(const SessionFigures& s) {
+    const std::string ended = s.final ? std::string(" (ended: ") + EndedText(s.ended) + ")" : "";
     return Printed("session %lld from %s, run %lld%s:\n", static_cast<long long>(s.session),
-                   s.source.ToString().c_str(), static_cast<long long>(s.run), s.final ? " (ended)" : "");
+                   s.source.ToString().c_str(), static_cast<long long>(s.run), ended.c_str());
 }
 
 // The DSCP and ECN counts, a line each.

@@ -66,6 +66,9 @@ class LossAccountant {
     PacketCount Add(int64_t groupNumber, int32_t indexInGroup, std::optional<uint16_t> statedGroupSize);
     // Ends the run: every packet still missing from the window counts as lost.
     void Finish();
+    // Ends the run as its sender told: through `lastGroup`, of which only the first
+    // `packetsInLastGroup` packets were sent; nothing after it counts as lost.
+    void FinishAt(int64_t lastGroup, int64_t packetsInLastGroup);
     const LossFigures& Figures() const { return figures_; }
     // The longest loss run that grew since the last call (a report interval's), and starts
     // the next interval.
@@ -90,7 +93,7 @@ class LossAccountant {
     void SetGroupSize(int64_t size);
     Group& SlotOf(int64_t groupNumber);
     void CloseGroupsThrough(int64_t groupNumber);
-    void CloseGroup(Group& group);
+    void CloseGroup(Group& group, int64_t size);
     void CountRange(const Group& group, int64_t from, int64_t to, bool countMissing);
     void CountMissing(int64_t packets);
     static bool TestAndSet(Group& group, int32_t index);

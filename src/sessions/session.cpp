@@ -50,10 +50,24 @@ int64_t Session::Take(const ReceivedDatagram& datagram) {
     return notTestPackets;
 }
 
+bool Session::TakeEndOfRun(const EndOfRun& end, int64_t arrival) {
+    if (endOfRun_ && end.lastGroup == endOfRun_->lastGroup && end.sendCounter == endOfRun_->sendCounter) {
+        return true;  // another copy
+    }
+    if (!check_.FitsEnd(end, arrival, frequency_)) {
+        return false;
+    }
+    endOfRun_ = end;
+    return true;
+}
+
 // A packet of the run, taken as on its arrival; a first packet is analysed once only.
 void Session::TakeTestPacket(const HeldPacket& packet) {
     lastTestPacket_ = packet.arrival;
     const TestPacketHeader& header = packet.header;
+    if (endOfRun_ && header.groupNumber > endOfRun_->lastGroup) {
+        endOfRun_.reset();  // the run goes on: its end came from someone else
+    }
     const PacketCount count = loss_.Add(header.groupNumber, header.indexInGroup, packet.statedGroupSize);
     if (header.indexInGroup == 0 && count == PacketCount::New) {
         Analyse(header, packet.arrival);
@@ -67,7 +81,8 @@ void Session::StartRun() {
         return;
     }
     EndRun(record_);
-    loss_.Finish();
+    FinishRunLoss();
+    endOfRun_.reset();
     earlierRunsLongestInInterval_ = std::max(earlierRunsLongestInInterval_, loss_.TakeIntervalLongestLossRun());
     earlierRuns_ = CombineRuns(earlierRuns_, loss_.Figures());
     loss_ = LossAccountant();
@@ -75,6 +90,15 @@ void Session::StartRun() {
     earlierRunsSkewRemoved_ = Combine(earlierRunsSkewRemoved_, skew_.SkewRemovedMoments());
     skew_.Reset();
     playout_.EndRun();
+}
+
+// What is still missing from the run counts as lost, up to the end its sender told, if any.
+void Session::FinishRunLoss() {
+    if (endOfRun_) {
+        loss_.FinishAt(endOfRun_->lastGroup, endOfRun_->packetsInLastGroup);
+    } else {
+        loss_.Finish();
+    }
 }
 
 void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
@@ -142,7 +166,7 @@ void Session::CountNotTestPackets(int64_t datagrams) {
 
 SessionFigures Session::TakeFigures(bool final) {
     if (final) {
-        loss_.Finish();
+        FinishRunLoss();
         check_.DropCandidate();
         CountNotTestPackets(check_.TakeDroppedPackets());
     }

@@ -4,9 +4,11 @@
 // fixed bins, the skew's hull is thinned and the loss window holds a fixed number of groups.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "base/udp_socket.h"
+#include "measure/end_of_run.h"
 #include "measure/packet_check.h"
 #include "measure/receiver_statistics.h"
 #include "sessions/clock_skew.h"
@@ -31,12 +33,19 @@ class Session {
     // be no test packets (itself, or those a dropped candidate run held).
     int64_t Take(const ReceivedDatagram& datagram);
 
+    // An end of run from the session's source: true when it can end the current run (its
+    // copies too). The session then ends at the next report, unless a packet of a later group
+    // comes first: then the end was none of its sender's.
+    bool TakeEndOfRun(const EndOfRun& end, int64_t arrival);
+    bool EndedBySender() const { return endOfRun_.has_value(); }
+
     // Counts a datagram from the session's source that was too long for the receive buffer
     // (`fullLength`: 0 when unknown): it is no test packet.
     void TakeOversized(int64_t fullLength);
 
     // The figures as they are, and the next report interval starts. `final`: the session
-    // ends, so the packets still missing from its window count as lost.
+    // ends, so the packets still missing from its window count as lost (as far as its sender's
+    // end of run tells, when one came).
     SessionFigures TakeFigures(bool final);
 
     int64_t LastTestPacketCounter() const { return lastTestPacket_; }
@@ -48,6 +57,7 @@ class Session {
   private:
     void CountNotTestPackets(int64_t datagrams);
     void StartRun();
+    void FinishRunLoss();
     void TakeTestPacket(const HeldPacket& packet);
     void Analyse(const TestPacketHeader& header, int64_t arrival);
     void AddJitterSample(double jitterMs);
@@ -60,7 +70,8 @@ class Session {
     int64_t frequency_;  // of the receiver's clock
     int64_t lastTestPacket_;
     int64_t run_ = 0;
-    int64_t runReference_ = 0;  // arrival of the current run's reference packet
+    int64_t runReference_ = 0;          // arrival of the current run's reference packet
+    std::optional<EndOfRun> endOfRun_;  // the current run's, as its sender told
     PacketCheck check_;
     ReceiverStatistics record_;  // all but the jitter histogram, which is kept below
     DecayingHistogram jitterHistogram_;

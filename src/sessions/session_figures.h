@@ -54,11 +54,21 @@ struct IntervalFigures {
     std::optional<PdvSummary> pdv;  // above the session's least delay, not the interval's
 };
 
+// Why a session ended.
+enum class SessionEnd {
+    Open,             // it has not
+    BySender,         // its sender said it ended its run
+    TimedOut,         // no test packet for the time-out
+    PushedOut,        // a newcomer took its place in a full table
+    ReceiverStopped,  // the receiver ended
+};
+
 struct SessionFigures {
     int64_t session = 0;  // 1, 2, ... in the order the sessions started
     int64_t run = 0;      // the sender's current run: 1, then one more at each restart
     Endpoint source;      // an IPv4 sender reaching a dual-stack socket is shown as IPv4
-    bool final = false;   // the session has ended: quiet for the time-out, pushed out, or the receiver stopped
+    bool final = false;   // the session has ended, for the reason below
+    SessionEnd ended = SessionEnd::Open;
     // The dialog's figures for this sender alone, histogram and DSCP/ECN counts included.
     ReceiverStatistics record;
     LossFigures packets;                                  // over every packet of every group, summed over the runs

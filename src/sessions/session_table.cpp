@@ -54,6 +54,10 @@ void SessionTable::TakeDatagram(const ReceivedDatagram& datagram) {
     bytesReceived_ += datagram.length;
     const EndpointKey key = datagram.source.SenderKey();
     Session* session = Find(key);
+    if (IsEndOfRun(datagram.bytes, datagram.length)) {
+        TakeEndOfRun(session, datagram);
+        return;
+    }
     if (session == nullptr) {
         TakeFromUnconfirmed(datagram);
         return;
@@ -74,6 +78,14 @@ Session* SessionTable::Find(const EndpointKey& key) {
 void SessionTable::Erase(SessionMap::iterator session) {
     lastSession_ = nullptr;
     sessions_.erase(session);
+}
+
+// An end of run that no run of its source can have sent is no test packet's business either.
+void SessionTable::TakeEndOfRun(Session* session, const ReceivedDatagram& datagram) {
+    const std::optional<EndOfRun> end = ReadEndOfRun(datagram.bytes, datagram.length);
+    if (session == nullptr || !session->TakeEndOfRun(*end, datagram.arrival)) {
+        ++notTestPackets_;
+    }
 }
 
 void SessionTable::TakeOversized(const ReceivedDatagram& datagram) {
@@ -177,6 +189,7 @@ bool SessionTable::MakeRoom(int64_t now) {
     notTestPackets_ += silentLongest->second->HeldPackets();
     if (pushedOut_.size() < static_cast<size_t>(settings_.maxSessions)) {
         pushedOut_.push_back(silentLongest->second->TakeFigures(true));
+        pushedOut_.back().ended = SessionEnd::PushedOut;
     }
     Erase(silentLongest);
     return true;
@@ -188,6 +201,16 @@ double SessionTable::SecondsBetween(int64_t end, int64_t start) const {
 
 bool SessionTable::TimedOut(const Session& session, int64_t now) const {
     return SecondsBetween(now, session.LastTestPacketCounter()) >= settings_.timeoutSeconds;
+}
+
+SessionEnd SessionTable::EndOf(const Session& session, int64_t now, bool final) const {
+    if (session.EndedBySender()) {
+        return SessionEnd::BySender;
+    }
+    if (final) {
+        return SessionEnd::ReceiverStopped;
+    }
+    return TimedOut(session, now) ? SessionEnd::TimedOut : SessionEnd::Open;
 }
 
 SessionsReport SessionTable::TakeReport(bool final) {
@@ -238,9 +261,11 @@ std::optional<SessionFigures> SessionTable::TakeFiguresOf(const EndpointKey& key
     if (found == sessions_.end()) {
         return std::nullopt;  // pushed out meanwhile: its figures wait among those pushed out
     }
-    const bool ends = final || TimedOut(*found->second, now);
+    const SessionEnd end = EndOf(*found->second, now, final);
+    const bool ends = end != SessionEnd::Open;
     notTestPackets_ += ends ? found->second->HeldPackets() : 0;
     SessionFigures figures = found->second->TakeFigures(ends);
+    figures.ended = end;
     if (ends) {
         Erase(found);
     }

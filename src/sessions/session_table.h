@@ -44,7 +44,7 @@ class SessionTable : public DatagramSink {
     // for the buffer counts as not a test packet.
     void TakeDatagram(const ReceivedDatagram& datagram) override;
 
-    // Report thread: ends the sessions quiet for the time-out, then copies every session's
+    // Report thread: ends the sessions quiet for the time-out or ended by their sender, then copies every session's
     // figures and starts the next interval. `final`: every session ends (the receiver stopped).
     SessionsReport TakeReport(bool final);
 
@@ -62,6 +62,7 @@ class SessionTable : public DatagramSink {
     using UnconfirmedMap = std::unordered_map<EndpointKey, Unconfirmed, KeyHash>;
 
     void TakeOversized(const ReceivedDatagram& datagram);
+    void TakeEndOfRun(Session* session, const ReceivedDatagram& datagram);
     Session* Find(const EndpointKey& key);
     void Erase(SessionMap::iterator session);
     void TakeFromUnconfirmed(const ReceivedDatagram& datagram);
@@ -70,6 +71,8 @@ class SessionTable : public DatagramSink {
     void ForgetQuietUnconfirmed(int64_t now, bool all);
     bool MakeRoom(int64_t now);
     bool TimedOut(const Session& session, int64_t now) const;
+    // Whether and why a session ends at this report.
+    SessionEnd EndOf(const Session& session, int64_t now, bool final) const;
     double SecondsBetween(int64_t end, int64_t start) const;
     // Under the lock: one session's figures (ending it when `final` or timed out); none when
     // it is gone.

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "cli_test_support.h"
+#include "measure/end_of_run.h"
 #include "relay_process_posix.h"
 
 namespace {
@@ -247,8 +248,8 @@ TEST(FarEnd, HostileDatagramsBetweenTheRealOnesChangeNoFigureAndAreCounted) {
 }
 
 // Every first packet passes the policer: the dialog's figure sees no loss, the count over every
-// packet sees 80 of each 100 lost, in one run of 80 per group (longer only when the sender's
-// stop cut its last group short of 20), and the group size is the one the sender wrote (the
+// packet sees 80 of each 100 lost, in one run of 80 per group (the packets the sender's stop
+// left unsent in its last group are none), and the group size is the one the sender wrote (the
 // largest index seen would say 20).
 TEST(FarEnd, APolicerPassingTwentyOfEachHundredLosesEightyPercentOfEveryPacket) {
     std::vector<Stream> streams{
@@ -256,11 +257,12 @@ TEST(FarEnd, APolicerPassingTwentyOfEachHundredLosesEightyPercentOfEveryPacket) 
     ASSERT_NO_FATAL_FAILURE(RunFarEnd(streams));
     json packets = Final(streams[0])["packets"];
     EXPECT_NEAR(packets["lossPercent"].get<double>(), 80.0, 0.5);
-    const int64_t lastGroupSent = streams[0].SentPackets() % 100;
-    EXPECT_EQ(packets["longestLossRun"], 100 - (lastGroupSent == 0 ? 20 : std::min<int64_t>(lastGroupSent, 20)));
+    EXPECT_EQ(packets["longestLossRun"], 80);
     EXPECT_EQ(packets["groupSize"], 100);
     EXPECT_EQ(packets["groupSizeInferred"], false);
-    EXPECT_EQ(packets["received"], streams[0].relayCounts["forwarded"]);
+    EXPECT_EQ(Final(streams[0])["ended"], "by the sender");
+    // The relay forwarded the sender's end of run too.
+    EXPECT_EQ(packets["received"].get<int64_t>() + kEndOfRunCopies, streams[0].relayCounts["forwarded"]);
     EXPECT_EQ(Final(streams[0])["receiver"]["lossPercent"], 0.0);
 }
 

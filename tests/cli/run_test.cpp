@@ -16,6 +16,7 @@
 
 #include "cli/measurement_run.h"
 #include "cli_test_support.h"
+#include "measure/end_of_run.h"
 #include "measure/test_packet.h"
 #include "measure/worker_thread.h"
 #include "sessions/published_sessions.h"
@@ -270,7 +271,9 @@ TEST(Run, KeyedPacketsAreTakenOnlyFromASenderWithTheKey) {
     const nlohmann::json last = JsonLines(result.out).back();
     EXPECT_EQ(last["sessions"], 0) << last.dump();
     EXPECT_EQ(last["sessionsStarted"], 0);
-    EXPECT_EQ(last["unauthenticatedPackets"], JsonLines(unkeyed.out).back()["sender"]["sentPackets"].get<int64_t>());
+    // The unkeyed sender's end of run too.
+    EXPECT_EQ(last["unauthenticatedPackets"],
+              JsonLines(unkeyed.out).back()["sender"]["sentPackets"].get<int64_t>() + kEndOfRunCopies);
 }
 #endif
 
@@ -497,6 +500,26 @@ TEST(Run, TheDefaultReceiverTakesPacketsSentToIpv6AndIpv4) {
     EXPECT_EQ(sessions[0]["receiver"]["bytesReceived"].get<int64_t>() +
                   sessions[1]["receiver"]["bytesReceived"].get<int64_t>(),
               sentPackets * 172);
+}
+
+// A sender that ends on purpose ends its session at the receiver's next report, with every
+// packet it sent and no loss, while the receiver goes on.
+TEST(Run, ASenderThatStopsEndsItsSessionAtTheNextReport) {
+    BackgroundReceive run({"--interval", "200"});
+    ASSERT_TRUE(run.Bound()) << run.Finish().err;
+    const RunResult sent = RunFor(Options(RunMode::Send, {"--port", run.Port().c_str(), "--count", "20", "--period",
+                                                          "1", "--duration", "0.5", "--json"}));
+    ASSERT_EQ(sent.exitCode, kExitSuccess) << sent.err;
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    const RunResult& received = run.Finish();
+    ASSERT_EQ(received.exitCode, kExitSuccess) << received.err;
+    const std::vector<nlohmann::json> sessions = LinesWith(received.out, "source");
+    ASSERT_FALSE(sessions.empty()) << received.out;
+    const nlohmann::json& end = sessions.back();
+    EXPECT_EQ(end["ended"], "by the sender") << received.out;
+    EXPECT_FALSE(JsonLines(received.out).back().contains("source")) << "ended only by the receiver's stop";
+    EXPECT_EQ(end["packets"]["received"], JsonLines(sent.out).back()["sender"]["sentPackets"]);
+    EXPECT_EQ(end["packets"]["lost"], 0);
 }
 
 TEST(Run, HostNamesAndIpv6LiteralsAreResolved) {

@@ -18,6 +18,7 @@
 
 #include "allocation_count.h"
 #include "base/clock.h"
+#include "measure/end_of_run.h"
 #include "measure/receiver_analysis.h"
 #include "measure/test_packet.h"
 #include "measure_test_support.h"
@@ -38,11 +39,19 @@ struct TestSender {
 
     // Packet `index` of `group`, sent `sendMs` after the receiver's 0.
     std::vector<uint8_t> Packet(int64_t group, int32_t index, double sendMs) const {
-        const double ticks = sendMs * (1.0 - ppm * 1e-6) * static_cast<double>(kSenderFrequency) / 1000.0;
-        std::vector<uint8_t> packet =
-            MakePacket(index, group, counterAtZero + std::llround(ticks), kSenderFrequency, kPacketSize);
+        std::vector<uint8_t> packet = MakePacket(index, group, Counter(sendMs), kSenderFrequency, kPacketSize);
         WriteGroupSize(packet.data(), groupSize);
         return packet;
+    }
+    // The end of its run after `packets` packets of `lastGroup`, sent `sendMs` after the receiver's 0.
+    std::vector<uint8_t> End(int64_t lastGroup, uint32_t packets, double sendMs) const {
+        std::vector<uint8_t> end(kEndOfRunSize);
+        WriteEndOfRun(end.data(), EndOfRun{lastGroup, packets, Counter(sendMs)});
+        return end;
+    }
+    int64_t Counter(double sendMs) const {
+        const double ticks = sendMs * (1.0 - ppm * 1e-6) * static_cast<double>(kSenderFrequency) / 1000.0;
+        return counterAtZero + std::llround(ticks);
     }
 };
 
@@ -323,6 +332,47 @@ TEST(SessionTable, ARestartIsANewRunWithItsOwnReferenceLossAndSkew) {
     // Only the held-up packet is late for a playout buffer.
     EXPECT_EQ(s.jitterBuffer->recommendedMs, 20);
     EXPECT_DOUBLE_EQ(s.jitterBuffer->latePercent.back(), 100.0 / 8000);
+}
+
+// A sender that ends its run on purpose ends its session at the next report; the packets a
+// stop left unsent in its last group are no loss. An end that does not fit the run, or one
+// the run outlives, ends nothing and changes no figure.
+TEST(SessionTable, TheSendersEndOfRunEndsItsSessionAtTheNextReport) {
+    const TestSender sender{Local(5001)};
+    const auto fixed = [](int64_t, int32_t) { return 5.0; };
+    const auto play = [&](bool forgedEnds, bool realEnd) {
+        ManualClock clock;
+        SessionTable table(clock);
+        Traffic traffic;
+        traffic.Stream(sender, 0, 20, 0.0, fixed);
+        // The stop came after two packets of group 20; the end is sent twice more.
+        traffic.Stream(sender, 20, 1, 200.0, fixed, [](int64_t, int32_t index) { return index < 2; });
+        if (forgedEnds) {
+            traffic.Raw(100.0, sender.source, sender.End(9, 4, 90.5));   // the run outlives it
+            traffic.Raw(101.0, sender.source, sender.End(5, 4, 95.0));   // before the latest group
+            traffic.Raw(102.0, sender.source, sender.End(12, 4, 80.0));  // its counter before the latest
+        }
+        for (int copy = 0; realEnd && copy < kEndOfRunCopies; ++copy) {
+            traffic.Raw(206.0, sender.source, sender.End(20, 2, 200.2));
+        }
+        traffic.Play(table, clock);
+        return table.TakeReport(false);
+    };
+    const SessionsReport ended = play(false, true);
+    ASSERT_EQ(ended.sessions.size(), 1u);
+    const SessionFigures& s = ended.sessions[0];
+    EXPECT_TRUE(s.final);
+    EXPECT_EQ(s.ended, SessionEnd::BySender);
+    EXPECT_EQ(ended.openSessions, 0);
+    EXPECT_EQ(s.packets.expected, 82);
+    EXPECT_EQ(s.packets.lost, 0);
+    EXPECT_EQ(ended.notTestPackets, 0);
+
+    const SessionsReport forged = play(true, false);
+    ASSERT_EQ(forged.sessions.size(), 1u);
+    EXPECT_FALSE(forged.sessions[0].final);
+    EXPECT_EQ(forged.notTestPackets, 2);
+    ExpectSameMeasurement(forged.sessions[0], play(false, false).sessions.at(0));
 }
 
 // A clean stream, with or without hostile datagrams from its own address among it.
