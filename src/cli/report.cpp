@@ -234,10 +234,12 @@ Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogr
     return line;
 }
 
-// A receiver without a session to tell of still reports, with its totals.
-Json NoSessionJson(const Report& report, const SessionsReport& sessions) {
+// The receiver's totals, written at every report after the sessions' lines: a script watching
+// a table under attack (refused, unconfirmed, dropped) must see the counts while sessions are
+// open too, and a receiver without a session still reports.
+Json TotalsJson(const Report& report, const SessionsReport& sessions) {
     Json line = LineStart(report, report.final);
-    line["sessions"] = 0;
+    line["sessions"] = sessions.sessions.size();  // the session lines of this report
     line["sessionsStarted"] = sessions.sessionsStarted;
     line["bytesReceived"] = sessions.bytesReceived;
     line["notTestPackets"] = sessions.notTestPackets;
@@ -376,6 +378,13 @@ std::string ReceiverTotalsText(const Report& report, const SessionsReport& sessi
     if (report.receiver && report.receiver->truncatedCount > 0) {
         text += ", " + Counted(report.receiver->truncatedCount, "datagram", "datagrams") + " longer than --size";
     }
+    // A full table and spoofed sources are rare: told only when they happened.
+    if (sessions.refusedSessions > 0) {
+        text += ", " + Counted(sessions.refusedSessions, "sender", "senders") + " refused (the table was full)";
+    }
+    if (sessions.unconfirmedSources > 0) {
+        text += ", " + Counted(sessions.unconfirmedSources, "source", "sources") + " whose packets confirmed no run";
+    }
     // Only a keyed receiver refuses datagrams for their tag: without a key the figure stays 0.
     if (sessions.unauthenticatedPackets > 0) {
         text +=
@@ -500,8 +509,5 @@ std::string ReportJsonLines(const Report& report, bool withHistogram) {
     for (const SessionFigures& s : sessions.sessions) {
         lines += SessionJson(report, s, withHistogram).dump() + "\n";
     }
-    if (sessions.sessions.empty()) {
-        lines += NoSessionJson(report, sessions).dump() + "\n";
-    }
-    return lines;
+    return lines + TotalsJson(report, sessions).dump() + "\n";
 }

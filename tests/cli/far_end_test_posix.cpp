@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "cli_test_support.h"
+#include "datagram_forger_posix.h"
 #include "measure/end_of_run.h"
 #include "relay_process_posix.h"
 
@@ -26,6 +27,8 @@ constexpr milliseconds kGenerous{60000};
 // A loop-back path stays far below this even on a busy host under a sanitizer; a clock an hour
 // off or a stray counter reads as an hour or more.
 constexpr double kSaneMs = 500;
+// A fit over a loop-back path stays within this; a counter 5 s off reads as 10^6 ppm.
+constexpr double kSaneSkewPpm = 5000;
 
 // One sender's stream to the far end: straight, or through a relay of its own.
 struct Stream {
@@ -35,6 +38,7 @@ struct Stream {
     std::optional<std::vector<std::string>> relay;  // the relay's options; none: no relay
     std::vector<std::string> send;                  // the sender's options beyond the addresses
     int starts = 1;                                 // runs one after the other, from the same port
+    uint16_t fromPort = 0;                          // the sender's port; 0: a free one
 
     std::string source;  // as the receiver shows it
     std::vector<std::string> sendArguments;
@@ -67,7 +71,7 @@ bool WaitUntilBound(uint16_t port) {
 
 void PrepareStream(Stream& stream, uint16_t receiverPort, std::vector<std::unique_ptr<RelayProcess>>& relays) {
     uint16_t to = receiverPort;
-    uint16_t from = FreeUdpPort();
+    uint16_t from = stream.fromPort != 0 ? stream.fromPort : FreeUdpPort();
     if (stream.relay) {
         relays.push_back(std::make_unique<RelayProcess>(receiverPort, *stream.relay));
         ASSERT_NE(relays.back()->Port(), 0) << relays.back()->Errors();
@@ -245,6 +249,53 @@ TEST(FarEnd, HostileDatagramsBetweenTheRealOnesChangeNoFigureAndAreCounted) {
     }
     ASSERT_TRUE(Final(hostile)["rfc3550Jitter"].is_number());
     EXPECT_NEAR(Final(hostile)["rfc3550Jitter"].get<double>(), Final(clean)["rfc3550Jitter"].get<double>(), 0.5);
+}
+
+// A real sender stopped after 30 groups and started again 0.3 s later from the same port, once
+// as it is and once with a forged datagram after every other group, of each kind in turn, from
+// its own address and port. The counts must be equal; the extremes, which the host's scheduling
+// moves from run to run, must stay within a loop-back path's, where any forgery taken in would
+// put them seconds away (or the skew at thousands of ppm).
+TEST(FarEnd, ForgedDatagramsFromTheSendersOwnPortChangeNoFigureAndARestartIsTheSecondRun) {
+    const std::vector<std::string> thirtyGroups{"--count", "10", "--period", "10", "--duration", "0.3"};
+    std::vector<Stream> streams{{std::nullopt, thirtyGroups, 2}, {std::nullopt, thirtyGroups, 2}};
+    streams[1].fromPort = FreeUdpPort();
+    DatagramForger forger(streams[1].fromPort);
+    if (!forger.Ready()) {
+        GTEST_SKIP() << "forging a sender's address needs raw sockets (CAP_NET_RAW)";
+    }
+    ASSERT_NO_FATAL_FAILURE(RunFarEnd(streams));
+    const std::array<int64_t, DatagramForger::kKinds> forged = forger.Stop();
+    int64_t forgedInAll = 0;
+    for (int kind = 0; kind < DatagramForger::kKinds; ++kind) {
+        EXPECT_GE(forged[kind], 1) << "kind " << kind;
+        forgedInAll += forged[kind];
+    }
+    const Stream& clean = streams[0];
+    const Stream& attacked = streams[1];
+    for (const Stream* stream : {&clean, &attacked}) {
+        ExpectEveryPacketOnce(*stream, 10);  // run 2, no duplicate, the jitter samples of two runs
+        const json line = Final(*stream);
+        EXPECT_EQ(line["delay"]["count"], line["receiver"]["analysedCount"]) << stream->source;
+        EXPECT_EQ(line["packets"]["groupSize"], 10) << stream->source;
+        EXPECT_EQ(line["packets"]["groupSizeInferred"], false) << stream->source;
+        EXPECT_EQ(line["firstPacketsLost"], 0) << stream->source;
+        for (const char* figure : {"minJitter", "maxJitter", "maxAbsDelay"}) {
+            EXPECT_LT(std::abs(line["receiver"][figure].get<double>()), kSaneMs) << figure << " " << line;
+        }
+        ExpectSaneSummary(line["delaySkewRemoved"], "delaySkewRemoved");
+        // A path of one host has no skew; runs this short may have no fit yet.
+        for (const char* figure : {"skewPpm", "skewPpmError"}) {
+            if (line[figure].is_number()) {
+                EXPECT_LT(std::abs(line[figure].get<double>()), kSaneSkewPpm) << figure << " " << line;
+            }
+        }
+    }
+    EXPECT_EQ(Final(clean)["notTestPackets"], 0);
+    // An index beyond the trusted size and a size left out are packets of the run, left out
+    // of the count; every other forgery is no test packet.
+    EXPECT_EQ(Final(attacked)["notTestPackets"],
+              forgedInAll - forged[DatagramForger::kIndexBeyondGroupSize] - forged[DatagramForger::kNoStatedSize]);
 }
 
 // Every first packet passes the policer: the dialog's figure sees no loss, the count over every

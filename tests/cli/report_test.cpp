@@ -118,10 +118,11 @@ TEST(ReportJson, TheSenderAndEachSessionOnALineOfTheirOwn) {
         "\"largestTruncatedLength\":0,\"dscp\":{\"0\":2,\"46\":4},\"ecn\":{\"1\":6}},";
     EXPECT_EQ(lines.substr(lines.find('\n') + 1, sessionStart.size()), sessionStart) << lines;
     const std::vector<nlohmann::json> parsed = Lines(lines);
-    ASSERT_EQ(parsed.size(), 2u);
+    ASSERT_EQ(parsed.size(), 3u);  // the sender, the session, the receiver's totals
     const nlohmann::json& session = parsed[1];
     EXPECT_FALSE(session.contains("sender"));
     EXPECT_FALSE(parsed[0].contains("source"));
+    EXPECT_FALSE(parsed[2].contains("source"));
     EXPECT_EQ(session["packets"], (nlohmann::json{{"received", 1990},
                                                   {"lost", 10},
                                                   {"expected", 2000},
@@ -167,6 +168,34 @@ TEST(ReportJson, TheSenderAndEachSessionOnALineOfTheirOwn) {
     const nlohmann::json unread = Lines(ReportJsonLines(report))[1];
     EXPECT_TRUE(unread["receiver"]["dscp"].is_null());
     EXPECT_TRUE(unread["receiver"]["ecn"].is_null());
+}
+
+// The totals follow the sessions' lines at every report, not only when no session is open: a
+// table under attack refuses and drops while its real senders are measured.
+TEST(ReportJson, TheReceiversTotalsAtEveryReport) {
+    Report report = BothSides(HandSetSender(), HandSetReceiver());
+    report.sessions->openSessions = 1;
+    report.sessions->refusedSessions = 4;
+    report.sessions->droppedSessions = 2;
+    report.sessions->unconfirmedSources = 300;
+    report.sessions->unauthenticatedPackets = 6;
+    const nlohmann::json totals = Lines(ReportJsonLines(report)).back();
+    EXPECT_EQ(totals["time"], "2026-12-07T21:47:34.123Z");
+    EXPECT_EQ(totals["final"], true);
+    EXPECT_EQ(totals["sessions"], 1);
+    EXPECT_EQ(totals["openSessions"], 1);
+    EXPECT_EQ(totals["refusedSessions"], 4);
+    EXPECT_EQ(totals["droppedSessions"], 2);
+    EXPECT_EQ(totals["unconfirmedSources"], 300);
+    EXPECT_EQ(totals["notTestPackets"], 5);
+    EXPECT_EQ(totals["unauthenticatedPackets"], 6);
+    EXPECT_FALSE(totals.contains("sender"));
+
+    const std::string text = ReportText(report);
+    EXPECT_NE(text.find(", 2 sessions dropped, 4 senders refused (the table was full), 300 sources whose packets "
+                        "confirmed no run, 6 datagrams without the key's tag\n"),
+              std::string::npos)
+        << text;
 }
 
 TEST(ReportJson, AReceiverWithoutSessionsSaysSoWithItsTotals) {

@@ -142,21 +142,31 @@ TEST(Run, LoopbackReportsOnTheIntervalAndEndsAfterItsDuration) {
     ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
     EXPECT_EQ(result.err, "");
 
-    // Each report: the sender's line, then its session's; at 0.3, 0.6 and 0.9 s, and at 1.2 s the final one instead.
+    // Each report: the sender's line, its session's, then the receiver's totals; at 0.3, 0.6 and
+    // 0.9 s, and at 1.2 s the final one instead.
     const std::vector<nlohmann::json> lines = JsonLines(result.out);
-    ASSERT_EQ(lines.size(), 8u) << result.out;
+    ASSERT_EQ(lines.size(), 12u) << result.out;
     double previous = 0;
-    for (size_t i = 0; i < lines.size(); i += 2) {
+    for (size_t i = 0; i < lines.size(); i += 3) {
         EXPECT_TRUE(lines[i].contains("sender"));
         EXPECT_TRUE(lines[i + 1]["source"].is_string()) << lines[i + 1].dump();
         EXPECT_EQ(lines[i + 1]["session"], 1);
+        const nlohmann::json& totals = lines[i + 2];
+        EXPECT_EQ(totals["sessions"], 1) << totals.dump();
+        EXPECT_EQ(totals["sessionsStarted"], 1);
+        EXPECT_EQ(totals["refusedSessions"], 0);
+        EXPECT_EQ(totals["unconfirmedSources"], 0);
+        if (i + 3 < lines.size()) {
+            EXPECT_EQ(totals["openSessions"], 1) << totals.dump();
+        }
         EXPECT_EQ(lines[i]["elapsed"], lines[i + 1]["elapsed"]);
-        EXPECT_EQ(lines[i]["final"], i + 2 == lines.size());
+        EXPECT_EQ(lines[i]["elapsed"], totals["elapsed"]);
+        EXPECT_EQ(lines[i]["final"], i + 3 == lines.size());
         EXPECT_GT(lines[i]["elapsed"].get<double>(), previous);
         previous = lines[i]["elapsed"].get<double>();
     }
-    const nlohmann::json& sender = lines[6];
-    const nlohmann::json& session = lines[7];
+    const nlohmann::json& sender = lines[9];
+    const nlohmann::json& session = lines[10];
     EXPECT_EQ(session["final"], true);
     EXPECT_GE(session["elapsed"].get<double>(), 1.2);
     EXPECT_EQ(session["receiver"]["lossPercent"], 0.0);
@@ -209,7 +219,7 @@ TEST(Run, HandMadePacketsOutOfOrderShowInTheFinalReport) {
     const RunResult& result = run.Finish();
 
     ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
-    const std::vector<nlohmann::json> lines = JsonLines(result.out);
+    const std::vector<nlohmann::json> lines = LinesWith(result.out, "source");
     ASSERT_EQ(lines.size(), 1u) << result.out;
     const nlohmann::json& receiverFigures = lines[0]["receiver"];
     EXPECT_EQ(receiverFigures["bytesReceived"], 6 * 64);
@@ -234,7 +244,7 @@ TEST(Run, TheReceiverCountsTheDscpEveryPacketArrivedWith) {
         arguments.insert(arguments.end(), c.marking.begin(), c.marking.end());
         const RunResult result = RunFor(Options(RunMode::Loopback, arguments));
         ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
-        const nlohmann::json last = JsonLines(result.out).back();
+        const nlohmann::json last = LinesWith(result.out, "source").back();
         const int64_t sent = LinesWith(result.out, "sender").back()["sender"]["sentPackets"].get<int64_t>();
         ASSERT_GT(sent, 0);
         EXPECT_EQ(last["receiver"]["dscp"], (nlohmann::json{{c.seen, sent}})) << last.dump();
@@ -534,7 +544,7 @@ TEST(Run, HostNamesAndIpv6LiteralsAreResolved) {
             GTEST_SKIP() << "no IPv6 on this host";
         }
         ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
-        const nlohmann::json last = JsonLines(result.out).back();
+        const nlohmann::json last = LinesWith(result.out, "source").back();
         EXPECT_GT(last["receiver"]["analysedCount"].get<int>(), 0);
         EXPECT_EQ(last["receiver"]["lossPercent"], 0.0);
     }
