@@ -293,6 +293,7 @@ class Run {
             report.sessions = sessions_.TakeReport(final);
             JudgeCalls(*report.sessions, options_.judgement);
             report.sessions->hostDrops = receiver_.HostDrops();
+            report.sessions->truncatedDatagrams = report.receiver->truncatedCount;
             if (published_) {
                 published_->Set(*report.sessions);
             }

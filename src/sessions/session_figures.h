@@ -104,4 +104,12 @@ struct SessionsReport {
     // Datagrams the receiving host dropped at its socket (every source) for want of room:
     // lost on this host, not on the path, though the sessions count them as lost too.
     int64_t hostDrops = 0;
+    // Of the unconfirmed sources, the ones forgotten (quiet for the time-out, or pushed out of
+    // the list): unlike `unconfirmedSources`, which falls when a waiting source confirms its
+    // run, it never falls.
+    int64_t forgottenSources = 0;
+    // The datagrams of the newcomers turned away, among `notTestPackets` too.
+    int64_t refusedPackets = 0;
+    // Datagrams longer than the receive buffer (the receiver's count, every source).
+    int64_t truncatedDatagrams = 0;
 };

@@ -138,6 +138,7 @@ void SessionTable::TakeFromUnconfirmed(const ReceivedDatagram& datagram) {
             --unconfirmedSources_;
         }
         notTestPackets_ += static_cast<int64_t>(packets.size());
+        refusedPackets_ += static_cast<int64_t>(packets.size());
         return;
     }
     if (!waiting.refused) {
@@ -151,6 +152,7 @@ void SessionTable::TakeFromUnconfirmed(const ReceivedDatagram& datagram) {
 
 void SessionTable::ForgetUnconfirmed(UnconfirmedMap::iterator record) {
     notTestPackets_ += record->second.check.HeldPackets();
+    forgottenSources_ += record->second.refused ? 0 : 1;  // a refused source counts as refused only
     unconfirmed_.erase(record);
 }
 
@@ -250,6 +252,8 @@ SessionsReport SessionTable::TakeReport(bool final) {
     report.unauthenticatedPackets = unauthenticatedPackets_;
     report.refusedSessions = refusedSessions_;
     report.unconfirmedSources = unconfirmedSources_;
+    report.forgottenSources = forgottenSources_;
+    report.refusedPackets = refusedPackets_;
     report.bytesReceived = bytesReceived_;
     report.sessionsStarted = nextSessionNumber_ - 1;
     return report;

@@ -97,6 +97,8 @@ class SessionTable : public DatagramSink {
     int64_t droppedSessions_ = 0;
     int64_t refusedSessions_ = 0;
     int64_t unconfirmedSources_ = 0;
+    int64_t forgottenSources_ = 0;
+    int64_t refusedPackets_ = 0;
     int64_t bytesReceived_ = 0;
     int64_t unauthenticatedPackets_ = 0;
 };

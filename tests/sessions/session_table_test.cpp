@@ -520,8 +520,12 @@ TEST(SessionTable, AFloodOfSpoofedSourcesNeverTakesTheRealSendersPlace) {
     // The oldest records were forgotten for room (their packets were no test packets); the
     // rest go with the time-out.
     EXPECT_EQ(report.notTestPackets, 6000 - static_cast<int64_t>(kMaxUnconfirmedSources));
+    EXPECT_EQ(report.forgottenSources, 6000 - static_cast<int64_t>(kMaxUnconfirmedSources));
     clock.SetMs(10'000.0 + 20'000.0);
-    EXPECT_EQ(table.TakeReport(false).notTestPackets, 6000);
+    const SessionsReport later = table.TakeReport(false);
+    EXPECT_EQ(later.notTestPackets, 6000);
+    EXPECT_EQ(later.forgottenSources, 6000);
+    EXPECT_EQ(later.unconfirmedSources, 6000);
 }
 
 // A full table refuses a newcomer while its sessions are heard from; a session silent for
@@ -541,6 +545,7 @@ TEST(SessionTable, AFullTableRefusesNewcomersUntilASessionFallsSilent) {
     traffic.Play(table, clock);
     const SessionsReport report = table.TakeReport(false);
     EXPECT_EQ(report.refusedSessions, 1);  // at 995 ms b was heard from 5 ms before
+    EXPECT_EQ(report.refusedPackets, 12);  // groups 0 to 2; at 1025 ms b had been silent for 34.5 ms
     EXPECT_EQ(report.droppedSessions, 1);  // at 1026 ms b had been silent for more than 3 periods
     EXPECT_EQ(report.openSessions, 2);
     ASSERT_EQ(report.sessions.size(), 3u);
