@@ -130,8 +130,11 @@ until dashboard_answers; do
 done
 kill -0 "$sender" 2>/dev/null || fail "the sender ended before the dashboard was answered"
 echo "ok: every query of $(basename "$dashboard") returns data ($(grep -c '^ok' "$work/dashboard.out") queries and variables)"
-kill -INT "$sender"
-wait "$sender" || fail "the sender failed: $(cat "$work/send.err")"
+# Killed, as a sender that crashed or lost its path: one stopped on purpose would end its
+# session, and its series with it, at the next report.
+kill -KILL "$sender"
+wait "$sender"
+[ $? -eq 137 ] || fail "the sender failed: $(cat "$work/send.err")"
 
 # The receiver's reports after the last packet, then a scrape of the last of them.
 sleep 1.5
