@@ -176,7 +176,7 @@ bool SessionTable::MakeRoom(int64_t now) {
     ++droppedSessions_;
     notTestPackets_ += silentLongest->second->HeldPackets();
     if (pushedOut_.size() < static_cast<size_t>(settings_.maxSessions)) {
-        pushedOut_.push_back(silentLongest->second->TakeFigures(true));
+        pushedOut_.push_back(silentLongest->second->TakeFigures(true, now));
     }
     Erase(silentLongest);
     return true;
@@ -240,7 +240,7 @@ std::optional<SessionFigures> SessionTable::TakeFiguresOf(const EndpointKey& key
     }
     const bool ends = final || TimedOut(*found->second, now);
     notTestPackets_ += ends ? found->second->HeldPackets() : 0;
-    SessionFigures figures = found->second->TakeFigures(ends);
+    SessionFigures figures = found->second->TakeFigures(ends, now);
     if (ends) {
         Erase(found);
     }
