@@ -330,7 +330,8 @@ TEST(FarEnd, APathDeadForTwoSecondsIsSilentLosingEverythingAndTheRunLosesWhatThe
     EXPECT_GE(deadIntervals, 2);  // three of the 500 ms intervals lie inside the outage
     const int64_t dropped = stream.relayCounts["dropped"];
     const int64_t lost = Final(stream)["packets"]["lost"];
-    EXPECT_NEAR(static_cast<double>(dropped), 200.0, 20.0) << stream.relayCounts;
+    // 200 packets, give or take what a busy host moves the relay's edges by.
+    EXPECT_NEAR(static_cast<double>(dropped), 200.0, 50.0) << stream.relayCounts;
     EXPECT_LE(std::abs(lost - dropped), std::max<int64_t>(1, dropped / 100)) << lost << " lost, " << dropped;
     const auto [inIntervals, inTotals] = lostWhileHeard;
     EXPECT_EQ(inTotals, lost);
