@@ -92,6 +92,10 @@ const std::vector<Family>& Families() {
          [](const SessionFigures& s) { return s.quality ? std::optional<double>(s.quality->mos) : std::nullopt; }},
         {"veltrane_r_factor", Kind::Gauge, "E-model rating R of a call of the judged codec over the session's path.",
          [](const SessionFigures& s) { return s.quality ? std::optional<double>(s.quality->rFactor) : std::nullopt; }},
+        {"veltrane_last_packet_age_seconds", Kind::Gauge,
+         "Time since the session's latest test packet, at the last report: a sender silent for more than three of "
+         "its periods loses every packet it should have sent.",
+         [](const SessionFigures& s) { return std::optional<double>(s.lastPacketAgeSeconds); }},
         {"veltrane_jitter_seconds", Kind::Histogram, "Absolute jitter of the session.", nullptr},
     };
     return families;

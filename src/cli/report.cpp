@@ -211,6 +211,8 @@ Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogr
     if (s.final) {
         line["ended"] = EndedText(s.ended);
     }
+    line["silent"] = s.silent;
+    line["silentSeconds"] = s.silent ? s.lastPacketAgeSeconds : 0.0;
     line["receiver"] = ReceiverJson(s.record, report.readsTrafficClass);
     line["packets"] = PacketsJson(s.packets);
     line["firstPacketsLost"] = s.packets.firstPacketsLost;
@@ -325,6 +327,10 @@ std::string TrafficClassText(const ReceiverStatistics& record, const char* inden
 
 std::string SessionReadableText(const SessionFigures& s, bool readsTrafficClass) {
     std::string text = SessionHeading(s);
+    if (s.silent) {
+        text += Printed("  silent for %.1f s: the groups due meanwhile count as lost in the last interval\n",
+                        s.lastPacketAgeSeconds);
+    }
     text += "  packets: " + PacketsText(s.packets) +
             Printed(", longest loss run %lld\n", static_cast<long long>(s.packets.longestLossRun));
     if (s.packets.groupSize > 0) {

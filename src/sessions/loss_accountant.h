@@ -70,6 +70,9 @@ class LossAccountant {
     // `packetsInLastGroup` packets were sent; nothing after it counts as lost.
     void FinishAt(int64_t lastGroup, int64_t packetsInLastGroup);
     const LossFigures& Figures() const { return figures_; }
+    // The latest group received, and the highest group counted (every one below it is too).
+    int64_t LatestGroup() const { return latestGroup_; }
+    int64_t ClosedThrough() const { return closedThrough_; }
     // The longest loss run that grew since the last call (a report interval's), and starts
     // the next interval.
     int64_t TakeIntervalLongestLossRun();

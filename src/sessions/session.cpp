@@ -164,7 +164,21 @@ void Session::CountNotTestPackets(int64_t datagrams) {
     record_.ignoredCount += datagrams;
 }
 
-SessionFigures Session::TakeFigures(bool final) {
+// A sender silent for more than a few of its periods: the groups due meanwhile count as lost
+// in the interval, so that a dead path shows in the report that covers it.
+void Session::AddSilence(SessionFigures& figures, int64_t now) {
+    // A packet taken after `now` was read: not silent.
+    figures.lastPacketAgeSeconds = std::max(0.0, SecondsBetween(now, lastTestPacket_));
+    const std::optional<double> period = PeriodSeconds();
+    // A sender that said it ended is not silent: nothing is due from it any more.
+    figures.silent = !endOfRun_ && period && figures.lastPacketAgeSeconds > kSilentPeriods * *period;
+    // Bounded: a forged period of a nanosecond must not overflow the counts.
+    const double due = figures.silent ? std::min(std::floor(figures.lastPacketAgeSeconds / *period), 1e12) : 0.0;
+    const RunPosition position{run_, loss_.LatestGroup(), loss_.ClosedThrough(), loss_.Figures().groupSize};
+    provisional_.Apply(figures.interval.packets, position, static_cast<int64_t>(due));
+}
+
+SessionFigures Session::TakeFigures(bool final, int64_t now) {
     if (final) {
         FinishRunLoss();
         check_.DropCandidate();
@@ -190,6 +204,7 @@ SessionFigures Session::TakeFigures(bool final) {
     figures.interval.packets = Difference(figures.packets, intervalStart_);
     figures.interval.packets.longestLossRun =
         std::max(earlierRunsLongestInInterval_, loss_.TakeIntervalLongestLossRun());
+    AddSilence(figures, now);
     figures.interval.jitter = intervalJitter_.Summary();
     figures.interval.delay = intervalDelay_.Summary();
     if (figures.delaySkewRemoved) {

@@ -16,6 +16,7 @@
 #include "sessions/interarrival_jitter.h"
 #include "sessions/loss_accountant.h"
 #include "sessions/playout_buffer.h"
+#include "sessions/provisional_loss.h"
 #include "sessions/sample_distribution.h"
 #include "sessions/session_figures.h"
 
@@ -43,10 +44,10 @@ class Session {
     // (`fullLength`: 0 when unknown): it is no test packet.
     void TakeOversized(int64_t fullLength);
 
-    // The figures as they are, and the next report interval starts. `final`: the session
-    // ends, so the packets still missing from its window count as lost (as far as its sender's
-    // end of run tells, when one came).
-    SessionFigures TakeFigures(bool final);
+    // The figures as they are at `now` (a reading of the receiver's clock), and the next
+    // report interval starts. `final`: the session ends, so the packets still missing from its
+    // window count as lost (as far as its sender's end of run tells, when one came).
+    SessionFigures TakeFigures(bool final, int64_t now);
 
     int64_t LastTestPacketCounter() const { return lastTestPacket_; }
     // Datagrams waiting with a candidate run: no test packets once the session ends.
@@ -62,6 +63,7 @@ class Session {
     void Analyse(const TestPacketHeader& header, int64_t arrival);
     void AddJitterSample(double jitterMs);
     LossFigures PacketFigures() const;
+    void AddSilence(SessionFigures& figures, int64_t now);
     std::optional<DistributionSummary> SkewRemovedSummary() const;
     double SecondsBetween(int64_t end, int64_t start) const;
 
@@ -79,6 +81,7 @@ class Session {
     LossFigures earlierRuns_;  // the loss figures of the runs before the current one
     int64_t earlierRunsLongestInInterval_ = 0;
     LossFigures intervalStart_;  // the cumulative figures at the start of the interval
+    ProvisionalLoss provisional_;
     SampleDistribution jitter_;
     SampleDistribution delay_;
     SampleDistribution delaySkewRemoved_;

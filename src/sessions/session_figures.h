@@ -15,6 +15,9 @@
 #include "sessions/playout_buffer.h"
 #include "sessions/sample_distribution.h"
 
+// A session with no test packet for more than this many of its sender's periods is silent.
+inline constexpr double kSilentPeriods = 3.0;
+
 // Upper bounds (ms) of the absolute jitter buckets a metrics scraper sees.
 inline constexpr std::array<double, 9> kJitterBucketBoundsMs = {0.5, 1, 2, 5, 10, 20, 30, 50, 100};
 
@@ -69,6 +72,10 @@ struct SessionFigures {
     Endpoint source;      // an IPv4 sender reaching a dual-stack socket is shown as IPv4
     bool final = false;   // the session has ended, for the reason below
     SessionEnd ended = SessionEnd::Open;
+    // No test packet for more than kSilentPeriods of the sender's periods: the groups due meanwhile
+    // count as lost in `interval` (not in the totals, which follow the group numbers).
+    bool silent = false;
+    double lastPacketAgeSeconds = 0;  // since the latest test packet, at the report
     // The dialog's figures for this sender alone, histogram and DSCP/ECN counts included.
     ReceiverStatistics record;
     LossFigures packets;                                  // over every packet of every group, summed over the runs

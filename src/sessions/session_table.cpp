@@ -190,7 +190,7 @@ bool SessionTable::MakeRoom(int64_t now) {
     ++droppedSessions_;
     notTestPackets_ += silentLongest->second->HeldPackets();
     if (pushedOut_.size() < static_cast<size_t>(settings_.maxSessions)) {
-        pushedOut_.push_back(silentLongest->second->TakeFigures(true));
+        pushedOut_.push_back(silentLongest->second->TakeFigures(true, now));
         pushedOut_.back().ended = SessionEnd::PushedOut;
     }
     Erase(silentLongest);
@@ -268,7 +268,7 @@ std::optional<SessionFigures> SessionTable::TakeFiguresOf(const EndpointKey& key
     const SessionEnd end = EndOf(*found->second, now, final);
     const bool ends = end != SessionEnd::Open;
     notTestPackets_ += ends ? found->second->HeldPackets() : 0;
-    SessionFigures figures = found->second->TakeFigures(ends);
+    SessionFigures figures = found->second->TakeFigures(ends, now);
     figures.ended = end;
     if (ends) {
         Erase(found);

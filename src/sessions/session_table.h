@@ -24,7 +24,7 @@ class Session;
 inline constexpr size_t kMaxUnconfirmedSources = 1024;
 // A session silent for more than this many of its sender's periods may be pushed out by a
 // newcomer when the table is full; one heard from more recently never is.
-inline constexpr double kSilentPeriodsBeforePushOut = 3.0;
+inline constexpr double kSilentPeriodsBeforePushOut = kSilentPeriods;
 
 struct SessionTableSettings {
     double timeoutSeconds = DefaultSettings::FarEnd::kSessionTimeoutSeconds;  // a session quiet this long ends

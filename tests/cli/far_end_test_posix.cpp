@@ -52,6 +52,7 @@ struct Stream {
         return sent;
     }
     json relayCounts;
+    std::vector<json> lines;   // the receiver's lines of this source, the final one included
     std::vector<json> finals;  // the receiver's final lines of this source
 };
 
@@ -140,8 +141,11 @@ void RunFarEnd(std::vector<Stream>& streams, const std::vector<std::string>& rec
         const json line = json::parse(text);
         ASSERT_TRUE(line.contains("time") && line.contains("elapsed") && line.contains("final")) << text;
         for (Stream& stream : streams) {
-            if (line["final"] == true && line.value("source", "") == stream.source) {
-                stream.finals.push_back(line);
+            if (line.value("source", "") == stream.source) {
+                stream.lines.push_back(line);
+                if (line["final"] == true) {
+                    stream.finals.push_back(line);
+                }
             }
         }
     }
@@ -350,6 +354,42 @@ TEST(FarEnd, ADelayGrowingSteadilyReadsAsClockSkewWithinFivePpmAfterThirtySecond
     EXPECT_NEAR(line["skewPpm"].get<double>(), 100.0, 5.0);
     ExpectSaneSummary(line["delaySkewRemoved"], "delaySkewRemoved");
     EXPECT_LT(line["delaySkewRemoved"]["stddev"].get<double>(), line["delay"]["stddev"].get<double>());
+}
+
+// A path dead for 2 s of a 6 s run (a 20 s outage of a minute, shortened to the tests' budget;
+// the sessions' test takes the whole minute on an injected clock): the reports inside the
+// outage are silent and lose every packet due, the session keeps its number, and the run
+// loses what the relay dropped, each packet counted once.
+TEST(FarEnd, APathDeadForTwoSecondsIsSilentLosingEverythingAndTheRunLosesWhatTheRelayDropped) {
+    std::vector<Stream> streams{{std::vector<std::string>{"--blackout-from", "2", "--blackout-for", "2"},
+                                 {"--count", "1", "--period", "10", "--duration", "6"}}};
+    ASSERT_NO_FATAL_FAILURE(RunFarEnd(streams));
+    const Stream& stream = streams[0];
+    int deadIntervals = 0;
+    int64_t intervalsLost = 0;
+    // At the latest report while the sender was heard (its stop is a silence too): the
+    // intervals so far and the totals, which by then count the whole gap from the group numbers.
+    std::pair<int64_t, int64_t> lostWhileHeard{0, 0};
+    for (const json& line : stream.lines) {
+        EXPECT_EQ(line["session"], 1);
+        EXPECT_EQ(line["run"], 1);
+        intervalsLost += line["interval"]["packets"]["lost"].get<int64_t>();
+        if (line["silent"] == false) {
+            lostWhileHeard = {intervalsLost, line["packets"]["lost"].get<int64_t>()};
+        } else if (line["interval"]["packets"]["received"] == 0) {
+            ++deadIntervals;
+            EXPECT_EQ(line["interval"]["packets"]["lossPercent"], 100.0) << line;
+        }
+    }
+    EXPECT_GE(deadIntervals, 2);  // three of the 500 ms intervals lie inside the outage
+    const int64_t dropped = stream.relayCounts["dropped"];
+    const int64_t lost = Final(stream)["packets"]["lost"];
+    // 200 packets, give or take what a busy host moves the relay's edges by.
+    EXPECT_NEAR(static_cast<double>(dropped), 200.0, 50.0) << stream.relayCounts;
+    EXPECT_LE(std::abs(lost - dropped), std::max<int64_t>(1, dropped / 100)) << lost << " lost, " << dropped;
+    const auto [inIntervals, inTotals] = lostWhileHeard;
+    EXPECT_EQ(inTotals, lost);
+    EXPECT_LE(std::abs(inIntervals - inTotals), std::max<int64_t>(1, inTotals / 100)) << inIntervals << " in intervals";
 }
 #endif
 

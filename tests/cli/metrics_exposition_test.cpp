@@ -41,6 +41,7 @@ SessionsReport HandMadeReport() {
     full.quality = CallQuality{};
     full.quality->mos = 4.25;
     full.quality->rFactor = 85.5;
+    full.lastPacketAgeSeconds = 12.5;
     SessionFigures fresh;
     fresh.source = *Endpoint::Resolve("2001:db8::1", 13013);
     fresh.final = true;
@@ -78,6 +79,8 @@ TEST(MetricsExposition, EverySessionsFiguresWithTheirLabelsAndUnits) {
              "# TYPE veltrane_mos gauge",
              "veltrane_mos" + a + " 4.25",
              "veltrane_r_factor" + a + " 85.5",
+             "# TYPE veltrane_last_packet_age_seconds gauge",
+             "veltrane_last_packet_age_seconds" + a + " 12.5",
              "# TYPE veltrane_jitter_seconds histogram",
              R"(veltrane_jitter_seconds_bucket{source="192.0.2.1:13013",le="0.0005",site="a \"b\" \\c\nd"} 4)",
              R"(veltrane_jitter_seconds_bucket{source="192.0.2.1:13013",le="0.03",site="a \"b\" \\c\nd"} 5)",

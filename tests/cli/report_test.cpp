@@ -111,7 +111,7 @@ TEST(ReportJson, TheSenderAndEachSessionOnALineOfTheirOwn) {
     // The session's line: the dialog's receiver object of its own record, unchanged in shape.
     const std::string sessionStart =
         time +
-        "\"source\":\"[2001:db8::1]:13013\",\"session\":2,\"run\":3,"
+        "\"source\":\"[2001:db8::1]:13013\",\"session\":2,\"run\":3,\"silent\":false,\"silentSeconds\":0.0,"
         "\"receiver\":{\"bytesReceived\":1048577,\"analysedCount\":6,\"expectedCount\":8,\"minJitter\":-1.5,"
         "\"maxJitter\":2.5,\"jitterRms\":2.0,\"maxAbsDelay\":3.0,\"meanAbsDelay\":0.75,\"absDelayRms\":1.5,"
         "\"lossPercent\":25.0,\"outOfOrderCount\":2,\"duplicateCount\":1,\"truncatedCount\":0,"
@@ -162,6 +162,13 @@ TEST(ReportJson, TheSenderAndEachSessionOnALineOfTheirOwn) {
     EXPECT_EQ(histogram["binMs"], 0.2);
     ASSERT_EQ(histogram["weights"].size(), 400u);
     EXPECT_EQ(histogram["weights"][200], 0.5);
+
+    // A silent sender: how long, counted from its latest test packet.
+    report.sessions->sessions[0].silent = true;
+    report.sessions->sessions[0].lastPacketAgeSeconds = 12.5;
+    const nlohmann::json silent = Lines(ReportJsonLines(report))[1];
+    EXPECT_EQ(silent["silent"], true);
+    EXPECT_EQ(silent["silentSeconds"], 12.5);
 
     // Where the receiver cannot read the values, they are unknown, not zero.
     report.readsTrafficClass = false;
@@ -330,6 +337,13 @@ TEST(ReportText, AReadableBlockPerSessionWithUnitsLossAndPercentiles) {
          }) {
         EXPECT_NE(text.find(line), std::string::npos) << line << "\nin:\n" << text;
     }
+    Report silent = BothSides(HandSetSender(), HandSetReceiver());
+    silent.sessions->sessions[0].silent = true;
+    silent.sessions->sessions[0].lastPacketAgeSeconds = 12.5;
+    EXPECT_NE(ReportText(silent).find(", run 3:\n  silent for 12.5 s: the groups due meanwhile count as lost in the "
+                                      "last interval\n"),
+              std::string::npos)
+        << ReportText(silent);
 }
 
 // The verdict on calls: an object in the JSON (or null and why) and a line of the text (none

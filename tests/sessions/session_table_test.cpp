@@ -90,14 +90,17 @@ class Traffic {
         datagrams_.push_back({arrivalMs, source, std::move(bytes)});
     }
     uint8_t* LastBytes() { return datagrams_.back().bytes.data(); }
-    void Play(SessionTable& table, ManualClock& clock) {
+    void Play(SessionTable& table, ManualClock& clock) { PlayUntil(table, clock, INFINITY); }
+    // Those that arrive before `endMs`; the rest wait.
+    void PlayUntil(SessionTable& table, ManualClock& clock, double endMs) {
         std::stable_sort(datagrams_.begin(), datagrams_.end(),
                          [](const Datagram& a, const Datagram& b) { return a.arrivalMs < b.arrivalMs; });
-        for (const Datagram& d : datagrams_) {
-            clock.SetMs(d.arrivalMs);
-            table.TakeDatagram(Received(d.bytes, clock.now, d.source));
+        auto d = datagrams_.begin();
+        for (; d != datagrams_.end() && d->arrivalMs < endMs; ++d) {
+            clock.SetMs(d->arrivalMs);
+            table.TakeDatagram(Received(d->bytes, clock.now, d->source));
         }
-        datagrams_.clear();
+        datagrams_.erase(datagrams_.begin(), d);
     }
 
   private:
@@ -356,6 +359,7 @@ TEST(SessionTable, TheSendersEndOfRunEndsItsSessionAtTheNextReport) {
             traffic.Raw(206.0, sender.source, sender.End(20, 2, 200.2));
         }
         traffic.Play(table, clock);
+        clock.SetMs(1206.0);  // a second on: a sender that did not say it ended is silent by now
         return table.TakeReport(false);
     };
     const SessionsReport ended = play(false, true);
@@ -366,6 +370,8 @@ TEST(SessionTable, TheSendersEndOfRunEndsItsSessionAtTheNextReport) {
     EXPECT_EQ(ended.openSessions, 0);
     EXPECT_EQ(s.packets.expected, 82);
     EXPECT_EQ(s.packets.lost, 0);
+    EXPECT_FALSE(s.silent);
+    EXPECT_EQ(s.interval.packets.lost, 0);
     EXPECT_EQ(ended.notTestPackets, 0);
 
     const SessionsReport forged = play(true, false);
@@ -595,6 +601,109 @@ TEST(SessionTable, APolicedStreamLosesEightyPercentOverEveryPacketButNoFirstPack
     EXPECT_EQ(s.interval.jitter->count, 300);
     EXPECT_EQ(s.interval.delay->count, 300);
     EXPECT_EQ(early.interval.delay->count, 200);
+}
+
+// The interval counts summed over the reports.
+struct IntervalSums {
+    int64_t received = 0;
+    int64_t lost = 0;
+    int64_t expected = 0;
+    void Add(const LossFigures& interval) {
+        received += interval.received;
+        lost += interval.lost;
+        expected += interval.expected;
+    }
+};
+
+// Plays the traffic up to `atMs` and reports there: the one session's figures.
+SessionFigures ReportAt(SessionTable& table, ManualClock& clock, Traffic& traffic, double atMs, bool final = false) {
+    traffic.PlayUntil(table, clock, atMs);
+    clock.SetMs(atMs);
+    const SessionsReport report = table.TakeReport(final);
+    EXPECT_EQ(report.sessions.size(), 1u);
+    return report.sessions.empty() ? SessionFigures{} : report.sessions[0];
+}
+
+// A path dead for 20 s of a 60 s run, reported each second: every interval inside the outage
+// is silent and loses all 100 groups due in it, the session keeps its number (the default
+// time-out outlasts the outage), and the totals count the gap once, from the group numbers,
+// as the intervals add up to them.
+TEST(SessionTable, ASilentSendersIntervalsLoseEveryGroupDueAndItsTotalsTheGapOnce) {
+    const TestSender sender{Local(5001)};
+    ManualClock clock;
+    SessionTable table(clock);
+    Traffic traffic;
+    traffic.Stream(
+        sender, 0, 6000, 0.0, [](int64_t, int32_t) { return 1.0; },
+        [](int64_t group, int32_t) { return group < 2000 || group >= 4000; });
+    IntervalSums sums;
+    for (int at = 1; at <= 60; ++at) {
+        SCOPED_TRACE(at);
+        const SessionFigures s = ReportAt(table, clock, traffic, at * 1000.0, at == 60);
+        sums.Add(s.interval.packets);
+        EXPECT_EQ(s.session, 1);
+        EXPECT_EQ(s.run, 1);
+        const bool dead = at > 20 && at <= 40;
+        EXPECT_EQ(s.silent, dead);
+        if (dead) {
+            EXPECT_NEAR(s.lastPacketAgeSeconds, at - 19.99115, 1e-9);  // group 1999 arrived last
+            EXPECT_EQ(s.interval.packets.received, 0);
+            EXPECT_EQ(s.interval.packets.expected, 400);
+            EXPECT_EQ(s.interval.packets.LossPercent(), 100.0);
+            EXPECT_EQ(s.packets.lost, 0);  // the totals wait for the group numbers
+        } else if (at > 40) {
+            EXPECT_EQ(s.interval.packets.lost, 0);  // the gap was told while it lasted
+        }
+        if (at == 60) {
+            EXPECT_EQ(s.packets.lost, 2000 * 4);
+            EXPECT_EQ(s.packets.expected, 6000 * 4);
+            EXPECT_EQ(sums.lost, s.packets.lost);
+            EXPECT_EQ(sums.expected, s.packets.expected);
+            EXPECT_EQ(sums.received, s.packets.received);
+        }
+    }
+}
+
+// A path that flaps (dead, back for ten groups, dead again before the first gap has left the
+// loss window) counts each gap once; a sender that restarts while silent begins its new group
+// numbers with nothing counted, and its next silence shows at once.
+TEST(SessionTable, AFlappingPathCountsEachGapOnceAndARestartForgetsWhatSilenceCounted) {
+    TestSender sender{Local(5001)};
+    ManualClock clock;
+    SessionTable table(clock);
+    Traffic traffic;
+    const DelayMs oneMs = [](int64_t, int32_t) { return 1.0; };
+    traffic.Stream(sender, 0, 1000, 0.0, oneMs,
+                   [](int64_t group, int32_t) { return group < 300 || (group >= 350 && group < 360) || group >= 410; });
+    IntervalSums sums;
+    int silentReports = 0;
+    SessionFigures s;
+    for (int at = 1; at <= 50; ++at) {
+        s = ReportAt(table, clock, traffic, at * 200.0);
+        sums.Add(s.interval.packets);
+        if (s.silent) {
+            ++silentReports;
+            EXPECT_EQ(s.interval.packets.received, 0) << at;
+            EXPECT_EQ(s.interval.packets.lost, s.interval.packets.expected) << at;
+        }
+    }
+    EXPECT_EQ(silentReports, 4);  // at 3.2, 3.4, 3.8 and 4.0 s
+    // The window has closed through group 934: both gaps are in the totals, once.
+    EXPECT_EQ(s.packets.lost, 100 * 4);
+    EXPECT_EQ(sums.lost, s.packets.lost);
+    EXPECT_EQ(sums.expected, s.packets.expected);
+
+    // Silent for a second, then started again: its new run's group numbers never close the old
+    // run's silence, and its own silence counts from its own groups.
+    s = ReportAt(table, clock, traffic, 12'000.0);
+    ASSERT_TRUE(s.silent);
+    EXPECT_EQ(s.interval.packets.lost, 200 * 4);  // groups 1000 to 1199, since 9.991 s
+    sender.counterAtZero = 77 * kSenderFrequency;
+    traffic.Stream(sender, 0, 100, 12'010.0, oneMs);
+    s = ReportAt(table, clock, traffic, 13'500.0);
+    EXPECT_EQ(s.run, 2);
+    EXPECT_TRUE(s.silent);
+    EXPECT_EQ(s.interval.packets.lost, 49 * 4);  // due since group 99 arrived, 499 ms before
 }
 
 TEST(SessionTable, TakingADatagramAllocatesNothingOnceWarmedUp) {
