@@ -259,6 +259,7 @@ struct Flood {
     int64_t sent = 0;
     int64_t received = 0;
     int64_t hostDrops = 0;
+    int64_t lost = 0;
 };
 
 Flood RunFlood(const std::vector<std::string>& receiverOptions) {
@@ -276,6 +277,7 @@ Flood RunFlood(const std::vector<std::string>& receiverOptions) {
     flood.sent = LastJsonLine(sender.out)["sender"]["sentPackets"].get<int64_t>();
     flood.received = session["packets"]["received"].get<int64_t>();
     flood.hostDrops = session["hostDrops"].get<int64_t>();
+    flood.lost = session["packets"]["lost"].get<int64_t>();
     EXPECT_EQ(session["timestamps"], "kernel");
     return flood;
 }
@@ -284,11 +286,14 @@ TEST(Program, AFloodIsTakenInWholeAndWhatTheHostDropsIsToldApart) {
     const Flood flood = RunFlood({});
     EXPECT_GE(static_cast<double>(flood.received), 0.999 * static_cast<double>(flood.sent));
     EXPECT_EQ(flood.sent - flood.received, flood.hostDrops);
+    // The sender's end of run tells how much of its last group it sent: the rest is no loss.
+    EXPECT_EQ(flood.lost, flood.hostDrops);
 
     // A receive buffer of a few datagrams overflows at once: every packet missing is the host's.
     const Flood tiny = RunFlood({"--rcvbuf", "4096"});
     EXPECT_GT(tiny.hostDrops, 0);
     EXPECT_EQ(tiny.sent - tiny.received, tiny.hostDrops);
+    EXPECT_EQ(tiny.lost, tiny.hostDrops);
 }
 #endif
 
