@@ -133,7 +133,7 @@ echo "ok: every query of $(basename "$dashboard") returns data ($(grep -c '^ok' 
 # Killed, as a sender that crashed or lost its path: one stopped on purpose would end its
 # session, and its series with it, at the next report.
 kill -KILL "$sender"
-wait "$sender"
+wait "$sender" 2>/dev/null
 [ $? -eq 137 ] || fail "the sender failed: $(cat "$work/send.err")"
 
 # The receiver's reports after the last packet, then a scrape of the last of them.
