@@ -92,6 +92,10 @@ const std::vector<Family>& Families() {
          [](const SessionFigures& s) { return s.quality ? std::optional<double>(s.quality->mos) : std::nullopt; }},
         {"veltrane_r_factor", Kind::Gauge, "E-model rating R of a call of the judged codec over the session's path.",
          [](const SessionFigures& s) { return s.quality ? std::optional<double>(s.quality->rFactor) : std::nullopt; }},
+        {"veltrane_last_packet_age_seconds", Kind::Gauge,
+         "Time since the session's latest test packet, at the last report: a sender silent for more than three of "
+         "its periods loses every packet it should have sent.",
+         [](const SessionFigures& s) { return std::optional<double>(s.lastPacketAgeSeconds); }},
         {"veltrane_jitter_seconds", Kind::Histogram, "Absolute jitter of the session.", nullptr},
     };
     return families;
@@ -216,6 +220,49 @@ void AddFamily(Page& page, const Family& family, const std::vector<const Session
     }
 }
 
+// The receiving host's own counts, every source together. Each is on the page from the first
+// scrape on, at 0 before its first event: an alert on its increase then sees the first one too.
+void AddHostFamilies(Page& page, const SessionsReport& report) {
+    const std::pair<Family, int64_t> totals[] = {
+        {{"veltrane_not_test_datagrams", Kind::Counter,
+          "Datagrams that were no test packets, from every source, those without a session included (the "
+          "truncated and refused ones among them).",
+          nullptr},
+         report.notTestPackets},
+        {{"veltrane_truncated_datagrams", Kind::Counter,
+          "Datagrams longer than the receive buffer (--size), dropped whole.", nullptr},
+         report.truncatedDatagrams},
+        {{"veltrane_unauthenticated_packets", Kind::Counter, "Test packets whose tag did not verify under the key.",
+          nullptr},
+         report.unauthenticatedPackets},
+        {{"veltrane_refused_datagrams", Kind::Counter,
+          "Test packets of confirmed newcomers turned away because the table was full.", nullptr},
+         report.refusedPackets},
+        {{"veltrane_refused_sessions", Kind::Counter, "Confirmed newcomers turned away because the table was full.",
+          nullptr},
+         report.refusedSessions},
+        {{"veltrane_dropped_sessions", Kind::Counter, "Sessions pushed out by a newcomer because the table was full.",
+          nullptr},
+         report.droppedSessions},
+        {{"veltrane_unconfirmed_sources", Kind::Counter,
+          "Sources forgotten before their test packets confirmed a run (spoofed or stray ones).", nullptr},
+         report.forgottenSources},
+        // The rest of the JSON's unconfirmedSources: a count that falls when a source confirms
+        // its run, which a counter must never do.
+        {{"veltrane_waiting_sources", Kind::Gauge, "Sources whose test packets have not confirmed a run yet.", nullptr},
+         report.unconfirmedSources - report.forgottenSources},
+        {{"veltrane_host_drops", Kind::Counter,
+          "Datagrams this host dropped at its socket for want of room (every source): lost here, not on the path, "
+          "though the sessions count them as lost.",
+          nullptr},
+         report.hostDrops},
+    };
+    for (const auto& [family, value] : totals) {
+        page.Header(family);
+        page.Sample(SampleName(family), {}, static_cast<double>(value));
+    }
+}
+
 // The q value of one media range of an Accept header ("text/plain;version=0.0.4;q=0.5").
 double Quality(const std::string& range) {
     const size_t q = range.find(";q=");
@@ -254,28 +301,7 @@ std::string MetricsExposition(const SessionsReport& report,
     for (const Family& family : Families()) {
         AddFamily(page, family, sessions);
     }
-    struct Total {
-        const char* name;
-        const char* help;
-        int64_t value;
-    };
-    for (const Total& total : {
-             Total{"veltrane_dropped_sessions", "Sessions pushed out by a newcomer because the table was full.",
-                   report.droppedSessions},
-             Total{"veltrane_refused_sessions", "Confirmed newcomers turned away because the table was full.",
-                   report.refusedSessions},
-             Total{"veltrane_unconfirmed_sources", "Sources heard from whose test packets confirmed no run.",
-                   report.unconfirmedSources},
-             Total{"veltrane_unauthenticated_packets", "Test packets whose tag did not verify under the key.",
-                   report.unauthenticatedPackets},
-             Total{"veltrane_host_drops",
-                   "Datagrams this host dropped at its socket for want of room (every source): lost here, not on "
-                   "the path, though the sessions count them as lost.",
-                   report.hostDrops},
-         }) {
-        page.Header(Family{total.name, Kind::Counter, total.help, nullptr});
-        page.Sample(std::string(total.name) + "_total", {}, static_cast<double>(total.value));
-    }
+    AddHostFamilies(page, report);
     return page.Finish();
 }
 

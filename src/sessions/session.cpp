@@ -50,10 +50,24 @@ int64_t Session::Take(const ReceivedDatagram& datagram) {
     return notTestPackets;
 }
 
+bool Session::TakeEndOfRun(const EndOfRun& end, int64_t arrival) {
+    if (endOfRun_ && end.lastGroup == endOfRun_->lastGroup && end.sendCounter == endOfRun_->sendCounter) {
+        return true;  // another copy
+    }
+    if (!check_.FitsEnd(end, arrival, frequency_)) {
+        return false;
+    }
+    endOfRun_ = end;
+    return true;
+}
+
 // A packet of the run, taken as on its arrival; a first packet is analysed once only.
 void Session::TakeTestPacket(const HeldPacket& packet) {
     lastTestPacket_ = packet.arrival;
     const TestPacketHeader& header = packet.header;
+    if (endOfRun_ && header.groupNumber > endOfRun_->lastGroup) {
+        endOfRun_.reset();  // the run goes on: its end came from someone else
+    }
     const PacketCount count = loss_.Add(header.groupNumber, header.indexInGroup, packet.statedGroupSize);
     if (header.indexInGroup == 0 && count == PacketCount::New) {
         Analyse(header, packet.arrival);
@@ -67,7 +81,8 @@ void Session::StartRun() {
         return;
     }
     EndRun(record_);
-    loss_.Finish();
+    FinishRunLoss();
+    endOfRun_.reset();
     earlierRunsLongestInInterval_ = std::max(earlierRunsLongestInInterval_, loss_.TakeIntervalLongestLossRun());
     earlierRuns_ = CombineRuns(earlierRuns_, loss_.Figures());
     loss_ = LossAccountant();
@@ -75,6 +90,15 @@ void Session::StartRun() {
     earlierRunsSkewRemoved_ = Combine(earlierRunsSkewRemoved_, skew_.SkewRemovedMoments());
     skew_.Reset();
     playout_.EndRun();
+}
+
+// What is still missing from the run counts as lost, up to the end its sender told, if any.
+void Session::FinishRunLoss() {
+    if (endOfRun_) {
+        loss_.FinishAt(endOfRun_->lastGroup, endOfRun_->packetsInLastGroup);
+    } else {
+        loss_.Finish();
+    }
 }
 
 void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
@@ -140,9 +164,23 @@ void Session::CountNotTestPackets(int64_t datagrams) {
     record_.ignoredCount += datagrams;
 }
 
-SessionFigures Session::TakeFigures(bool final) {
+// A sender silent for more than a few of its periods: the groups due meanwhile count as lost
+// in the interval, so that a dead path shows in the report that covers it.
+void Session::AddSilence(SessionFigures& figures, int64_t now) {
+    // A packet taken after `now` was read: not silent.
+    figures.lastPacketAgeSeconds = std::max(0.0, SecondsBetween(now, lastTestPacket_));
+    const std::optional<double> period = PeriodSeconds();
+    // A sender that said it ended is not silent: nothing is due from it any more.
+    figures.silent = !endOfRun_ && period && figures.lastPacketAgeSeconds > kSilentPeriods * *period;
+    // Bounded: a forged period of a nanosecond must not overflow the counts.
+    const double due = figures.silent ? std::min(std::floor(figures.lastPacketAgeSeconds / *period), 1e12) : 0.0;
+    const RunPosition position{run_, loss_.LatestGroup(), loss_.ClosedThrough(), loss_.Figures().groupSize};
+    provisional_.Apply(figures.interval.packets, position, static_cast<int64_t>(due));
+}
+
+SessionFigures Session::TakeFigures(bool final, int64_t now) {
     if (final) {
-        loss_.Finish();
+        FinishRunLoss();
         check_.DropCandidate();
         CountNotTestPackets(check_.TakeDroppedPackets());
     }
@@ -166,6 +204,7 @@ SessionFigures Session::TakeFigures(bool final) {
     figures.interval.packets = Difference(figures.packets, intervalStart_);
     figures.interval.packets.longestLossRun =
         std::max(earlierRunsLongestInInterval_, loss_.TakeIntervalLongestLossRun());
+    AddSilence(figures, now);
     figures.interval.jitter = intervalJitter_.Summary();
     figures.interval.delay = intervalDelay_.Summary();
     if (figures.delaySkewRemoved) {

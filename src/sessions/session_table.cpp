@@ -54,6 +54,10 @@ void SessionTable::TakeDatagram(const ReceivedDatagram& datagram) {
     bytesReceived_ += datagram.length;
     const EndpointKey key = datagram.source.SenderKey();
     Session* session = Find(key);
+    if (IsEndOfRun(datagram.bytes, datagram.length)) {
+        TakeEndOfRun(session, datagram);
+        return;
+    }
     if (session == nullptr) {
         TakeFromUnconfirmed(datagram);
         return;
@@ -74,6 +78,14 @@ Session* SessionTable::Find(const EndpointKey& key) {
 void SessionTable::Erase(SessionMap::iterator session) {
     lastSession_ = nullptr;
     sessions_.erase(session);
+}
+
+// An end of run that no run of its source can have sent is no test packet's business either.
+void SessionTable::TakeEndOfRun(Session* session, const ReceivedDatagram& datagram) {
+    const std::optional<EndOfRun> end = ReadEndOfRun(datagram.bytes, datagram.length);
+    if (session == nullptr || !session->TakeEndOfRun(*end, datagram.arrival)) {
+        ++notTestPackets_;
+    }
 }
 
 void SessionTable::TakeOversized(const ReceivedDatagram& datagram) {
@@ -126,6 +138,7 @@ void SessionTable::TakeFromUnconfirmed(const ReceivedDatagram& datagram) {
             --unconfirmedSources_;
         }
         notTestPackets_ += static_cast<int64_t>(packets.size());
+        refusedPackets_ += static_cast<int64_t>(packets.size());
         return;
     }
     if (!waiting.refused) {
@@ -139,6 +152,7 @@ void SessionTable::TakeFromUnconfirmed(const ReceivedDatagram& datagram) {
 
 void SessionTable::ForgetUnconfirmed(UnconfirmedMap::iterator record) {
     notTestPackets_ += record->second.check.HeldPackets();
+    forgottenSources_ += record->second.refused ? 0 : 1;  // a refused source counts as refused only
     unconfirmed_.erase(record);
 }
 
@@ -176,7 +190,8 @@ bool SessionTable::MakeRoom(int64_t now) {
     ++droppedSessions_;
     notTestPackets_ += silentLongest->second->HeldPackets();
     if (pushedOut_.size() < static_cast<size_t>(settings_.maxSessions)) {
-        pushedOut_.push_back(silentLongest->second->TakeFigures(true));
+        pushedOut_.push_back(silentLongest->second->TakeFigures(true, now));
+        pushedOut_.back().ended = SessionEnd::PushedOut;
     }
     Erase(silentLongest);
     return true;
@@ -188,6 +203,16 @@ double SessionTable::SecondsBetween(int64_t end, int64_t start) const {
 
 bool SessionTable::TimedOut(const Session& session, int64_t now) const {
     return SecondsBetween(now, session.LastTestPacketCounter()) >= settings_.timeoutSeconds;
+}
+
+SessionEnd SessionTable::EndOf(const Session& session, int64_t now, bool final) const {
+    if (session.EndedBySender()) {
+        return SessionEnd::BySender;
+    }
+    if (final) {
+        return SessionEnd::ReceiverStopped;
+    }
+    return TimedOut(session, now) ? SessionEnd::TimedOut : SessionEnd::Open;
 }
 
 SessionsReport SessionTable::TakeReport(bool final) {
@@ -227,6 +252,8 @@ SessionsReport SessionTable::TakeReport(bool final) {
     report.unauthenticatedPackets = unauthenticatedPackets_;
     report.refusedSessions = refusedSessions_;
     report.unconfirmedSources = unconfirmedSources_;
+    report.forgottenSources = forgottenSources_;
+    report.refusedPackets = refusedPackets_;
     report.bytesReceived = bytesReceived_;
     report.sessionsStarted = nextSessionNumber_ - 1;
     return report;
@@ -238,9 +265,11 @@ std::optional<SessionFigures> SessionTable::TakeFiguresOf(const EndpointKey& key
     if (found == sessions_.end()) {
         return std::nullopt;  // pushed out meanwhile: its figures wait among those pushed out
     }
-    const bool ends = final || TimedOut(*found->second, now);
+    const SessionEnd end = EndOf(*found->second, now, final);
+    const bool ends = end != SessionEnd::Open;
     notTestPackets_ += ends ? found->second->HeldPackets() : 0;
-    SessionFigures figures = found->second->TakeFigures(ends);
+    SessionFigures figures = found->second->TakeFigures(ends, now);
+    figures.ended = end;
     if (ends) {
         Erase(found);
     }

@@ -24,7 +24,7 @@ class Session;
 inline constexpr size_t kMaxUnconfirmedSources = 1024;
 // A session silent for more than this many of its sender's periods may be pushed out by a
 // newcomer when the table is full; one heard from more recently never is.
-inline constexpr double kSilentPeriodsBeforePushOut = 3.0;
+inline constexpr double kSilentPeriodsBeforePushOut = kSilentPeriods;
 
 struct SessionTableSettings {
     double timeoutSeconds = DefaultSettings::FarEnd::kSessionTimeoutSeconds;  // a session quiet this long ends
@@ -44,7 +44,7 @@ class SessionTable : public DatagramSink {
     // for the buffer counts as not a test packet.
     void TakeDatagram(const ReceivedDatagram& datagram) override;
 
-    // Report thread: ends the sessions quiet for the time-out, then copies every session's
+    // Report thread: ends the sessions quiet for the time-out or ended by their sender, then copies every session's
     // figures and starts the next interval. `final`: every session ends (the receiver stopped).
     SessionsReport TakeReport(bool final);
 
@@ -62,6 +62,7 @@ class SessionTable : public DatagramSink {
     using UnconfirmedMap = std::unordered_map<EndpointKey, Unconfirmed, KeyHash>;
 
     void TakeOversized(const ReceivedDatagram& datagram);
+    void TakeEndOfRun(Session* session, const ReceivedDatagram& datagram);
     Session* Find(const EndpointKey& key);
     void Erase(SessionMap::iterator session);
     void TakeFromUnconfirmed(const ReceivedDatagram& datagram);
@@ -70,6 +71,8 @@ class SessionTable : public DatagramSink {
     void ForgetQuietUnconfirmed(int64_t now, bool all);
     bool MakeRoom(int64_t now);
     bool TimedOut(const Session& session, int64_t now) const;
+    // Whether and why a session ends at this report.
+    SessionEnd EndOf(const Session& session, int64_t now, bool final) const;
     double SecondsBetween(int64_t end, int64_t start) const;
     // Under the lock: one session's figures (ending it when `final` or timed out); none when
     // it is gone.
@@ -94,6 +97,8 @@ class SessionTable : public DatagramSink {
     int64_t droppedSessions_ = 0;
     int64_t refusedSessions_ = 0;
     int64_t unconfirmedSources_ = 0;
+    int64_t forgottenSources_ = 0;
+    int64_t refusedPackets_ = 0;
     int64_t bytesReceived_ = 0;
     int64_t unauthenticatedPackets_ = 0;
 };

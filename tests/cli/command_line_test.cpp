@@ -22,7 +22,7 @@ void ExpectFarEndDefaults(const CliOptions& options) {
     EXPECT_EQ(options.intervalMs, 1000u);
     EXPECT_FALSE(options.json);
     EXPECT_FALSE(options.quiet);
-    EXPECT_EQ(options.sessionTimeoutSeconds, 10.0);
+    EXPECT_EQ(options.sessionTimeoutSeconds, 300.0);
     EXPECT_EQ(options.maxSessions, 256);
     EXPECT_FALSE(options.histogram);
     EXPECT_FALSE(options.dialogText);

@@ -33,21 +33,11 @@ class RelayProcess {
 
   private:
     static std::vector<std::string> Arguments(uint16_t toPort, const std::vector<std::string>& options) {
-        std::vector<std::string> arguments;
-        // The relay's stamps and delays are a truth only if it runs on time: as root, it runs
-        // ahead of everything else on a loaded host.
-        if (geteuid() == 0 && access(kRealTimeRunner, X_OK) == 0) {
-            arguments = {kRealTimeRunner, "-f", "50"};
-        }
-        for (const std::string& argument : {std::string(VELTRANE_TEST_RELAY), std::string("--to-port"),
-                                            std::to_string(toPort), std::string("--duration"), std::string("600")}) {
-            arguments.push_back(argument);
-        }
+        std::vector<std::string> arguments{VELTRANE_TEST_RELAY, "--to-port", std::to_string(toPort), "--duration",
+                                           "600"};
         arguments.insert(arguments.end(), options.begin(), options.end());
         return arguments;
     }
-
-    static constexpr const char* kRealTimeRunner = "/usr/bin/chrt";
 
     ChildProcess process_;
     uint16_t port_ = 0;

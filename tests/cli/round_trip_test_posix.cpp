@@ -76,6 +76,6 @@ TEST(RoundTrip, LossOnOneWayIsCountedOnThatWayAlone) {
     back = RunRoundTrip({"--return-loss", "10", "--seed", "11"}, "3");
     outward.join();
     ASSERT_TRUE(out.relay.is_object() && back.relay.is_object()) << "a relay did not end cleanly";
-    ExpectLossOneWay(out.sender["roundTripLoss"], out.relay["dropped"], "forwardLost", "returnLost");
+    ExpectLossOneWay(out.sender["roundTripLoss"], out.relay["droppedPackets"], "forwardLost", "returnLost");
     ExpectLossOneWay(back.sender["roundTripLoss"], back.relay["returnDropped"], "returnLost", "forwardLost");
 }

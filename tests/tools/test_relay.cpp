@@ -1,13 +1,15 @@
 // veltrane-test-relay: a UDP relay on loopback for the end-to-end tests of the far end. It
 // forwards every datagram it reads, from its one socket, to 127.0.0.1:--to-port, and on the
 // way can police the groups, lose packets at random, lengthen the path delay steadily, move the
-// sender's clock, and slip hostile datagrams in between the real ones (so that they come from
-// the very address and port of the real stream). What comes back from 127.0.0.1:--to-port (a
-// reflector's answers) goes straight back to the latest source, losing --return-loss percent:
-// a path with a delay (--delay) and a loss of its own on each way. It prints {"listening":PORT} once bound, ends
-// after --duration seconds or on SIGTERM/SIGINT, and then prints what it did as one JSON line.
+// sender's clock, slip hostile datagrams in between the real ones (so that they come from the
+// very address and port of the real stream), and go dead for a span of time. What comes back
+// from 127.0.0.1:--to-port (a reflector's answers) goes straight back to the latest source,
+// losing --return-loss percent: a path with a delay (--delay) and a loss of its own on each way.
+// It prints {"listening":PORT} once bound, ends after --duration seconds or on SIGTERM/SIGINT,
+// and then prints what it did as one JSON line.
 
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -25,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "base/datagram_batch.h"
 #include "base/socket_library.h"
 #include "base/udp_socket.h"
 #include "measure/test_packet.h"
@@ -48,9 +51,11 @@ struct RelayOptions {
     double returnLossPercent = 0;  // of what comes back from the destination
     double delayMs = 0;            // added to every forwarded datagram's path
     uint64_t seed = 1;
-    double delayRampPpm = 0;       // the path delay grows by this share of the time since the start
-    double clockAheadSeconds = 0;  // added to every test packet's send counter
-    int64_t injectEvery = 0;       // > 0: one hostile datagram after every N forwarded ones
+    double delayRampPpm = 0;         // the path delay grows by this share of the time since the start
+    double clockAheadSeconds = 0;    // added to every test packet's send counter
+    int64_t injectEvery = 0;         // > 0: one hostile datagram after every N forwarded ones
+    double blackoutFromSeconds = 0;  // from this time since the start ...
+    double blackoutSeconds = 0;      // ... for this long, every datagram is dropped
 };
 
 enum HostileKind { kFrequencyZero, kFrequencyNegative, kHugeCounters, kRandomHeader, kShort, kOversized, kKinds };
@@ -82,6 +87,8 @@ constexpr OptionRule kOptionRules[] = {
     {"--delay-ramp", 0, 1e5, [](RelayOptions& o, double v) { o.delayRampPpm = v; }},
     {"--clock-ahead", -1e6, 1e6, [](RelayOptions& o, double v) { o.clockAheadSeconds = v; }},
     {"--inject-every", 1, 1e9, [](RelayOptions& o, double v) { o.injectEvery = static_cast<int64_t>(v); }},
+    {"--blackout-from", 0, kLongestRunSeconds, [](RelayOptions& o, double v) { o.blackoutFromSeconds = v; }},
+    {"--blackout-for", 0, kLongestRunSeconds, [](RelayOptions& o, double v) { o.blackoutSeconds = v; }},
 };
 
 // The options as "--name number" pairs; false on anything unknown or out of range.
@@ -150,8 +157,10 @@ class Relay {
 
     void Take(std::vector<uint8_t> datagram, Instant arrival) {
         ++received_;
-        if (!Passes(datagram)) {
+        if (DeadAt(arrival) || !Passes(datagram)) {
             ++dropped_;
+            // Told apart from the short datagrams (a run's end): a round trip counts packets.
+            droppedPackets_ += datagram.size() >= kPacketHeaderSize ? 1 : 0;
             return;
         }
         MoveClock(datagram);
@@ -201,10 +210,10 @@ class Relay {
             total += injected_[kind];
         }
         std::printf("{\"received\":%" PRId64 ",\"forwarded\":%" PRId64 ",\"dropped\":%" PRId64
-                    ",\"unsent\":%zu,\"sendFailures\":%" PRId64 ",\"returned\":%" PRId64 ",\"returnDropped\":%" PRId64
-                    ",\"injected\":{%s\"total\":%" PRId64 "}}\n",
-                    received_, forwarded_, dropped_, held_.size(), sendFailures_, returned_, returnDropped_,
-                    injected.c_str(), total);
+                    ",\"unsent\":%zu,\"sendFailures\":%" PRId64 ",\"droppedPackets\":%" PRId64 ",\"returned\":%" PRId64
+                    ",\"returnDropped\":%" PRId64 ",\"injected\":{%s\"total\":%" PRId64 "}}\n",
+                    received_, forwarded_, dropped_, held_.size(), sendFailures_, droppedPackets_, returned_,
+                    returnDropped_, injected.c_str(), total);
         std::fflush(stdout);
     }
 
@@ -213,6 +222,12 @@ class Relay {
         Instant release;
         std::vector<uint8_t> datagram;
     };
+
+    bool DeadAt(Instant arrival) const {
+        const double seconds = std::chrono::duration<double>(arrival - start_).count();
+        return seconds >= options_.blackoutFromSeconds &&
+               seconds < options_.blackoutFromSeconds + options_.blackoutSeconds;
+    }
 
     bool Passes(const std::vector<uint8_t>& datagram) {
         if (options_.policeFirst > 0 && datagram.size() >= kPacketHeaderSize) {
@@ -276,6 +291,7 @@ class Relay {
     int64_t forwarded_ = 0;
     int64_t dropped_ = 0;
     int64_t sendFailures_ = 0;
+    int64_t droppedPackets_ = 0;
     int64_t returned_ = 0;
     int64_t returnDropped_ = 0;
     std::array<int64_t, kKinds> injected_{};
@@ -292,22 +308,32 @@ void Run(const RelayOptions& options, UdpSocket& socket, const sigset_t& waitMas
     const Instant deadline = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                          std::chrono::duration<double>(options.durationSeconds));
     Relay relay(options, socket, start);
-    std::vector<uint8_t> buffer(65536);
+    // The kernel's stamp of each arrival: a delay then runs from when the datagram came, not from
+    // when the relay woke up for it.
+    DatagramBatch batch(64, 65536);
     Endpoint client;  // the latest source other than the destination
     for (Instant now = start; now < deadline && !stopRequested; now = std::chrono::steady_clock::now()) {
         const Instant wake = relay.NextRelease() ? std::min(*relay.NextRelease(), deadline) : deadline;
         const timespec timeout = Until(now, wake);
         pollfd readable{socket.Get(), POLLIN, 0};
         if (ppoll(&readable, 1, &timeout, &waitMask) > 0) {
-            Endpoint source;
-            for (int64_t length; (length = socket.ReceiveFrom(buffer.data(), 65536, source)) >= 0;) {
-                std::vector<uint8_t> datagram(buffer.begin(), buffer.begin() + length);
-                if (source == relay.Destination()) {
-                    relay.TakeReturn(datagram, client);
-                    continue;
+            for (size_t count; (count = batch.Receive(socket.Get())) > 0;) {
+                const Instant woken = std::chrono::steady_clock::now();
+                for (size_t i = 0; i < count; ++i) {
+                    const ReceivedDatagram& received = batch[i].received;
+                    if (received.length < 0) {
+                        continue;  // longer than any datagram: cannot happen with this buffer
+                    }
+                    std::vector<uint8_t> datagram(received.bytes, received.bytes + received.length);
+                    if (received.source == relay.Destination()) {
+                        relay.TakeReturn(datagram, client);
+                        continue;
+                    }
+                    client = received.source;
+                    const int64_t stamp = batch[i].kernelArrival;
+                    relay.Take(std::move(datagram),
+                               stamp == kNoKernelStamp ? woken : Instant(std::chrono::nanoseconds(stamp)));
                 }
-                client = source;
-                relay.Take(std::move(datagram), std::chrono::steady_clock::now());
             }
         }
         relay.ReleaseDue(std::chrono::steady_clock::now());
@@ -323,9 +349,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: veltrane-test-relay --to-port PORT [--listen-port PORT] [--duration S] [--police K]\n"
                      "       [--loss PERCENT] [--return-loss PERCENT] [--delay MS] [--seed N] [--delay-ramp PPM]\n"
-                     "       [--clock-ahead S] [--inject-every N]\n");
+                     "       [--clock-ahead S] [--inject-every N] [--blackout-from S --blackout-for S]\n");
         return 2;
     }
+    // On time whatever else the host runs, where the system allows it (as root): a relay that
+    // waits for the scheduler adds its own delay to single packets, and its counts and stamps
+    // are the tests' truth. Elsewhere it runs as any process does.
+    const sched_param realTime{50};
+    sched_setscheduler(0, SCHED_FIFO, &realTime);
     sigset_t stopSignals;
     sigset_t waitMask;
     sigemptyset(&stopSignals);
@@ -343,6 +374,7 @@ int main(int argc, char** argv) {
     UdpSocket socket = UdpSocket::Open(Endpoint());
     const int bufferBytes = kReceiveBufferBytes;
     setsockopt(socket.Get(), SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof(bufferBytes));
+    socket.EnableKernelStamps();
     if (!socket.Bind(Endpoint::Ipv4(kLoopback, options.listenPort)) || !socket.SetNonBlocking()) {
         std::fprintf(stderr, "veltrane-test-relay: cannot bind 127.0.0.1:%u\n", options.listenPort);
         return 1;
