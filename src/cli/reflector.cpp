@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/clock.h"
+#include "measure/end_of_run.h"
 #include "measure/packet_blocks.h"
 
 namespace {
@@ -71,6 +72,11 @@ void Reflector::Take(const ReceivedDatagram& datagram) {
     ++counts_.datagrams;
     if (datagram.truncated) {
         ++counts_.truncated;
+        return;
+    }
+    // A sender's end of run asks for nothing back (keyed, it is too short for a packet's tag).
+    if (IsEndOfRun(datagram.bytes, datagram.length)) {
+        ++counts_.runEnds;
         return;
     }
     if (!authentic) {

@@ -34,6 +34,7 @@ struct ReflectorCounts {
     int64_t datagrams = 0;
     int64_t answered = 0;
     int64_t notTestPackets = 0;
+    int64_t runEnds = 0;  // a sender's datagrams that end its run
     int64_t alreadyStamped = 0;
     int64_t tooShort = 0;         // no room for the stamps
     int64_t refusedSources = 0;   // datagrams of new sources while the table was full

@@ -87,6 +87,7 @@ Json ReflectorJson(const ReflectorReport& report) {
     return Json{{"datagrams", c.datagrams},
                 {"answered", c.answered},
                 {"notTestPackets", c.notTestPackets},
+                {"runEnds", c.runEnds},
                 {"alreadyStamped", c.alreadyStamped},
                 {"tooShort", c.tooShort},
                 {"refusedSources", c.refusedSources},
@@ -101,12 +102,13 @@ Json ReflectorJson(const ReflectorReport& report) {
 std::string ReflectorText(const ReflectorReport& report) {
     const ReflectorCounts& c = report.counts;
     return Printed(
-        "  answered %lld of %lld datagrams from %s; not answered: %lld no test packets, %lld already "
+        "  answered %lld of %lld datagrams from %s; not answered: %lld no test packets, %lld ends of runs, %lld "
+        "already "
         "stamped, %lld too short, %lld from sources beyond the bound, %lld without the key's tag, %lld too "
         "long; %lld answers refused by the socket; receive buffer %lld bytes\n",
         static_cast<long long>(c.answered), static_cast<long long>(c.datagrams),
         Counted(c.sources, "source", "sources").c_str(), static_cast<long long>(c.notTestPackets),
-        static_cast<long long>(c.alreadyStamped), static_cast<long long>(c.tooShort),
+        static_cast<long long>(c.runEnds), static_cast<long long>(c.alreadyStamped), static_cast<long long>(c.tooShort),
         static_cast<long long>(c.refusedSources), static_cast<long long>(c.unauthenticated),
         static_cast<long long>(c.truncated), static_cast<long long>(c.answersRefused),
         static_cast<long long>(report.receiveBufferBytes));
