@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "measure/packet_finisher.h"
+#include "measure/test_packet.h"
 
 // This many latest packets are remembered; an echo of an older one is refused.
 inline constexpr int64_t kSentPacketsRemembered = 4096;
@@ -20,7 +21,9 @@ class SentPacketLog final : public PacketFinisher {
     // (the key's tag, which covers everything else).
     SentPacketLog(int32_t groupSize, std::shared_ptr<PacketFinisher> next);
 
+    // Logs a test packet (an end of run is no test packet), then hands it to the next finisher.
     void Finish(uint8_t* packet, uint32_t size) override;
+    uint32_t TrailerSize() const override { return next_ ? next_->TrailerSize() : 0; }
 
     // Whether packet `sequence` (group * groupSize + index) left with `sendCounter` and is among
     // the latest remembered.
@@ -29,6 +32,8 @@ class SentPacketLog final : public PacketFinisher {
     int32_t GroupSize() const { return groupSize_; }
 
   private:
+    void Log(const TestPacketHeader& header);
+
     struct Entry {
         std::atomic<int64_t> sequence{-1};
         std::atomic<int64_t> sendCounter{0};

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "measure/end_of_run.h"
 #include "measure/packet_blocks.h"
 #include "measure_test_support.h"
 #include "sessions/reflector_sources.h"
@@ -184,4 +185,26 @@ TEST(RoundTripAnalysis, OnlyTheFirstEchoOfAPacketThisRunSentCounts) {
     EXPECT_EQ(f.duplicateEchoes, 1);
     EXPECT_EQ(f.echoes, 2);
     EXPECT_NEAR(f.run.roundTrip->max, 9, 0.001);
+}
+
+namespace {
+
+// A finisher that leaves room for a trailer and counts what it finished.
+struct CountingFinisher : PacketFinisher {
+    void Finish(uint8_t*, uint32_t) override { ++finished; }
+    uint32_t TrailerSize() const override { return 16; }
+    int finished = 0;
+};
+
+}  // namespace
+
+TEST(SentPacketLog, AnEndOfRunIsPassedOnUnloggedWithRoomForTheNextFinishersTrailer) {
+    const auto tag = std::make_shared<CountingFinisher>();
+    SentPacketLog log(1, tag);
+    EXPECT_EQ(log.TrailerSize(), 16u);
+    std::vector<uint8_t> end(kEndOfRunSize + 16);
+    WriteEndOfRun(end.data(), EndOfRun{0, 1, 5});
+    log.Finish(end.data(), static_cast<uint32_t>(end.size()));  // shorter than a header: never read as one
+    EXPECT_EQ(tag->finished, 1);
+    EXPECT_FALSE(log.Sent(0, 5));
 }
