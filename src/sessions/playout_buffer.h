@@ -26,7 +26,7 @@ struct JitterBufferFigures {
 class PlayoutLateness {
   public:
     // One packet's delay, ms, against any reference fixed for the run.
-    void Add(double delayMs);
+    void Add(const BinnedSample& delayMs);
     // The sender started again: the delays after this have another reference.
     void EndRun();
     // None before the first delay.

@@ -65,6 +65,8 @@ double MiddleOf(int bin) {
 
 }  // namespace
 
+BinnedSample::BinnedSample(double ms) : ms_(ms), bin_(std::isfinite(ms) ? BinOf(ms) : -1) {}
+
 struct SampleDistribution::Bins {
     std::array<uint64_t, kBinCount> counts{};
 };
@@ -80,11 +82,9 @@ void SampleDistribution::Add(double ms) {
     }
 }
 
-void SampleDistribution::AddToBoth(SampleDistribution& a, SampleDistribution& b, double ms) {
-    if (std::isfinite(ms)) {
-        const int bin = BinOf(ms);
-        a.AddAt(bin, ms);
-        b.AddAt(bin, ms);
+void SampleDistribution::Add(const BinnedSample& sample) {
+    if (sample.bin_ >= 0) {
+        AddAt(sample.bin_, sample.ms_);
     }
 }
 

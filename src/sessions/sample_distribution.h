@@ -27,6 +27,17 @@ struct DistributionSummary {
     double p99 = 0.0;
 };
 
+// A sample with its bin found once, for adding it to several distributions.
+class BinnedSample {
+  public:
+    explicit BinnedSample(double ms);
+
+  private:
+    friend class SampleDistribution;
+    double ms_;
+    int bin_;  // -1: the sample is not finite
+};
+
 class SampleDistribution {
   public:
     SampleDistribution();
@@ -36,8 +47,9 @@ class SampleDistribution {
 
     // Takes one sample; a sample that is not finite is left out. Never allocates.
     void Add(double ms);
-    // Takes one sample into both (a whole run's and an interval's, say), finding its bin once.
-    static void AddToBoth(SampleDistribution& a, SampleDistribution& b, double ms);
+    // The same for a sample binned once for several distributions (a whole run's and an
+    // interval's, say).
+    void Add(const BinnedSample& sample);
     // Forgets every sample (for the next interval), keeping the memory.
     void Reset();
     // None before the first sample.

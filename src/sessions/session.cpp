@@ -79,24 +79,26 @@ void Session::StartRun() {
 
 void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
     const AnalysedPacket measured = AnalyzeReceivedPacketWithoutHistogram(record_, header, arrival, frequency_);
-    if (measured.reference) {
-        runReference_ = measured.localCounter;
-    } else {
+    if (!measured.reference) {
         AddJitterSample(measured.jitterMs);
     }
-    const double runSeconds = SecondsBetween(measured.localCounter, runReference_);
-    skew_.Add(runSeconds, measured.delayMs);
-    SampleDistribution::AddToBoth(delay_, intervalDelay_, measured.delayMs);
-    const double skewRemovedMs = skew_.SkewRemovedDelayMs(runSeconds, measured.delayMs);
-    delaySkewRemoved_.Add(skewRemovedMs);
-    playout_.Add(skewRemovedMs);  // a playout buffer follows a drifting clock
-    intervalDelaySkewRemoved_.Add(skewRemovedMs);
+    skew_.Add(measured.runSeconds, measured.delayMs);
+    const BinnedSample delay(measured.delayMs);
+    delay_.Add(delay);
+    intervalDelay_.Add(delay);
+    // One bin for the three: the sample's bin costs as much as adding it.
+    const BinnedSample skewRemoved(skew_.SkewRemovedDelayMs(measured.runSeconds, measured.delayMs));
+    delaySkewRemoved_.Add(skewRemoved);
+    playout_.Add(skewRemoved);  // a playout buffer follows a drifting clock
+    intervalDelaySkewRemoved_.Add(skewRemoved);
     rfc3550Jitter_.AddTransit(measured.delayMs);
 }
 
 void Session::AddJitterSample(double jitterMs) {
     jitterHistogram_.Add(JitterBin(jitterMs));
-    SampleDistribution::AddToBoth(jitter_, intervalJitter_, jitterMs);
+    const BinnedSample jitter(jitterMs);
+    jitter_.Add(jitter);
+    intervalJitter_.Add(jitter);
     const double absolute = std::fabs(jitterMs);
     if (!std::isfinite(absolute)) {
         return;
@@ -125,10 +127,6 @@ std::optional<DistributionSummary> Session::SkewRemovedSummary() const {
 
 LossFigures Session::PacketFigures() const {
     return CombineRuns(earlierRuns_, loss_.Figures());
-}
-
-double Session::SecondsBetween(int64_t end, int64_t start) const {
-    return static_cast<double>(CounterDifference(end, start)) / static_cast<double>(frequency_);
 }
 
 void Session::TakeOversized(int64_t fullLength) {

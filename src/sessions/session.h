@@ -53,14 +53,12 @@ class Session {
     void AddJitterSample(double jitterMs);
     LossFigures PacketFigures() const;
     std::optional<DistributionSummary> SkewRemovedSummary() const;
-    double SecondsBetween(int64_t end, int64_t start) const;
 
     int64_t number_;
     Endpoint source_;
     int64_t frequency_;  // of the receiver's clock
     int64_t lastTestPacket_;
     int64_t run_ = 0;
-    int64_t runReference_ = 0;  // arrival of the current run's reference packet
     PacketCheck check_;
     ReceiverStatistics record_;  // all but the jitter histogram, which is kept below
     DecayingHistogram jitterHistogram_;
