@@ -192,52 +192,78 @@ void LossAccountant::CloseGroupsThrough(int64_t groupNumber) {
 // so that the count of lost packets never goes down.
 void LossAccountant::CloseGroup(Group& group) {
     AddSaturating(figures_.expected, figures_.groupSize);
-    if (group.usedWords == 0 || (group.bits[0] & 1u) == 0) {
+    if ((group.usedWords[0] & 1u) == 0 || (group.bits[0] & 1u) == 0) {
         AddSaturating(figures_.firstPacketsLost, 1);
     }
     CountRange(group, 0, figures_.groupSize, true);
     // Indexes beyond the size that never became part of it.
-    CountRange(group, figures_.groupSize, static_cast<int64_t>(group.usedWords) * kBitsPerWord, false);
-    std::fill(group.bits.begin(), group.bits.begin() + static_cast<std::ptrdiff_t>(group.usedWords), 0);
-    group.usedWords = 0;
+    CountRange(group, figures_.groupSize, kLargestTrackedGroupSize, false);
+    Clear(group);
     group.number = -1;
 }
 
-// Word by word over the indexes [from, to) of a group: with `missing`, the missing ones count
-// as lost (and the loss runs follow them); otherwise the received ones count, as received
-// below the group size and as ignored at or beyond it.
+// Over the indexes [from, to) of a group, the words with a set bit one by one and those
+// between them at once: with `missing`, the missing ones count as lost (and the loss runs
+// follow them); otherwise the received ones count, as received below the group size and as
+// ignored at or beyond it.
 void LossAccountant::CountRange(const Group& group, int64_t from, int64_t to, bool missing) {
-    const int64_t end = std::min(to, static_cast<int64_t>(group.usedWords) * kBitsPerWord);
     for (int64_t start = from; start < to;) {
-        const auto word = static_cast<size_t>(start / kBitsPerWord);
-        const int64_t wordStart = static_cast<int64_t>(word) * kBitsPerWord;
-        const int64_t stop = std::min(to, wordStart + kBitsPerWord);
-        const uint64_t bits = start < end ? group.bits[word] & WordMask(start - wordStart, stop - wordStart) : 0;
-        if (!missing) {
-            if (start >= end) {
-                break;
-            }
-            AddSaturating(start < figures_.groupSize ? figures_.received : figures_.ignored, std::popcount(bits));
-            start = stop;
-            continue;
+        const int64_t word = NextUsedWord(group, start / kBitsPerWord);
+        const int64_t wordStart = word * kBitsPerWord;
+        const int64_t gapEnd = std::min(to, std::max(start, wordStart));
+        if (missing && gapEnd > start) {
+            CountMissing(gapEnd - start);  // no bit set in between
         }
-        if (start >= end) {
-            CountMissing(to - start);  // no bit set from here on
+        start = gapEnd;
+        if (start >= to) {
             break;
         }
-        // Runs of received and missing indexes within the word.
-        for (int64_t bit = start - wordStart; bit < stop - wordStart;) {
-            const uint64_t rest = bits >> bit;
-            if ((rest & 1u) != 0) {
-                bit += std::countr_one(rest);
-                currentLossRun_ = 0;
-            } else {
-                const int64_t zeros = std::min<int64_t>(std::countr_zero(rest), stop - wordStart - bit);
-                CountMissing(zeros);
-                bit += zeros;
-            }
+        const int64_t stop = std::min(to, wordStart + kBitsPerWord);
+        const uint64_t bits = group.bits[static_cast<size_t>(word)] & WordMask(start - wordStart, stop - wordStart);
+        if (missing) {
+            CountMissingInWord(bits, start - wordStart, stop - wordStart);
+        } else {
+            AddSaturating(start < figures_.groupSize ? figures_.received : figures_.ignored, std::popcount(bits));
         }
         start = stop;
+    }
+}
+
+// Runs of received and missing indexes within the bits [from, to) of one word.
+void LossAccountant::CountMissingInWord(uint64_t bits, int64_t from, int64_t to) {
+    for (int64_t bit = from; bit < to;) {
+        const uint64_t rest = bits >> bit;
+        if ((rest & 1u) != 0) {
+            bit += std::countr_one(rest);
+            currentLossRun_ = 0;
+        } else {
+            const int64_t zeros = std::min<int64_t>(std::countr_zero(rest), to - bit);
+            CountMissing(zeros);
+            bit += zeros;
+        }
+    }
+}
+
+// The first word from `word` on that may hold a set bit; kWordsPerGroup when none does.
+int64_t LossAccountant::NextUsedWord(const Group& group, int64_t word) {
+    auto summary = static_cast<size_t>(word / kBitsPerWord);
+    // The words before `word` in its own summary word are left out.
+    uint64_t used =
+        summary < group.usedWords.size() ? group.usedWords[summary] & (~uint64_t{0} << (word % kBitsPerWord)) : 0;
+    while (used == 0 && ++summary < group.usedWords.size()) {
+        used = group.usedWords[summary];
+    }
+    return used == 0 ? static_cast<int64_t>(kWordsPerGroup)
+                     : static_cast<int64_t>(summary) * kBitsPerWord + std::countr_zero(used);
+}
+
+// Clears the words that may hold a set bit, keeping the memory.
+void LossAccountant::Clear(Group& group) {
+    for (size_t summary = 0; summary < group.usedWords.size(); ++summary) {
+        for (uint64_t used = group.usedWords[summary]; used != 0; used &= used - 1) {
+            group.bits[summary * kBitsPerWord + static_cast<size_t>(std::countr_zero(used))] = 0;
+        }
+        group.usedWords[summary] = 0;
     }
 }
 
@@ -262,7 +288,7 @@ bool LossAccountant::TestAndSet(Group& group, int32_t index) {
     if (word >= group.bits.size()) {
         group.bits.resize(word + 1, 0);  // grows once to the run's group size, then reused
     }
-    group.usedWords = std::max(group.usedWords, word + 1);
+    group.usedWords[word / kBitsPerWord] |= uint64_t{1} << (word % kBitsPerWord);
     const uint64_t bit = uint64_t{1} << (index % kBitsPerWord);
     const bool wasSet = (group.bits[word] & bit) != 0;
     group.bits[word] |= bit;
