@@ -222,7 +222,7 @@ void LossAccountant::CountRange(const Group& group, int64_t from, int64_t to, bo
         const uint64_t bits = group.bits[static_cast<size_t>(word)] & WordMask(start - wordStart, stop - wordStart);
         if (missing) {
             CountMissingInWord(bits, start - wordStart, stop - wordStart);
-        } else {
+        } else if (bits != 0) {
             AddSaturating(start < figures_.groupSize ? figures_.received : figures_.ignored, std::popcount(bits));
         }
         start = stop;
@@ -250,21 +250,27 @@ int64_t LossAccountant::NextUsedWord(const Group& group, int64_t word) {
     // The words before `word` in its own summary word are left out.
     uint64_t used =
         summary < group.usedWords.size() ? group.usedWords[summary] & (~uint64_t{0} << (word % kBitsPerWord)) : 0;
-    while (used == 0 && ++summary < group.usedWords.size()) {
+    if (used == 0) {
+        const uint32_t later = summary + 1 < group.usedWords.size() ? group.usedSummaries >> (summary + 1) : 0;
+        if (later == 0) {
+            return static_cast<int64_t>(kWordsPerGroup);
+        }
+        summary += 1 + static_cast<size_t>(std::countr_zero(later));
         used = group.usedWords[summary];
     }
-    return used == 0 ? static_cast<int64_t>(kWordsPerGroup)
-                     : static_cast<int64_t>(summary) * kBitsPerWord + std::countr_zero(used);
+    return static_cast<int64_t>(summary) * kBitsPerWord + std::countr_zero(used);
 }
 
 // Clears the words that may hold a set bit, keeping the memory.
 void LossAccountant::Clear(Group& group) {
-    for (size_t summary = 0; summary < group.usedWords.size(); ++summary) {
+    for (uint32_t summaries = group.usedSummaries; summaries != 0; summaries &= summaries - 1) {
+        const auto summary = static_cast<size_t>(std::countr_zero(summaries));
         for (uint64_t used = group.usedWords[summary]; used != 0; used &= used - 1) {
             group.bits[summary * kBitsPerWord + static_cast<size_t>(std::countr_zero(used))] = 0;
         }
         group.usedWords[summary] = 0;
     }
+    group.usedSummaries = 0;
 }
 
 void LossAccountant::CountMissing(int64_t packets) {
@@ -289,6 +295,7 @@ bool LossAccountant::TestAndSet(Group& group, int32_t index) {
         group.bits.resize(word + 1, 0);  // grows once to the run's group size, then reused
     }
     group.usedWords[word / kBitsPerWord] |= uint64_t{1} << (word % kBitsPerWord);
+    group.usedSummaries |= uint32_t{1} << (word / kBitsPerWord);
     const uint64_t bit = uint64_t{1} << (index % kBitsPerWord);
     const bool wasSet = (group.bits[word] & bit) != 0;
     group.bits[word] |= bit;

@@ -76,10 +76,13 @@ class LossAccountant {
     struct Group {
         int64_t number = -1;         // -1: the slot is free
         std::vector<uint64_t> bits;  // one bit per index received; kept between groups
-        // One bit per word of `bits` that may hold a set bit: the words without one are
-        // skipped whole, so that a group with a few indexes spread far apart closes quickly.
+        // One bit per word of `bits` that may hold a set bit, and one per word of those that
+        // has one: the words without a set bit are skipped whole, so that a group with a few
+        // indexes spread far apart closes as quickly as a small one.
         std::array<uint64_t, kWordsPerGroup / 64> usedWords{};
+        uint32_t usedSummaries = 0;
     };
+    static_assert(kWordsPerGroup / 64 <= 32, "one bit of usedSummaries per word of usedWords");
     // Groups that agree on a size, one after another.
     struct SizeCandidate {
         int64_t size = 0;
