@@ -30,6 +30,7 @@ void ClockSkewEstimator::Reset() {
     floorErrorPpm_.reset();
     meanEdge_ = 0;
     hullSlope_.reset();
+    removedSlope_ = 0;
 }
 
 void ClockSkewEstimator::Add(double receiverSeconds, double delayMs) {
@@ -51,6 +52,9 @@ void ClockSkewEstimator::Add(double receiverSeconds, double delayMs) {
     coMoment_ += secondsDeviation * (delayMs - delayMs_.mean);
     AddToHull(Point{receiverSeconds, delayMs});
     FollowMeanEdge();
+    // Read without copying the optionals: their copies stall the hot path.
+    const bool sure = seconds_.count >= kMinPoints && floorErrorPpm_.has_value() && !(*floorErrorPpm_ > kMostErrorPpm);
+    removedSlope_ = sure && hullSlope_.has_value() ? *hullSlope_ : 0.0;
 }
 
 void ClockSkewEstimator::AddToHull(const Point& p) {
@@ -243,12 +247,12 @@ std::optional<double> ClockSkewEstimator::SkewPpm() const {
 }
 
 double ClockSkewEstimator::SkewRemovedDelayMs(double receiverSeconds, double delayMs) const {
-    return delayMs - SlopeMsPerSecond().value_or(0.0) * receiverSeconds;
+    return delayMs - removedSlope_ * receiverSeconds;
 }
 
 Moments ClockSkewEstimator::SkewRemovedMoments() const {
     // For r = d - s t: mean(r) = mean(d) - s mean(t), M2(r) = M2(d) - 2 s C(t, d) + s^2 M2(t).
-    const double slope = SlopeMsPerSecond().value_or(0.0);
+    const double slope = removedSlope_;
     Moments moments;
     moments.count = delayMs_.count;
     moments.mean = delayMs_.mean - slope * seconds_.mean;

@@ -105,4 +105,5 @@ class ClockSkewEstimator {
     // its slope, ms per second: empty until kMinPoints points span kMinSpanSeconds.
     std::size_t meanEdge_ = 0;
     std::optional<double> hullSlope_;
+    double removedSlope_ = 0;  // SlopeMsPerSecond(), 0 while there is none
 };

@@ -191,13 +191,24 @@ void LossAccountant::CloseGroupsThrough(int64_t groupNumber) {
 // A group is closed with the size known then; later changes of the size leave it alone,
 // so that the count of lost packets never goes down.
 void LossAccountant::CloseGroup(Group& group) {
-    AddSaturating(figures_.expected, figures_.groupSize);
-    if ((group.usedWords[0] & 1u) == 0 || (group.bits[0] & 1u) == 0) {
+    const int64_t size = figures_.groupSize;
+    AddSaturating(figures_.expected, size);
+    const uint64_t first = (group.usedWords[0] & 1u) != 0 ? group.bits[0] : 0;
+    if ((first & 1u) == 0) {
         AddSaturating(figures_.firstPacketsLost, 1);
     }
-    CountRange(group, 0, figures_.groupSize, true);
-    // Indexes beyond the size that never became part of it.
-    CountRange(group, figures_.groupSize, kLargestTrackedGroupSize, false);
+    if (size < kBitsPerWord && group.usedSummaries <= 1 && group.usedWords[0] <= 1) {
+        // The usual group, all in its first word: counted without the walk over the words.
+        CountMissingInWord(first & WordMask(0, size), 0, size);
+        const uint64_t beyond = first & WordMask(size, kBitsPerWord);
+        if (beyond != 0) {
+            AddSaturating(figures_.ignored, std::popcount(beyond));
+        }
+    } else {
+        CountRange(group, 0, size, true);
+        // Indexes beyond the size that never became part of it.
+        CountRange(group, size, kLargestTrackedGroupSize, false);
+    }
     Clear(group);
     group.number = -1;
 }

@@ -26,7 +26,7 @@ void Session::TakeFirstPackets(std::span<const HeldPacket> packets) {
     for (const HeldPacket& packet : packets) {
         record_.bytesReceived += packet.length;
         CountTrafficClass(record_, packet.length, packet.trafficClass);
-        TakeTestPacket(packet);
+        TakeTestPacket(packet.header, packet.statedGroupSize, packet.arrival);
     }
 }
 
@@ -40,23 +40,21 @@ int64_t Session::Take(const ReceivedDatagram& datagram) {
     if (classified.kind == DatagramKind::NewRun) {
         StartRun();
         for (const HeldPacket& packet : check_.ConfirmedPackets()) {
-            TakeTestPacket(packet);
+            TakeTestPacket(packet.header, packet.statedGroupSize, packet.arrival);
         }
     } else if (classified.kind != DatagramKind::NotTestPacket && classified.kind != DatagramKind::Held) {
         record_.duplicateCount += classified.kind == DatagramKind::CopyOfFirst ? 1 : 0;
-        TakeTestPacket(HeldPacket{classified.header, classified.groupSize, datagram.arrival, datagram.length,
-                                  datagram.trafficClass});
+        TakeTestPacket(classified.header, classified.groupSize, datagram.arrival);
     }
     return notTestPackets;
 }
 
 // A packet of the run, taken as on its arrival; a first packet is analysed once only.
-void Session::TakeTestPacket(const HeldPacket& packet) {
-    lastTestPacket_ = packet.arrival;
-    const TestPacketHeader& header = packet.header;
-    const PacketCount count = loss_.Add(header.groupNumber, header.indexInGroup, packet.statedGroupSize);
+void Session::TakeTestPacket(const TestPacketHeader& header, std::optional<uint16_t> statedGroupSize, int64_t arrival) {
+    lastTestPacket_ = arrival;
+    const PacketCount count = loss_.Add(header.groupNumber, header.indexInGroup, statedGroupSize);
     if (header.indexInGroup == 0 && count == PacketCount::New) {
-        Analyse(header, packet.arrival);
+        Analyse(header, arrival);
     }
 }
 

@@ -48,7 +48,7 @@ class Session {
   private:
     void CountNotTestPackets(int64_t datagrams);
     void StartRun();
-    void TakeTestPacket(const HeldPacket& packet);
+    void TakeTestPacket(const TestPacketHeader& header, std::optional<uint16_t> statedGroupSize, int64_t arrival);
     void Analyse(const TestPacketHeader& header, int64_t arrival);
     void AddJitterSample(double jitterMs);
     LossFigures PacketFigures() const;
