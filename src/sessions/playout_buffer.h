@@ -36,7 +36,7 @@ class PlayoutLateness {
     using LateCounts = std::array<int64_t, kPlayoutBuffersMs.size()>;
     LateCounts LateInCurrentRun() const;
 
-    SampleDistribution run_;
+    SampleDistribution run_{MeanAndSpread::LeftOut};  // only its minimum and its bins are asked for
     LateCounts earlierRunsLate_{};
     int64_t earlierRunsCount_ = 0;
 };

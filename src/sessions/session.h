@@ -68,7 +68,8 @@ class Session {
     LossFigures intervalStart_;  // the cumulative figures at the start of the interval
     SampleDistribution jitter_;
     SampleDistribution delay_;
-    SampleDistribution delaySkewRemoved_;
+    // Its mean and spread come from the skew's fit (SkewRemovedSummary).
+    SampleDistribution delaySkewRemoved_{MeanAndSpread::LeftOut};
     SampleDistribution intervalJitter_;
     SampleDistribution intervalDelay_;
     SampleDistribution intervalDelaySkewRemoved_;  // for the interval's delay variation
