@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "measure/receiver_analysis.h"
+#include "measure/sender_name_block.h"
 #include "measure/test_packet.h"
 
 namespace {
@@ -47,6 +48,10 @@ int64_t Session::Take(const ReceivedDatagram& datagram) {
         TakeTestPacket(HeldPacket{classified.header, classified.groupSize, datagram.arrival, datagram.length,
                                   datagram.trafficClass});
     }
+    if (classified.kind != DatagramKind::NotTestPacket && classified.kind != DatagramKind::Held) {
+        name_.Take(ReadSenderName({datagram.bytes, static_cast<size_t>(datagram.length)}),
+                   classified.header.groupNumber);
+    }
     return notTestPackets;
 }
 
@@ -77,6 +82,7 @@ void Session::TakeTestPacket(const HeldPacket& packet) {
 // The sender started (again): the run before keeps its loss, and nothing measured spans the
 // restart.
 void Session::StartRun() {
+    name_.NewRun();
     if (++run_ == 1) {
         return;
     }
@@ -188,6 +194,7 @@ SessionFigures Session::TakeFigures(bool final, int64_t now) {
     figures.session = number_;
     figures.run = run_;
     figures.source = source_;
+    figures.senderName = name_.Agreed();
     figures.final = final;
     figures.record = record_;
     jitterHistogram_.CopyTo(figures.record.jitterHistogram);

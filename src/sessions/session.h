@@ -18,6 +18,7 @@
 #include "sessions/playout_buffer.h"
 #include "sessions/provisional_loss.h"
 #include "sessions/sample_distribution.h"
+#include "sessions/sender_name.h"
 #include "sessions/session_figures.h"
 
 class Session {
@@ -93,4 +94,5 @@ class Session {
     Moments earlierRunsSkewRemoved_;  // of the runs before the current one, each with its own fit
     JitterBuckets jitterBuckets_;
     PlayoutLateness playout_;
+    SenderName name_;
 };
