@@ -25,6 +25,8 @@ class SenderName {
 
     // The name agreed on; none while none is (or the sender names itself no more).
     std::optional<std::string> Agreed() const;
+    // Whether `name` (never empty) is the name agreed on.
+    bool Is(std::string_view name) const { return !name.empty() && name == agreed_; }
 
   private:
     // Empty: no name (a valid name is never empty). Kept with room for the longest name, so

@@ -31,6 +31,11 @@ void Session::TakeFirstPackets(std::span<const HeldPacket> packets) {
     }
 }
 
+void Session::MoveTo(const Endpoint& source, const PacketCheck& check) {
+    source_ = source.Unmapped();
+    check_ = check;
+}
+
 int64_t Session::Take(const ReceivedDatagram& datagram) {
     record_.bytesReceived += datagram.length;
     CountTrafficClass(record_, datagram.length, datagram.trafficClass);

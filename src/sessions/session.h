@@ -31,6 +31,12 @@ class Session {
     // Takes the test packets that began the session (none of them counted yet).
     void TakeFirstPackets(std::span<const HeldPacket> packets);
 
+    // Its sender's packets now come from `source`, whose run `check` confirmed: the session
+    // goes on there with a new run, begun by TakeFirstPackets.
+    void MoveTo(const Endpoint& source, const PacketCheck& check);
+    // Whether its sender's packets agree on `name` (never empty).
+    bool NamedAs(std::string_view name) const { return name_.Is(name); }
+
     // Takes one datagram from the session's source; returns how many datagrams it showed to
     // be no test packets (itself, or those a dropped candidate run held).
     int64_t Take(const ReceivedDatagram& datagram);

@@ -62,8 +62,13 @@ TEST(SenderName, ARestartedSenderIsRenamedOrUnnamedByItsNewRun) {
 constexpr int64_t kSenderFrequency = 10'000'000;
 constexpr uint32_t kPacketSize = 80;
 
-std::vector<uint8_t> NamedPacket(int64_t group, int32_t index, const char* name, int64_t frequency = kSenderFrequency) {
-    std::vector<uint8_t> packet = MakePacket(index, group, group * kSenderFrequency / 100, frequency, kPacketSize);
+std::vector<uint8_t> NamedPacket(int64_t group,
+                                 int32_t index,
+                                 const char* name,
+                                 int64_t frequency = kSenderFrequency,
+                                 int64_t counterAtZero = 0) {
+    std::vector<uint8_t> packet =
+        MakePacket(index, group, counterAtZero + group * kSenderFrequency / 100, frequency, kPacketSize);
     WriteGroupSize(packet.data(), 2);
     if (name != nullptr) {
         EXPECT_TRUE(WriteSenderName(packet.data(), kPacketSize, name));
@@ -97,6 +102,50 @@ TEST(SenderName, ASessionTakesItsNameFromItsTestPacketsOnly) {
     EXPECT_EQ(report.sessions[0].senderName, "north");
     EXPECT_EQ(report.sessions[0].source, source);
     EXPECT_EQ(report.sessions[0].notTestPackets, 5);
+}
+
+class AcceptEvery : public DatagramAuthenticator {
+  public:
+    bool Authentic(const uint8_t*, int64_t) override { return true; }
+};
+
+// With a key a sender that comes back named from another port goes on in its session, as a new
+// run; a second live sender of the same name, and any sender without a key, gets a session of
+// its own.
+TEST(SenderName, WithAKeyANameFollowsItsSenderToANewAddressWhenItsSessionIsQuiet) {
+    for (const bool keyed : {true, false}) {
+        SCOPED_TRACE(keyed ? "keyed" : "unkeyed");
+        ManualClock clock;
+        SessionTable table(clock, {}, keyed ? std::make_shared<AcceptEvery>() : nullptr);
+        // Groups from `port` of a run that began at `startMs`, its sender's counter started anew.
+        auto run = [&](uint16_t port, double startMs, int64_t firstGroup = 0, int64_t groups = 10) {
+            for (int64_t group = firstGroup; group < firstGroup + groups; ++group) {
+                clock.SetMs(startMs + static_cast<double>(group) * 10.0 + 2.0);
+                for (int32_t index = 0; index < 2; ++index) {
+                    const std::vector<uint8_t> packet =
+                        NamedPacket(group, index, "north", kSenderFrequency, static_cast<int64_t>(startMs) * 7919);
+                    table.TakeDatagram(Received(packet, clock.now, Endpoint::Ipv4(0x7F000001, port)));
+                }
+            }
+        };
+        run(5001, 0);
+        ASSERT_EQ(table.TakeReport(false).sessions.at(0).senderName, "north");
+        run(5002, 300);  // restarted from another port
+        for (int64_t group = 0; group < 10; ++group) {
+            run(5002, 300, 10 + group, 1);
+            run(5003, 400, group, 1);  // another "north" while the first one is live: no move
+        }
+        const SessionsReport report = table.TakeReport(true);
+        ASSERT_EQ(report.sessions.size(), keyed ? 2u : 3u);
+        const SessionFigures& first = report.sessions[0];
+        EXPECT_EQ(first.session, 1);
+        EXPECT_EQ(first.source.Port(), keyed ? 5002 : 5001);
+        EXPECT_EQ(first.run, keyed ? 2 : 1);
+        EXPECT_EQ(first.packets.received, keyed ? 60 : 20);
+        EXPECT_EQ(first.packets.lost, 0);
+        EXPECT_EQ(report.sessions.back().source.Port(), 5003);
+        EXPECT_EQ(report.sessions.back().senderName, "north");
+    }
 }
 
 }  // namespace
