@@ -235,6 +235,7 @@ class Run {
             settings.trafficClass = options_.dscp < 0 ? -1 : options_.dscp << 2;
             settings.finisher = senderTag_;
             settings.announceEnd = true;
+            settings.name = options_.senderName;
             sender_.Start(settings);
         }
     }

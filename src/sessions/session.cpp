@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "measure/receiver_analysis.h"
+#include "measure/sender_name_block.h"
 #include "measure/test_packet.h"
 
 namespace {
@@ -30,6 +31,11 @@ void Session::TakeFirstPackets(std::span<const HeldPacket> packets) {
     }
 }
 
+void Session::MoveTo(const Endpoint& source, const PacketCheck& check) {
+    source_ = source.Unmapped();
+    check_ = check;
+}
+
 int64_t Session::Take(const ReceivedDatagram& datagram) {
     record_.bytesReceived += datagram.length;
     CountTrafficClass(record_, datagram.length, datagram.trafficClass);
@@ -46,6 +52,10 @@ int64_t Session::Take(const ReceivedDatagram& datagram) {
         record_.duplicateCount += classified.kind == DatagramKind::CopyOfFirst ? 1 : 0;
         TakeTestPacket(HeldPacket{classified.header, classified.groupSize, datagram.arrival, datagram.length,
                                   datagram.trafficClass});
+    }
+    if (classified.kind != DatagramKind::NotTestPacket && classified.kind != DatagramKind::Held) {
+        name_.Take(ReadSenderName({datagram.bytes, static_cast<size_t>(datagram.length)}),
+                   classified.header.groupNumber);
     }
     return notTestPackets;
 }
@@ -77,6 +87,7 @@ void Session::TakeTestPacket(const HeldPacket& packet) {
 // The sender started (again): the run before keeps its loss, and nothing measured spans the
 // restart.
 void Session::StartRun() {
+    name_.NewRun();
     if (++run_ == 1) {
         return;
     }
@@ -188,6 +199,7 @@ SessionFigures Session::TakeFigures(bool final, int64_t now) {
     figures.session = number_;
     figures.run = run_;
     figures.source = source_;
+    figures.senderName = name_.Agreed();
     figures.final = final;
     figures.record = record_;
     jitterHistogram_.CopyTo(figures.record.jitterHistogram);

@@ -18,6 +18,7 @@
 #include "sessions/playout_buffer.h"
 #include "sessions/provisional_loss.h"
 #include "sessions/sample_distribution.h"
+#include "sessions/sender_name.h"
 #include "sessions/session_figures.h"
 
 class Session {
@@ -29,6 +30,12 @@ class Session {
 
     // Takes the test packets that began the session (none of them counted yet).
     void TakeFirstPackets(std::span<const HeldPacket> packets);
+
+    // Its sender's packets now come from `source`, whose run `check` confirmed: the session
+    // goes on there with a new run, begun by TakeFirstPackets.
+    void MoveTo(const Endpoint& source, const PacketCheck& check);
+    // Whether its sender's packets agree on `name` (never empty).
+    bool NamedAs(std::string_view name) const { return name_.Is(name); }
 
     // Takes one datagram from the session's source; returns how many datagrams it showed to
     // be no test packets (itself, or those a dropped candidate run held).
@@ -93,4 +100,5 @@ class Session {
     Moments earlierRunsSkewRemoved_;  // of the runs before the current one, each with its own fit
     JitterBuckets jitterBuckets_;
     PlayoutLateness playout_;
+    SenderName name_;
 };
