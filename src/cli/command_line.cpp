@@ -11,6 +11,7 @@
 #include "cli/packet_tag.h"
 #include "cli/voice_load.h"
 #include "measure/default_settings.h"
+#include "measure/sender_name_block.h"
 #include "measure/test_packet.h"
 #include "veltrane_version.h"
 
@@ -41,6 +42,7 @@ struct RawOptions {
     std::vector<std::string> labels;
     std::string judgedCodec, oneWayDelay;  // receive's --codec, and --one-way-delay
     std::string key;
+    std::string name;  // send's --name
 };
 
 const char* const kCommands[] = {"receive", "send", "loopback", "help"};
@@ -192,7 +194,22 @@ void AddBind(CLI::App& command, RawOptions& raw, const char* description) {
     command.add_option("--bind", raw.bind, description)->type_name("ADDR")->check(HostText("--bind"));
 }
 
+CLI::Validator SenderName() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            if (IsValidSenderName(text)) {
+                return {};
+            }
+            return "'" + text + "' is not a sender name; expected 1 to " + Text(kMaxSenderNameBytes) +
+                   " printable ASCII characters (space to ~)";
+        },
+        "");
+}
+
 void AddSendOptions(CLI::App& command, RawOptions& raw) {
+    command.add_option("--name", raw.name, "name this sender in the far end's reports (1 to 32 printable characters)")
+        ->type_name("NAME")
+        ->check(SenderName());
     command
         .add_option("--to", raw.to,
                     "destination address or host name (default " + std::string(DefaultSettings::kDestinationHost) + ")")
@@ -359,6 +376,23 @@ std::string TakeKeyOption(const RawOptions& raw, CliOptions& options) {
 #endif
 }
 
+// Checks that the packets have room for --name's block; the usage error, if any.
+std::string TakeNameOption(const RawOptions& raw, CliOptions& options) {
+    if (raw.name.empty()) {
+        return {};
+    }
+    const uint32_t needed = SenderNamePacketMinSize(raw.name);
+    const uint32_t size = EffectivePacketSize(options.packetSize);
+    if (size < needed) {
+        return "--name: the name travels in the packet's filler from byte 48 on, with 5 bytes of its own; packets "
+               "of " +
+               std::to_string(size) + " bytes leave no room for '" + raw.name + "' (" + std::to_string(needed) +
+               " or more)";
+    }
+    options.senderName = raw.name;
+    return {};
+}
+
 // The validators have accepted every number given, so the conversions cannot fail here.
 template <typename T>
 void SetNumber(const std::string& text, T& target) {
@@ -483,7 +517,7 @@ std::string ShortUsage() {
            "] [--buffer KB] [--pace fixed|pause]\n"
            "                         [--codec " +
            call.name + "] [--calls " + Text(FarEnd::kCalls) +
-           "] [--dscp DSCP]\n"
+           "] [--dscp DSCP] [--name NAME]\n"
            "       veltrane-cli loopback [the options of send and receive]\n"
            "       (each command also takes [--metrics ADDR:PORT] [--label NAME=VALUE]...)\n"
            "       veltrane-cli help [COMMAND]\n"
@@ -571,6 +605,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
         return UsageError(error);
     }
     if (const std::string error = TakeKeyOption(raw, *result.options); !error.empty()) {
+        return UsageError(error);
+    }
+    if (const std::string error = TakeNameOption(raw, *result.options); !error.empty()) {
         return UsageError(error);
     }
     return result;

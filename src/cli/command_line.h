@@ -59,6 +59,7 @@ struct CliOptions {
     std::optional<CallJudgement> judgement;  // the codec whose calls the receiver judges, and the delay
     // Keyed test packets: the sender signs each one, the receiver takes only those it signed.
     std::optional<PacketKey> key;
+    std::string senderName;  // written into every test packet sent; empty: none
 
     bool Sends() const { return mode != RunMode::Receive; }
     bool Receives() const { return mode != RunMode::Send; }

@@ -234,6 +234,8 @@ class Run {
             // The DSCP sits in the upper six bits of the byte; the ECN bits stay 0.
             settings.trafficClass = options_.dscp < 0 ? -1 : options_.dscp << 2;
             settings.finisher = senderTag_;
+            settings.announceEnd = true;
+            settings.name = options_.senderName;
             sender_.Start(settings);
         }
     }
@@ -292,6 +294,7 @@ class Run {
             report.sessions = sessions_.TakeReport(final);
             JudgeCalls(*report.sessions, options_.judgement);
             report.sessions->hostDrops = receiver_.HostDrops();
+            report.sessions->truncatedDatagrams = report.receiver->truncatedCount;
             if (published_) {
                 published_->Set(*report.sessions);
             }

@@ -92,6 +92,10 @@ const std::vector<Family>& Families() {
          [](const SessionFigures& s) { return s.quality ? std::optional<double>(s.quality->mos) : std::nullopt; }},
         {"veltrane_r_factor", Kind::Gauge, "E-model rating R of a call of the judged codec over the session's path.",
          [](const SessionFigures& s) { return s.quality ? std::optional<double>(s.quality->rFactor) : std::nullopt; }},
+        {"veltrane_last_packet_age_seconds", Kind::Gauge,
+         "Time since the session's latest test packet, at the last report: a sender silent for more than three of "
+         "its periods loses every packet it should have sent.",
+         [](const SessionFigures& s) { return std::optional<double>(s.lastPacketAgeSeconds); }},
         {"veltrane_jitter_seconds", Kind::Histogram, "Absolute jitter of the session.", nullptr},
     };
     return families;
@@ -155,6 +159,15 @@ std::vector<const SessionFigures*> DistinctSources(const SessionsReport& report)
     return shown;
 }
 
+// A session's own labels: its source, and its sender's name once its packets agree on one.
+std::vector<MetricLabel> SessionLabels(const SessionFigures& session) {
+    std::vector<MetricLabel> labels{{"source", session.source.ToString()}};
+    if (session.senderName) {
+        labels.push_back({"sender", *session.senderName});
+    }
+    return labels;
+}
+
 class Page {
   public:
     Page(const std::vector<MetricLabel>& labels, ExpositionFormat format) : labels_(labels), format_(format) {}
@@ -172,14 +185,19 @@ class Page {
         text_ += name + LabelSet(all) + " " + Number(value) + "\n";
     }
 
-    void Histogram(const std::string& name, const std::string& source, const JitterBuckets& buckets) {
+    void Histogram(const std::string& name, const std::vector<MetricLabel>& session, const JitterBuckets& buckets) {
+        auto bucket = [&session](const std::string& bound) {
+            std::vector<MetricLabel> labels = session;
+            labels.push_back({"le", bound});
+            return labels;
+        };
         for (size_t i = 0; i < kJitterBucketBoundsMs.size(); ++i) {
-            Sample(name + "_bucket", {{"source", source}, {"le", Number(kJitterBucketBoundsMs[i] / 1000.0)}},
+            Sample(name + "_bucket", bucket(Number(kJitterBucketBoundsMs[i] / 1000.0)),
                    static_cast<double>(buckets.atOrBelow[i]));
         }
-        Sample(name + "_bucket", {{"source", source}, {"le", "+Inf"}}, static_cast<double>(buckets.count));
-        Sample(name + "_sum", {{"source", source}}, buckets.sumMs / 1000.0);
-        Sample(name + "_count", {{"source", source}}, static_cast<double>(buckets.count));
+        Sample(name + "_bucket", bucket("+Inf"), static_cast<double>(buckets.count));
+        Sample(name + "_sum", session, buckets.sumMs / 1000.0);
+        Sample(name + "_count", session, static_cast<double>(buckets.count));
     }
 
     bool OpenMetrics() const { return format_ == ExpositionFormat::OpenMetrics; }
@@ -207,12 +225,55 @@ void AddFamily(Page& page, const Family& family, const std::vector<const Session
     page.Header(family);
     const std::string name = SampleName(family);
     for (const auto& [session, value] : samples) {
-        const std::string source = session->source.ToString();
+        const std::vector<MetricLabel> labels = SessionLabels(*session);
         if (family.kind == Kind::Histogram) {
-            page.Histogram(name, source, session->jitterBuckets);
+            page.Histogram(name, labels, session->jitterBuckets);
         } else {
-            page.Sample(name, {{"source", source}}, value);
+            page.Sample(name, labels, value);
         }
+    }
+}
+
+// The receiving host's own counts, every source together. Each is on the page from the first
+// scrape on, at 0 before its first event: an alert on its increase then sees the first one too.
+void AddHostFamilies(Page& page, const SessionsReport& report) {
+    const std::pair<Family, int64_t> totals[] = {
+        {{"veltrane_not_test_datagrams", Kind::Counter,
+          "Datagrams that were no test packets, from every source, those without a session included (the "
+          "truncated and refused ones among them).",
+          nullptr},
+         report.notTestPackets},
+        {{"veltrane_truncated_datagrams", Kind::Counter,
+          "Datagrams longer than the receive buffer (--size), dropped whole.", nullptr},
+         report.truncatedDatagrams},
+        {{"veltrane_unauthenticated_packets", Kind::Counter, "Test packets whose tag did not verify under the key.",
+          nullptr},
+         report.unauthenticatedPackets},
+        {{"veltrane_refused_datagrams", Kind::Counter,
+          "Test packets of confirmed newcomers turned away because the table was full.", nullptr},
+         report.refusedPackets},
+        {{"veltrane_refused_sessions", Kind::Counter, "Confirmed newcomers turned away because the table was full.",
+          nullptr},
+         report.refusedSessions},
+        {{"veltrane_dropped_sessions", Kind::Counter, "Sessions pushed out by a newcomer because the table was full.",
+          nullptr},
+         report.droppedSessions},
+        {{"veltrane_unconfirmed_sources", Kind::Counter,
+          "Sources forgotten before their test packets confirmed a run (spoofed or stray ones).", nullptr},
+         report.forgottenSources},
+        // The rest of the JSON's unconfirmedSources: a count that falls when a source confirms
+        // its run, which a counter must never do.
+        {{"veltrane_waiting_sources", Kind::Gauge, "Sources whose test packets have not confirmed a run yet.", nullptr},
+         report.unconfirmedSources - report.forgottenSources},
+        {{"veltrane_host_drops", Kind::Counter,
+          "Datagrams this host dropped at its socket for want of room (every source): lost here, not on the path, "
+          "though the sessions count them as lost.",
+          nullptr},
+         report.hostDrops},
+    };
+    for (const auto& [family, value] : totals) {
+        page.Header(family);
+        page.Sample(SampleName(family), {}, static_cast<double>(value));
     }
 }
 
@@ -254,28 +315,7 @@ std::string MetricsExposition(const SessionsReport& report,
     for (const Family& family : Families()) {
         AddFamily(page, family, sessions);
     }
-    struct Total {
-        const char* name;
-        const char* help;
-        int64_t value;
-    };
-    for (const Total& total : {
-             Total{"veltrane_dropped_sessions", "Sessions pushed out by a newcomer because the table was full.",
-                   report.droppedSessions},
-             Total{"veltrane_refused_sessions", "Confirmed newcomers turned away because the table was full.",
-                   report.refusedSessions},
-             Total{"veltrane_unconfirmed_sources", "Sources heard from whose test packets confirmed no run.",
-                   report.unconfirmedSources},
-             Total{"veltrane_unauthenticated_packets", "Test packets whose tag did not verify under the key.",
-                   report.unauthenticatedPackets},
-             Total{"veltrane_host_drops",
-                   "Datagrams this host dropped at its socket for want of room (every source): lost here, not on "
-                   "the path, though the sessions count them as lost.",
-                   report.hostDrops},
-         }) {
-        page.Header(Family{total.name, Kind::Counter, total.help, nullptr});
-        page.Sample(std::string(total.name) + "_total", {}, static_cast<double>(total.value));
-    }
+    AddHostFamilies(page, report);
     return page.Finish();
 }
 

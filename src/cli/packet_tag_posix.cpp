@@ -36,13 +36,14 @@ PacketTag::PacketTag(std::unique_ptr<Context> context) : context_(std::move(cont
 
 PacketTag::~PacketTag() = default;
 
-bool PacketTag::Compute(const uint8_t* packet, size_t size, uint8_t (&tag)[kPacketTagSize]) {
+bool PacketTag::Compute(const uint8_t* packet, size_t size, size_t tagOffset, uint8_t (&tag)[kPacketTagSize]) {
     EVP_MAC_CTX* context = context_->context;
     uint8_t full[EVP_MAX_MD_SIZE] = {};
     size_t length = 0;
+    const size_t afterTag = tagOffset + kPacketTagSize;
     const bool done = EVP_MAC_init(context, nullptr, 0, nullptr) == 1 &&
-                      EVP_MAC_update(context, packet, kPacketTagOffset) == 1 &&
-                      EVP_MAC_update(context, packet + kKeyedPacketMinSize, size - kKeyedPacketMinSize) == 1 &&
+                      EVP_MAC_update(context, packet, tagOffset) == 1 &&
+                      EVP_MAC_update(context, packet + afterTag, size - afterTag) == 1 &&
                       EVP_MAC_final(context, full, &length, sizeof(full)) == 1 && length >= kPacketTagSize;
     std::memcpy(tag, full, kPacketTagSize);
     return done;
@@ -50,21 +51,24 @@ bool PacketTag::Compute(const uint8_t* packet, size_t size, uint8_t (&tag)[kPack
 
 void PacketTag::Finish(uint8_t* packet, uint32_t size) {
     uint8_t tag[kPacketTagSize];
-    if (size < kKeyedPacketMinSize) {
+    const uint32_t tagOffset = TagOffset(packet, size);
+    if (size < tagOffset + kPacketTagSize) {
         return;
     }
     // A failed computation sends a tag of zeros, which no receiver takes: the loss shows it.
-    if (!Compute(packet, size, tag)) {
+    if (!Compute(packet, size, tagOffset, tag)) {
         std::memset(tag, 0, sizeof(tag));
     }
-    std::memcpy(packet + kPacketTagOffset, tag, kPacketTagSize);
+    std::memcpy(packet + tagOffset, tag, kPacketTagSize);
 }
 
 bool PacketTag::Authentic(const uint8_t* datagram, int64_t length) {
     uint8_t tag[kPacketTagSize];
-    if (length < static_cast<int64_t>(kKeyedPacketMinSize) || !Compute(datagram, static_cast<size_t>(length), tag)) {
+    const uint32_t tagOffset = TagOffset(datagram, length);
+    if (length < static_cast<int64_t>(tagOffset + kPacketTagSize) ||
+        !Compute(datagram, static_cast<size_t>(length), tagOffset, tag)) {
         return false;
     }
     // In constant time: how many leading bytes matched must not tell a forger anything.
-    return CRYPTO_memcmp(tag, datagram + kPacketTagOffset, kPacketTagSize) == 0;
+    return CRYPTO_memcmp(tag, datagram + tagOffset, kPacketTagSize) == 0;
 }

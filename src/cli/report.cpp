@@ -186,11 +186,34 @@ void AddHostJson(Json& line, const Report& report) {
     line["hostDrops"] = report.sessions ? report.sessions->hostDrops : 0;
 }
 
+// Why a session ended, in the report's words.
+const char* EndedText(SessionEnd end) {
+    switch (end) {
+        case SessionEnd::BySender:
+            return "by the sender";
+        case SessionEnd::TimedOut:
+            return "timed out";
+        case SessionEnd::PushedOut:
+            return "pushed out";
+        case SessionEnd::ReceiverStopped:
+            return "by the receiver";
+        case SessionEnd::Open:
+            break;
+    }
+    return "open";
+}
+
 Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogram) {
     Json line = LineStart(report, report.final || s.final);
     line["source"] = s.source.ToString();
+    line["senderName"] = s.senderName ? Json(*s.senderName) : Json(nullptr);
     line["session"] = s.session;
     line["run"] = s.run;
+    if (s.final) {
+        line["ended"] = EndedText(s.ended);
+    }
+    line["silent"] = s.silent;
+    line["silentSeconds"] = s.silent ? s.lastPacketAgeSeconds : 0.0;
     line["receiver"] = ReceiverJson(s.record, report.readsTrafficClass);
     line["packets"] = PacketsJson(s.packets);
     line["firstPacketsLost"] = s.packets.firstPacketsLost;
@@ -214,10 +237,12 @@ Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogr
     return line;
 }
 
-// A receiver without a session to tell of still reports, with its totals.
-Json NoSessionJson(const Report& report, const SessionsReport& sessions) {
+// The receiver's totals, written at every report after the sessions' lines: a script watching
+// a table under attack (refused, unconfirmed, dropped) must see the counts while sessions are
+// open too, and a receiver without a session still reports.
+Json TotalsJson(const Report& report, const SessionsReport& sessions) {
     Json line = LineStart(report, report.final);
-    line["sessions"] = 0;
+    line["sessions"] = sessions.sessions.size();  // the session lines of this report
     line["sessionsStarted"] = sessions.sessionsStarted;
     line["bytesReceived"] = sessions.bytesReceived;
     line["notTestPackets"] = sessions.notTestPackets;
@@ -289,8 +314,10 @@ std::string PacketsText(const LossFigures& p) {
 }
 
 std::string SessionHeading(const SessionFigures& s) {
-    return Printed("session %lld from %s, run %lld%s:\n", static_cast<long long>(s.session),
-                   s.source.ToString().c_str(), static_cast<long long>(s.run), s.final ? " (ended)" : "");
+    const std::string ended = s.final ? std::string(" (ended: ") + EndedText(s.ended) + ")" : "";
+    const std::string name = s.senderName ? " \"" + *s.senderName + "\"" : "";
+    return Printed("session %lld%s from %s, run %lld%s:\n", static_cast<long long>(s.session), name.c_str(),
+                   s.source.ToString().c_str(), static_cast<long long>(s.run), ended.c_str());
 }
 
 // The DSCP and ECN counts, a line each.
@@ -302,6 +329,10 @@ std::string TrafficClassText(const ReceiverStatistics& record, const char* inden
 
 std::string SessionReadableText(const SessionFigures& s, bool readsTrafficClass) {
     std::string text = SessionHeading(s);
+    if (s.silent) {
+        text += Printed("  silent for %.1f s: the groups due meanwhile count as lost in the last interval\n",
+                        s.lastPacketAgeSeconds);
+    }
     text += "  packets: " + PacketsText(s.packets) +
             Printed(", longest loss run %lld\n", static_cast<long long>(s.packets.longestLossRun));
     if (s.packets.groupSize > 0) {
@@ -354,6 +385,13 @@ std::string ReceiverTotalsText(const Report& report, const SessionsReport& sessi
             ", " + Counted(sessions.droppedSessions, "session", "sessions") + " dropped";
     if (report.receiver && report.receiver->truncatedCount > 0) {
         text += ", " + Counted(report.receiver->truncatedCount, "datagram", "datagrams") + " longer than --size";
+    }
+    // A full table and spoofed sources are rare: told only when they happened.
+    if (sessions.refusedSessions > 0) {
+        text += ", " + Counted(sessions.refusedSessions, "sender", "senders") + " refused (the table was full)";
+    }
+    if (sessions.unconfirmedSources > 0) {
+        text += ", " + Counted(sessions.unconfirmedSources, "source", "sources") + " whose packets confirmed no run";
     }
     // Only a keyed receiver refuses datagrams for their tag: without a key the figure stays 0.
     if (sessions.unauthenticatedPackets > 0) {
@@ -479,8 +517,5 @@ std::string ReportJsonLines(const Report& report, bool withHistogram) {
     for (const SessionFigures& s : sessions.sessions) {
         lines += SessionJson(report, s, withHistogram).dump() + "\n";
     }
-    if (sessions.sessions.empty()) {
-        lines += NoSessionJson(report, sessions).dump() + "\n";
-    }
-    return lines;
+    return lines + TotalsJson(report, sessions).dump() + "\n";
 }

@@ -1,6 +1,7 @@
 #pragma once
 // One report of a run (periodic or final): readable text, the dialog's statistics texts, or
-// JSON Lines (one line for the sender, one for each sender's session at the receiver).
+// JSON Lines (one line for the sender, one for each sender's session at the receiver and one
+// for the receiver's totals).
 
 #include <chrono>
 #include <cstdint>
@@ -48,8 +49,8 @@ enum class TextStyle {
 // each ending in an empty line; '\n' line ends.
 std::string ReportText(const Report& report, TextStyle style = TextStyle::Readable);
 
-// JSON Lines: the sender's object, then one object per session (or one that says there is
-// none), each ending in '\n'. Figures that do not exist (yet) are null, never NaN.
+// JSON Lines: the sender's object, then one object per session, then the receiver's totals,
+// each ending in '\n'. Figures that do not exist (yet) are null, never NaN.
 std::string ReportJsonLines(const Report& report, bool withHistogram = false);
 
 // "2026-12-07T21:47:34.123Z"

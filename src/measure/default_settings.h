@@ -21,7 +21,9 @@ inline constexpr uint16_t kReceiverPort = kDestinationPort;  // one instance mea
 namespace FarEnd {
 
 inline constexpr uint32_t kReportIntervalMs = 1000;
-inline constexpr double kSessionTimeoutSeconds = 10.0;  // a sender quiet this long ends its session
+// A sender quiet this long ends its session: long enough that a path dead for minutes shows
+// as a silent session losing every packet, not as a gap and a new session.
+inline constexpr double kSessionTimeoutSeconds = 300.0;
 // Senders followed at once: each session holds its own windows and histograms.
 inline constexpr int kMaxSessions = 256;
 // A sender asked for no load sends one voice call, about 80 kbit/s on the wire: a forgotten

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "base/clock.h"
 
@@ -91,6 +92,13 @@ bool PacketCheck::FitsRun(const TestPacketHeader& header, int64_t arrival, int64
         }
     }
     return OnCountersLine(header);
+}
+
+bool PacketCheck::FitsEnd(const EndOfRun& end, int64_t arrival, int64_t arrivalFrequency) const {
+    // Sent after every packet of the run: as the latest group's or a later one's last packet.
+    const TestPacketHeader last{std::numeric_limits<int32_t>::max(), end.lastGroup, end.sendCounter, frequency_};
+    return end.lastGroup >= latestGroup_ && end.sendCounter > latestCounter_ &&
+           FitsRun(last, arrival, arrivalFrequency);
 }
 
 // The run's counters rise along a line over its group numbers (its period); a counter far

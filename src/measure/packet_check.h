@@ -11,6 +11,7 @@
 #include <span>
 
 #include "base/udp_socket.h"
+#include "measure/end_of_run.h"
 #include "measure/test_packet.h"
 
 // A group number may lie this many groups below the run's latest: a late or repeated packet.
@@ -66,6 +67,10 @@ class PacketCheck {
     void DropCandidate();
     // The sender's seconds per group over the run so far; none before a second group.
     std::optional<double> PeriodSeconds() const;
+
+    // Whether a sender's end of run (its last group and the counter it was sent with) can end
+    // this run: it lies on the run's line, not before its latest group.
+    bool FitsEnd(const EndOfRun& end, int64_t arrival, int64_t arrivalFrequency) const;
 
     bool RunStarted() const { return runStarted_; }
     int64_t Frequency() const { return frequency_; }

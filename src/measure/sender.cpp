@@ -7,6 +7,7 @@
 #include "base/errors.h"
 #include "base/socket_library.h"
 #include "measure/engine_errors.h"
+#include "measure/sender_name_block.h"
 #include "measure/test_packet.h"
 #include "measure/watchdog.h"
 
@@ -143,16 +144,25 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
     // padding tells a receiver how many packets each group has, so that it can count each one.
     std::vector<uint8_t> packet(packetSize);
     WriteGroupSize(packet.data(), settings.packetsPerPeriod);
+    // Written once, before any tag: a keyed packet's tag covers it like any other filler byte.
+    if (!settings.name.empty() && !WriteSenderName(packet.data(), packetSize, settings.name)) {
+        ThrowEngineError(EngineError::SendFailed,
+                         std::to_string(packetSize) + "-byte packets leave no room for the sender name (" +
+                             std::to_string(SenderNamePacketMinSize(settings.name)) + " bytes or more)");
+    }
     SendContext context{socket,   settings.destination,   packet.data(), packetSize, statistics_.Working(), clock_,
                         logSink_, settings.finisher.get()};
-    RunPacingLoop(context, settings);
+    const EndOfRun end = RunPacingLoop(context, settings);
+    if (settings.announceEnd) {
+        SendEndOfRun(context, end);
+    }
 
     packet = std::vector<uint8_t>();
     socket.Close();
     LogEvent(logSink_, "sender thread stopped");
 }
 
-void Sender::RunPacingLoop(SendContext& context, const SenderSettings& settings) {
+EndOfRun Sender::RunPacingLoop(SendContext& context, const SenderSettings& settings) {
     const int32_t packetsPerPeriod = settings.packetsPerPeriod;
     const uint32_t periodMs = settings.periodMs;
     // A schedule with a step of 0 would make every group late: it sends back to back instead.
@@ -163,6 +173,7 @@ void Sender::RunPacingLoop(SendContext& context, const SenderSettings& settings)
     SenderStatistics& statistics = statistics_.Working();
     const uint32_t startTick = TickCountMs();
     int64_t groupNumber = 0;
+    EndOfRun end;
     while (!senderStopFlag_.load()) {
         // The first group sets the schedule's start: it is never late.
         // A stop during the wait leaves the group unsent (SendGroup sees it before the first
@@ -171,7 +182,13 @@ void Sender::RunPacingLoop(SendContext& context, const SenderSettings& settings)
             WaitForGroupTime(scheduleStart + groupNumber * step, statistics);
         }
         const int64_t groupStart = clock_.Counter();
-        if (SendGroup(context, packetsPerPeriod, groupNumber, scheduleStart + groupNumber * step, spreadSpan)) {
+        const int32_t sent =
+            SendGroup(context, packetsPerPeriod, groupNumber, scheduleStart + groupNumber * step, spreadSpan);
+        if (sent > 0) {
+            end.lastGroup = groupNumber;
+            end.packetsInLastGroup = static_cast<uint32_t>(sent);
+        }
+        if (sent == packetsPerPeriod) {
             const int64_t groupEnd = clock_.Counter();
             const double groupDelay = ElapsedMs(groupStart, groupEnd, clock_.Frequency());
             CheckSlowCall(logSink_, kSenderGroupSite, groupDelay);
@@ -198,6 +215,22 @@ void Sender::RunPacingLoop(SendContext& context, const SenderSettings& settings)
             observer_.DisplaySenderStatistics(statistics, context.packetSize, generation);
         }
         ++groupNumber;
+    }
+    return end;
+}
+
+// Sent as it is when the socket's buffer is full: the far end then ends the session by its
+// time-out instead, and nothing else depends on it.
+void Sender::SendEndOfRun(SendContext& context, EndOfRun end) {
+    const uint32_t trailer = context.finisher != nullptr ? context.finisher->TrailerSize() : 0;
+    std::vector<uint8_t> datagram(kEndOfRunSize + trailer);
+    end.sendCounter = clock_.Counter();
+    WriteEndOfRun(datagram.data(), end);
+    if (context.finisher != nullptr) {
+        context.finisher->Finish(datagram.data(), static_cast<uint32_t>(datagram.size()));
+    }
+    for (int copy = 0; copy < kEndOfRunCopies; ++copy) {
+        context.socket.SendTo(datagram.data(), static_cast<uint32_t>(datagram.size()), context.destination);
     }
 }
 
@@ -228,11 +261,11 @@ void Sender::SleepUntil(int64_t due) {
     }
 }
 
-bool Sender::SendGroup(SendContext& context,
-                       int32_t packetsPerPeriod,
-                       int64_t groupNumber,
-                       int64_t groupDue,
-                       int64_t spreadSpan) {
+int32_t Sender::SendGroup(SendContext& context,
+                          int32_t packetsPerPeriod,
+                          int64_t groupNumber,
+                          int64_t groupDue,
+                          int64_t spreadSpan) {
     // A reset requested by the GUI thread is carried out here, between packets, so that it
     // never meets a half-made update. A stop is seen here too: a group may take days.
     for (int32_t index = 0; index < packetsPerPeriod; ++index) {
@@ -243,12 +276,12 @@ bool Sender::SendGroup(SendContext& context,
                        spreadSpan % packetsPerPeriod * index / packetsPerPeriod);
         }
         if (senderStopFlag_.load()) {
-            return false;
+            return index;
         }
         statistics_.ConsumeReset();
         SendPacket(context, index, groupNumber);
     }
-    return true;
+    return packetsPerPeriod;
 }
 
 void Sender::SleepPeriod(uint32_t periodMs) {

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "base/clock.h"
 #include "base/udp_socket.h"
 #include "measure/default_settings.h"
+#include "measure/end_of_run.h"
 #include "measure/packet_finisher.h"
 #include "measure/sender_statistics.h"
 #include "measure/shared_statistics.h"
@@ -37,6 +39,11 @@ struct SenderSettings {
     // group's time, as that many concurrent calls each send on their own clock, instead of all
     // of them back to back.
     bool spreadOverPeriod = false;
+    // When the run is stopped (not when it fails): sends the end-of-run datagram, so that a far
+    // end that knows it closes the session at once.
+    bool announceEnd = false;
+    // The name written into every packet's filler (measure/sender_name_block.h); empty: none.
+    std::string name;
     // Finishes each packet before it is sent (on the sender's thread only); none: sent as written.
     std::shared_ptr<PacketFinisher> finisher;
 };
@@ -98,14 +105,17 @@ class Sender {
   private:
     void SenderThreadProc(const SenderSettings& settings);
     void SenderThreadEntry(const SenderSettings& settings);
-    void RunPacingLoop(SendContext& context, const SenderSettings& settings);
-    // Sends one group; false when a stop cut it short (the packets sent so far count). Packet
-    // i waits for groupDue + i * spreadSpan / packetsPerPeriod first; a span of 0 waits for none.
-    bool SendGroup(SendContext& context,
-                   int32_t packetsPerPeriod,
-                   int64_t groupNumber,
-                   int64_t groupDue = 0,
-                   int64_t spreadSpan = 0);
+    // Returns the end of the run as the end-of-run datagram tells it.
+    EndOfRun RunPacingLoop(SendContext& context, const SenderSettings& settings);
+    // Sends one group; returns how many of its packets were sent: fewer when a stop cut it
+    // short. Packet i waits for groupDue + i * spreadSpan / packetsPerPeriod first; a span of 0
+    // waits for none.
+    int32_t SendGroup(SendContext& context,
+                      int32_t packetsPerPeriod,
+                      int64_t groupNumber,
+                      int64_t groupDue = 0,
+                      int64_t spreadSpan = 0);
+    void SendEndOfRun(SendContext& context, EndOfRun end);
     void SleepPeriod(uint32_t periodMs);
     void WaitForGroupTime(int64_t due, SenderStatistics& statistics);
     // Sleeps until the counter reaches `due`, in slices so that a stop is seen within one.

@@ -1,9 +1,8 @@
 #include "measure/test_packet.h"
 
 #include "base/clock.h"
+#include "measure/little_endian.h"
 
-// The header is written byte by byte in little-endian order, so the wire format does not
-// depend on the host's byte order or alignment.
 namespace {
 
 constexpr int kIndexOffset = 0;
@@ -14,20 +13,6 @@ constexpr int64_t kLargestWrittenGroupSize = 65535;
 constexpr int kGroupNumberOffset = 8;
 constexpr int kSendCounterOffset = 16;
 constexpr int kFrequencyOffset = 24;
-
-void StoreLittleEndian(uint8_t* at, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        at[i] = static_cast<uint8_t>(value >> (8 * i));
-    }
-}
-
-uint64_t LoadLittleEndian(const uint8_t* at, int bytes) {
-    uint64_t value = 0;
-    for (int i = 0; i < bytes; ++i) {
-        value |= static_cast<uint64_t>(at[i]) << (8 * i);
-    }
-    return value;
-}
 
 void StoreIndexAndGroup(uint8_t* packet, int32_t indexInGroup, int64_t groupNumber) {
     StoreLittleEndian(packet + kIndexOffset, static_cast<uint32_t>(indexInGroup), 4);

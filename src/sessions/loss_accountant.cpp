@@ -91,6 +91,24 @@ void LossAccountant::Finish() {
     }
 }
 
+void LossAccountant::FinishAt(int64_t lastGroup, int64_t packetsInLastGroup) {
+    if (!started_ || lastGroup <= closedThrough_) {
+        Finish();
+        return;
+    }
+    CloseGroupsThrough(lastGroup - 1);
+    const int64_t size = std::clamp<int64_t>(packetsInLastGroup, 0, figures_.groupSize);
+    Group& group = window_[static_cast<size_t>(lastGroup % kLossWindowGroups)];
+    if (group.number == lastGroup) {
+        CloseGroup(group, size);
+    } else if (size > 0) {
+        AddSaturating(figures_.expected, size);
+        CountMissing(size);
+        AddSaturating(figures_.firstPacketsLost, 1);
+    }
+    closedThrough_ = lastGroup;
+}
+
 // A sender states its group size in every packet of a run: the size is trusted once packets
 // of several groups in a row stated it, and another size replaces it the same way, so that
 // neither a packet stating another size (or none) nor one forged index can change it. The
@@ -168,7 +186,7 @@ void LossAccountant::CloseGroupsThrough(int64_t groupNumber) {
         const int64_t next = closedThrough_ + 1;
         Group& group = window_[static_cast<size_t>(next % kLossWindowGroups)];
         if (group.number == next) {
-            CloseGroup(group);
+            CloseGroup(group, figures_.groupSize);
         } else {
             AddSaturating(figures_.expected, figures_.groupSize);
             CountMissing(figures_.groupSize);
@@ -188,26 +206,27 @@ void LossAccountant::CloseGroupsThrough(int64_t groupNumber) {
     }
 }
 
-// A group is closed with the size known then; later changes of the size leave it alone,
-// so that the count of lost packets never goes down.
-void LossAccountant::CloseGroup(Group& group) {
-    const int64_t size = figures_.groupSize;
+// A group is closed with the size known then (`size`: fewer for a group its sender cut
+// short); later changes of the size leave it alone, so that the count of lost packets never
+// goes down.
+void LossAccountant::CloseGroup(Group& group, int64_t size) {
+    const int64_t groupSize = figures_.groupSize;
     AddSaturating(figures_.expected, size);
     const uint64_t first = (group.usedWords[0] & 1u) != 0 ? group.bits[0] : 0;
-    if ((first & 1u) == 0) {
+    if (size > 0 && (first & 1u) == 0) {
         AddSaturating(figures_.firstPacketsLost, 1);
     }
-    if (size < kBitsPerWord && group.usedSummaries <= 1 && group.usedWords[0] <= 1) {
+    if (groupSize < kBitsPerWord && group.usedSummaries <= 1 && group.usedWords[0] <= 1) {
         // The usual group, all in its first word: counted without the walk over the words.
         CountMissingInWord(first & WordMask(0, size), 0, size);
-        const uint64_t beyond = first & WordMask(size, kBitsPerWord);
+        const uint64_t beyond = first & WordMask(groupSize, kBitsPerWord);
         if (beyond != 0) {
             AddSaturating(figures_.ignored, std::popcount(beyond));
         }
     } else {
         CountRange(group, 0, size, true);
         // Indexes beyond the size that never became part of it.
-        CountRange(group, size, kLargestTrackedGroupSize, false);
+        CountRange(group, groupSize, kLargestTrackedGroupSize, false);
     }
     Clear(group);
     group.number = -1;

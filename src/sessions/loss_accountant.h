@@ -66,7 +66,13 @@ class LossAccountant {
     PacketCount Add(int64_t groupNumber, int32_t indexInGroup, std::optional<uint16_t> statedGroupSize);
     // Ends the run: every packet still missing from the window counts as lost.
     void Finish();
+    // Ends the run as its sender told: through `lastGroup`, of which only the first
+    // `packetsInLastGroup` packets were sent; nothing after it counts as lost.
+    void FinishAt(int64_t lastGroup, int64_t packetsInLastGroup);
     const LossFigures& Figures() const { return figures_; }
+    // The latest group received, and the highest group counted (every one below it is too).
+    int64_t LatestGroup() const { return latestGroup_; }
+    int64_t ClosedThrough() const { return closedThrough_; }
     // The longest loss run that grew since the last call (a report interval's), and starts
     // the next interval.
     int64_t TakeIntervalLongestLossRun();
@@ -96,7 +102,7 @@ class LossAccountant {
     void SetGroupSize(int64_t size);
     Group& SlotOf(int64_t groupNumber);
     void CloseGroupsThrough(int64_t groupNumber);
-    void CloseGroup(Group& group);
+    void CloseGroup(Group& group, int64_t size);
     void CountRange(const Group& group, int64_t from, int64_t to, bool countMissing);
     void CountMissingInWord(uint64_t bits, int64_t from, int64_t to);
     static int64_t NextUsedWord(const Group& group, int64_t word);

@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "measure/receiver_analysis.h"
+#include "measure/sender_name_block.h"
 #include "measure/test_packet.h"
 
 namespace {
@@ -30,6 +31,11 @@ void Session::TakeFirstPackets(std::span<const HeldPacket> packets) {
     }
 }
 
+void Session::MoveTo(const Endpoint& source, const PacketCheck& check) {
+    source_ = source.Unmapped();
+    check_ = check;
+}
+
 int64_t Session::Take(const ReceivedDatagram& datagram) {
     record_.bytesReceived += datagram.length;
     CountTrafficClass(record_, datagram.length, datagram.trafficClass);
@@ -46,12 +52,30 @@ int64_t Session::Take(const ReceivedDatagram& datagram) {
         record_.duplicateCount += classified.kind == DatagramKind::CopyOfFirst ? 1 : 0;
         TakeTestPacket(classified.header, classified.groupSize, datagram.arrival);
     }
+    if (classified.kind != DatagramKind::NotTestPacket && classified.kind != DatagramKind::Held) {
+        name_.Take(ReadSenderName({datagram.bytes, static_cast<size_t>(datagram.length)}),
+                   classified.header.groupNumber);
+    }
     return notTestPackets;
+}
+
+bool Session::TakeEndOfRun(const EndOfRun& end, int64_t arrival) {
+    if (endOfRun_ && end.lastGroup == endOfRun_->lastGroup && end.sendCounter == endOfRun_->sendCounter) {
+        return true;  // another copy
+    }
+    if (!check_.FitsEnd(end, arrival, frequency_)) {
+        return false;
+    }
+    endOfRun_ = end;
+    return true;
 }
 
 // A packet of the run, taken as on its arrival; a first packet is analysed once only.
 void Session::TakeTestPacket(const TestPacketHeader& header, std::optional<uint16_t> statedGroupSize, int64_t arrival) {
     lastTestPacket_ = arrival;
+    if (endOfRun_ && header.groupNumber > endOfRun_->lastGroup) {
+        endOfRun_.reset();  // the run goes on: its end came from someone else
+    }
     const PacketCount count = loss_.Add(header.groupNumber, header.indexInGroup, statedGroupSize);
     if (header.indexInGroup == 0 && count == PacketCount::New) {
         Analyse(header, arrival);
@@ -61,11 +85,13 @@ void Session::TakeTestPacket(const TestPacketHeader& header, std::optional<uint1
 // The sender started (again): the run before keeps its loss, and nothing measured spans the
 // restart.
 void Session::StartRun() {
+    name_.NewRun();
     if (++run_ == 1) {
         return;
     }
     EndRun(record_);
-    loss_.Finish();
+    FinishRunLoss();
+    endOfRun_.reset();
     earlierRunsLongestInInterval_ = std::max(earlierRunsLongestInInterval_, loss_.TakeIntervalLongestLossRun());
     earlierRuns_ = CombineRuns(earlierRuns_, loss_.Figures());
     loss_ = LossAccountant();
@@ -73,6 +99,15 @@ void Session::StartRun() {
     earlierRunsSkewRemoved_ = Combine(earlierRunsSkewRemoved_, skew_.SkewRemovedMoments());
     skew_.Reset();
     playout_.EndRun();
+}
+
+// What is still missing from the run counts as lost, up to the end its sender told, if any.
+void Session::FinishRunLoss() {
+    if (endOfRun_) {
+        loss_.FinishAt(endOfRun_->lastGroup, endOfRun_->packetsInLastGroup);
+    } else {
+        loss_.Finish();
+    }
 }
 
 void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
@@ -127,6 +162,10 @@ LossFigures Session::PacketFigures() const {
     return CombineRuns(earlierRuns_, loss_.Figures());
 }
 
+double Session::SecondsBetween(int64_t end, int64_t start) const {
+    return static_cast<double>(CounterDifference(end, start)) / static_cast<double>(frequency_);
+}
+
 void Session::TakeOversized(int64_t fullLength) {
     record_.bytesReceived += fullLength;
     CountNotTestPackets(1);
@@ -136,9 +175,23 @@ void Session::CountNotTestPackets(int64_t datagrams) {
     record_.ignoredCount += datagrams;
 }
 
-SessionFigures Session::TakeFigures(bool final) {
+// A sender silent for more than a few of its periods: the groups due meanwhile count as lost
+// in the interval, so that a dead path shows in the report that covers it.
+void Session::AddSilence(SessionFigures& figures, int64_t now) {
+    // A packet taken after `now` was read: not silent.
+    figures.lastPacketAgeSeconds = std::max(0.0, SecondsBetween(now, lastTestPacket_));
+    const std::optional<double> period = PeriodSeconds();
+    // A sender that said it ended is not silent: nothing is due from it any more.
+    figures.silent = !endOfRun_ && period && figures.lastPacketAgeSeconds > kSilentPeriods * *period;
+    // Bounded: a forged period of a nanosecond must not overflow the counts.
+    const double due = figures.silent ? std::min(std::floor(figures.lastPacketAgeSeconds / *period), 1e12) : 0.0;
+    const RunPosition position{run_, loss_.LatestGroup(), loss_.ClosedThrough(), loss_.Figures().groupSize};
+    provisional_.Apply(figures.interval.packets, position, static_cast<int64_t>(due));
+}
+
+SessionFigures Session::TakeFigures(bool final, int64_t now) {
     if (final) {
-        loss_.Finish();
+        FinishRunLoss();
         check_.DropCandidate();
         CountNotTestPackets(check_.TakeDroppedPackets());
     }
@@ -146,6 +199,7 @@ SessionFigures Session::TakeFigures(bool final) {
     figures.session = number_;
     figures.run = run_;
     figures.source = source_;
+    figures.senderName = name_.Agreed();
     figures.final = final;
     figures.record = record_;
     jitterHistogram_.CopyTo(figures.record.jitterHistogram);
@@ -162,6 +216,7 @@ SessionFigures Session::TakeFigures(bool final) {
     figures.interval.packets = Difference(figures.packets, intervalStart_);
     figures.interval.packets.longestLossRun =
         std::max(earlierRunsLongestInInterval_, loss_.TakeIntervalLongestLossRun());
+    AddSilence(figures, now);
     figures.interval.jitter = intervalJitter_.Summary();
     figures.interval.delay = intervalDelay_.Summary();
     if (figures.delaySkewRemoved) {

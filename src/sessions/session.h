@@ -4,9 +4,11 @@
 // fixed bins, the skew's hull is thinned and the loss window holds a fixed number of groups.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "base/udp_socket.h"
+#include "measure/end_of_run.h"
 #include "measure/packet_check.h"
 #include "measure/receiver_statistics.h"
 #include "sessions/clock_skew.h"
@@ -14,7 +16,9 @@
 #include "sessions/interarrival_jitter.h"
 #include "sessions/loss_accountant.h"
 #include "sessions/playout_buffer.h"
+#include "sessions/provisional_loss.h"
 #include "sessions/sample_distribution.h"
+#include "sessions/sender_name.h"
 #include "sessions/session_figures.h"
 
 class Session {
@@ -27,17 +31,30 @@ class Session {
     // Takes the test packets that began the session (none of them counted yet).
     void TakeFirstPackets(std::span<const HeldPacket> packets);
 
+    // Its sender's packets now come from `source`, whose run `check` confirmed: the session
+    // goes on there with a new run, begun by TakeFirstPackets.
+    void MoveTo(const Endpoint& source, const PacketCheck& check);
+    // Whether its sender's packets agree on `name` (never empty).
+    bool NamedAs(std::string_view name) const { return name_.Is(name); }
+
     // Takes one datagram from the session's source; returns how many datagrams it showed to
     // be no test packets (itself, or those a dropped candidate run held).
     int64_t Take(const ReceivedDatagram& datagram);
+
+    // An end of run from the session's source: true when it can end the current run (its
+    // copies too). The session then ends at the next report, unless a packet of a later group
+    // comes first: then the end was none of its sender's.
+    bool TakeEndOfRun(const EndOfRun& end, int64_t arrival);
+    bool EndedBySender() const { return endOfRun_.has_value(); }
 
     // Counts a datagram from the session's source that was too long for the receive buffer
     // (`fullLength`: 0 when unknown): it is no test packet.
     void TakeOversized(int64_t fullLength);
 
-    // The figures as they are, and the next report interval starts. `final`: the session
-    // ends, so the packets still missing from its window count as lost.
-    SessionFigures TakeFigures(bool final);
+    // The figures as they are at `now` (a reading of the receiver's clock), and the next
+    // report interval starts. `final`: the session ends, so the packets still missing from its
+    // window count as lost (as far as its sender's end of run tells, when one came).
+    SessionFigures TakeFigures(bool final, int64_t now);
 
     int64_t LastTestPacketCounter() const { return lastTestPacket_; }
     // Datagrams waiting with a candidate run: no test packets once the session ends.
@@ -48,17 +65,21 @@ class Session {
   private:
     void CountNotTestPackets(int64_t datagrams);
     void StartRun();
+    void FinishRunLoss();
     void TakeTestPacket(const TestPacketHeader& header, std::optional<uint16_t> statedGroupSize, int64_t arrival);
     void Analyse(const TestPacketHeader& header, int64_t arrival);
     void AddJitterSample(double jitterMs);
     LossFigures PacketFigures() const;
+    void AddSilence(SessionFigures& figures, int64_t now);
     std::optional<DistributionSummary> SkewRemovedSummary() const;
+    double SecondsBetween(int64_t end, int64_t start) const;
 
     int64_t number_;
     Endpoint source_;
     int64_t frequency_;  // of the receiver's clock
     int64_t lastTestPacket_;
     int64_t run_ = 0;
+    std::optional<EndOfRun> endOfRun_;  // the current run's, as its sender told
     PacketCheck check_;
     ReceiverStatistics record_;  // all but the jitter histogram, which is kept below
     DecayingHistogram jitterHistogram_;
@@ -66,6 +87,7 @@ class Session {
     LossFigures earlierRuns_;  // the loss figures of the runs before the current one
     int64_t earlierRunsLongestInInterval_ = 0;
     LossFigures intervalStart_;  // the cumulative figures at the start of the interval
+    ProvisionalLoss provisional_;
     SampleDistribution jitter_;
     SampleDistribution delay_;
     // Its mean and spread come from the skew's fit (SkewRemovedSummary).
@@ -78,4 +100,5 @@ class Session {
     Moments earlierRunsSkewRemoved_;  // of the runs before the current one, each with its own fit
     JitterBuckets jitterBuckets_;
     PlayoutLateness playout_;
+    SenderName name_;
 };

@@ -15,6 +15,9 @@
 #include "sessions/playout_buffer.h"
 #include "sessions/sample_distribution.h"
 
+// A session with no test packet for more than this many of its sender's periods is silent.
+inline constexpr double kSilentPeriods = 3.0;
+
 // Upper bounds (ms) of the absolute jitter buckets a metrics scraper sees.
 inline constexpr std::array<double, 9> kJitterBucketBoundsMs = {0.5, 1, 2, 5, 10, 20, 30, 50, 100};
 
@@ -54,11 +57,27 @@ struct IntervalFigures {
     std::optional<PdvSummary> pdv;  // above the session's least delay, not the interval's
 };
 
+// Why a session ended.
+enum class SessionEnd {
+    Open,             // it has not
+    BySender,         // its sender said it ended its run
+    TimedOut,         // no test packet for the time-out
+    PushedOut,        // a newcomer took its place in a full table
+    ReceiverStopped,  // the receiver ended
+};
+
 struct SessionFigures {
     int64_t session = 0;  // 1, 2, ... in the order the sessions started
     int64_t run = 0;      // the sender's current run: 1, then one more at each restart
     Endpoint source;      // an IPv4 sender reaching a dual-stack socket is shown as IPv4
-    bool final = false;   // the session has ended: quiet for the time-out, pushed out, or the receiver stopped
+    bool final = false;   // the session has ended, for the reason below
+    SessionEnd ended = SessionEnd::Open;
+    // No test packet for more than kSilentPeriods of the sender's periods: the groups due meanwhile
+    // count as lost in `interval` (not in the totals, which follow the group numbers).
+    bool silent = false;
+    double lastPacketAgeSeconds = 0;  // since the latest test packet, at the report
+    // The name its sender's test packets agree on (SenderName), if any.
+    std::optional<std::string> senderName;
     // The dialog's figures for this sender alone, histogram and DSCP/ECN counts included.
     ReceiverStatistics record;
     LossFigures packets;                                  // over every packet of every group, summed over the runs
@@ -94,4 +113,12 @@ struct SessionsReport {
     // Datagrams the receiving host dropped at its socket (every source) for want of room:
     // lost on this host, not on the path, though the sessions count them as lost too.
     int64_t hostDrops = 0;
+    // Of the unconfirmed sources, the ones forgotten (quiet for the time-out, or pushed out of
+    // the list): unlike `unconfirmedSources`, which falls when a waiting source confirms its
+    // run, it never falls.
+    int64_t forgottenSources = 0;
+    // The datagrams of the newcomers turned away, among `notTestPackets` too.
+    int64_t refusedPackets = 0;
+    // Datagrams longer than the receive buffer (the receiver's count, every source).
+    int64_t truncatedDatagrams = 0;
 };

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/clock.h"
+#include "measure/sender_name_block.h"
 #include "sessions/session.h"
 
 namespace {
@@ -66,6 +67,10 @@ void SessionTable::TakeDatagram(const ReceivedDatagram& datagram) {
     bytesReceived_ += datagram.length;
     const EndpointKey key = datagram.source.SenderKey();
     Session* session = Find(key);
+    if (IsEndOfRun(datagram.bytes, datagram.length)) {
+        TakeEndOfRun(session, datagram);
+        return;
+    }
     if (session == nullptr) {
         TakeFromUnconfirmed(datagram);
         return;
@@ -86,6 +91,14 @@ Session* SessionTable::Find(const EndpointKey& key) {
 void SessionTable::Erase(SessionMap::iterator session) {
     lastSession_ = nullptr;
     sessions_.erase(session);
+}
+
+// An end of run that no run of its source can have sent is no test packet's business either.
+void SessionTable::TakeEndOfRun(Session* session, const ReceivedDatagram& datagram) {
+    const std::optional<EndOfRun> end = ReadEndOfRun(datagram.bytes, datagram.length);
+    if (session == nullptr || !session->TakeEndOfRun(*end, datagram.arrival)) {
+        ++notTestPackets_;
+    }
 }
 
 void SessionTable::TakeOversized(const ReceivedDatagram& datagram) {
@@ -131,6 +144,11 @@ void SessionTable::TakeFromUnconfirmed(const ReceivedDatagram& datagram) {
                              datagram.trafficClass};
     const std::span<const HeldPacket> packets =
         kind == DatagramKind::NewRun ? waiting.check.ConfirmedPackets() : std::span<const HeldPacket>(&current, 1);
+    if (MoveNamedSession(datagram, waiting.check, packets)) {
+        unconfirmedSources_ -= waiting.refused ? 0 : 1;
+        unconfirmed_.erase(record);
+        return;
+    }
     if (!MakeRoom(datagram.arrival)) {
         if (!waiting.refused) {
             waiting.refused = true;
@@ -138,6 +156,7 @@ void SessionTable::TakeFromUnconfirmed(const ReceivedDatagram& datagram) {
             --unconfirmedSources_;
         }
         notTestPackets_ += static_cast<int64_t>(packets.size());
+        refusedPackets_ += static_cast<int64_t>(packets.size());
         return;
     }
     if (!waiting.refused) {
@@ -149,8 +168,36 @@ void SessionTable::TakeFromUnconfirmed(const ReceivedDatagram& datagram) {
     sessions_.emplace(key, std::move(session));
 }
 
+// With a key only the key's holders name a sender, so a name may follow its sender to another
+// address (a restart from another port, a new NAT mapping): the session goes on there with a new
+// run. Only a session that has heard nothing since the new run's first packet moves, so that a
+// replayed datagram, or a second sender of the same name, never takes a live session away.
+bool SessionTable::MoveNamedSession(const ReceivedDatagram& datagram,
+                                    const PacketCheck& check,
+                                    std::span<const HeldPacket> packets) {
+    if (!authenticator_ || packets.empty()) {
+        return false;
+    }
+    const std::optional<std::string_view> name = ReadSenderName({datagram.bytes, static_cast<size_t>(datagram.length)});
+    const int64_t runStart = packets.front().arrival;
+    const auto named = std::find_if(sessions_.begin(), sessions_.end(), [&](const auto& entry) {
+        return name && entry.second->NamedAs(*name) &&
+               CounterDifference(entry.second->LastTestPacketCounter(), runStart) < 0;
+    });
+    if (named == sessions_.end()) {
+        return false;
+    }
+    std::unique_ptr<Session> session = std::move(named->second);
+    Erase(named);
+    session->MoveTo(datagram.source, check);
+    session->TakeFirstPackets(packets);
+    sessions_.emplace(datagram.source.SenderKey(), std::move(session));
+    return true;
+}
+
 void SessionTable::ForgetUnconfirmed(UnconfirmedMap::iterator record) {
     notTestPackets_ += record->second.check.HeldPackets();
+    forgottenSources_ += record->second.refused ? 0 : 1;  // a refused source counts as refused only
     unconfirmed_.erase(record);
 }
 
@@ -188,7 +235,8 @@ bool SessionTable::MakeRoom(int64_t now) {
     ++droppedSessions_;
     notTestPackets_ += silentLongest->second->HeldPackets();
     if (pushedOut_.size() < static_cast<size_t>(settings_.maxSessions)) {
-        pushedOut_.push_back(silentLongest->second->TakeFigures(true));
+        pushedOut_.push_back(silentLongest->second->TakeFigures(true, now));
+        pushedOut_.back().ended = SessionEnd::PushedOut;
     }
     Erase(silentLongest);
     return true;
@@ -200,6 +248,16 @@ double SessionTable::SecondsBetween(int64_t end, int64_t start) const {
 
 bool SessionTable::TimedOut(const Session& session, int64_t now) const {
     return SecondsBetween(now, session.LastTestPacketCounter()) >= settings_.timeoutSeconds;
+}
+
+SessionEnd SessionTable::EndOf(const Session& session, int64_t now, bool final) const {
+    if (session.EndedBySender()) {
+        return SessionEnd::BySender;
+    }
+    if (final) {
+        return SessionEnd::ReceiverStopped;
+    }
+    return TimedOut(session, now) ? SessionEnd::TimedOut : SessionEnd::Open;
 }
 
 SessionsReport SessionTable::TakeReport(bool final) {
@@ -239,6 +297,8 @@ SessionsReport SessionTable::TakeReport(bool final) {
     report.unauthenticatedPackets = unauthenticatedPackets_;
     report.refusedSessions = refusedSessions_;
     report.unconfirmedSources = unconfirmedSources_;
+    report.forgottenSources = forgottenSources_;
+    report.refusedPackets = refusedPackets_;
     report.bytesReceived = bytesReceived_;
     report.sessionsStarted = nextSessionNumber_ - 1;
     return report;
@@ -250,9 +310,11 @@ std::optional<SessionFigures> SessionTable::TakeFiguresOf(const EndpointKey& key
     if (found == sessions_.end()) {
         return std::nullopt;  // pushed out meanwhile: its figures wait among those pushed out
     }
-    const bool ends = final || TimedOut(*found->second, now);
+    const SessionEnd end = EndOf(*found->second, now, final);
+    const bool ends = end != SessionEnd::Open;
     notTestPackets_ += ends ? found->second->HeldPackets() : 0;
-    SessionFigures figures = found->second->TakeFigures(ends);
+    SessionFigures figures = found->second->TakeFigures(ends, now);
+    figures.ended = end;
     if (ends) {
         Erase(found);
     }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -24,7 +25,7 @@ class Session;
 inline constexpr size_t kMaxUnconfirmedSources = 1024;
 // A session silent for more than this many of its sender's periods may be pushed out by a
 // newcomer when the table is full; one heard from more recently never is.
-inline constexpr double kSilentPeriodsBeforePushOut = 3.0;
+inline constexpr double kSilentPeriodsBeforePushOut = kSilentPeriods;
 
 struct SessionTableSettings {
     double timeoutSeconds = DefaultSettings::FarEnd::kSessionTimeoutSeconds;  // a session quiet this long ends
@@ -44,7 +45,7 @@ class SessionTable : public DatagramSink {
     // for the buffer counts as not a test packet.
     void TakeDatagram(const ReceivedDatagram& datagram) override;
 
-    // Report thread: ends the sessions quiet for the time-out, then copies every session's
+    // Report thread: ends the sessions quiet for the time-out or ended by their sender, then copies every session's
     // figures and starts the next interval. `final`: every session ends (the receiver stopped).
     SessionsReport TakeReport(bool final);
 
@@ -62,14 +63,22 @@ class SessionTable : public DatagramSink {
     using UnconfirmedMap = std::unordered_map<EndpointKey, Unconfirmed, KeyHash>;
 
     void TakeOversized(const ReceivedDatagram& datagram);
+    void TakeEndOfRun(Session* session, const ReceivedDatagram& datagram);
     Session* Find(const EndpointKey& key);
     void Erase(SessionMap::iterator session);
     void TakeFromUnconfirmed(const ReceivedDatagram& datagram);
+    // With a key: moves the session its sender names to the datagram's source, where
+    // `packets` confirmed a new run; false when there is none to move.
+    bool MoveNamedSession(const ReceivedDatagram& datagram,
+                          const PacketCheck& check,
+                          std::span<const HeldPacket> packets);
     void ForgetUnconfirmed(UnconfirmedMap::iterator record);
     // The records quiet for the time-out, or `all` of them: what they held was no test packet.
     void ForgetQuietUnconfirmed(int64_t now, bool all);
     bool MakeRoom(int64_t now);
     bool TimedOut(const Session& session, int64_t now) const;
+    // Whether and why a session ends at this report.
+    SessionEnd EndOf(const Session& session, int64_t now, bool final) const;
     double SecondsBetween(int64_t end, int64_t start) const;
     // Under the lock: one session's figures (ending it when `final` or timed out); none when
     // it is gone.
@@ -94,6 +103,8 @@ class SessionTable : public DatagramSink {
     int64_t droppedSessions_ = 0;
     int64_t refusedSessions_ = 0;
     int64_t unconfirmedSources_ = 0;
+    int64_t forgottenSources_ = 0;
+    int64_t refusedPackets_ = 0;
     int64_t bytesReceived_ = 0;
     int64_t unauthenticatedPackets_ = 0;
 };

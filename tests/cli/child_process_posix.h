@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -136,4 +137,18 @@ inline nlohmann::json LastJsonLine(const std::string& out) {
     const size_t end = out.find_last_not_of('\n');
     const size_t start = end == std::string::npos ? 0 : out.rfind('\n', end);
     return nlohmann::json::parse(out.substr(start == std::string::npos ? 0 : start + 1));
+}
+
+// The last line of a run's JSON output that holds `key` ("source": a session's; the receiver's
+// totals end every report); null when there is none.
+inline nlohmann::json LastJsonLineWith(const std::string& out, const char* key) {
+    nlohmann::json found;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
+        if (parsed.is_object() && parsed.contains(key)) {
+            found = std::move(parsed);
+        }
+    }
+    return found;
 }

@@ -22,7 +22,7 @@ void ExpectFarEndDefaults(const CliOptions& options) {
     EXPECT_EQ(options.intervalMs, 1000u);
     EXPECT_FALSE(options.json);
     EXPECT_FALSE(options.quiet);
-    EXPECT_EQ(options.sessionTimeoutSeconds, 10.0);
+    EXPECT_EQ(options.sessionTimeoutSeconds, 300.0);
     EXPECT_EQ(options.maxSessions, 256);
     EXPECT_FALSE(options.histogram);
     EXPECT_FALSE(options.dialogText);
@@ -84,6 +84,7 @@ TEST(CommandLine, LoopbackTakesEveryOption) {
     EXPECT_EQ(o.maxSessions, 16384);
     EXPECT_TRUE(o.histogram);
     EXPECT_TRUE(Parse({"receive", "--dialog-text"}).options->dialogText);
+    EXPECT_EQ(Parse({"loopback", "--size", "58", "--name", "north"}).options->senderName, "north");
 }
 
 TEST(CommandLine, NumbersAreDecimalAndTheEqualsFormWorks) {
@@ -148,6 +149,14 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingRuns) {
         {{"send", "--calls", "0"}, "--calls: 0 is out of range"},
         {{"send", "--pace", "steady"}, "--pace: 'steady' is neither fixed nor pause"},
         {{"receive", "--key", ""}, "--key: an empty text is not a file name"},
+        {{"send", "--name", ""}, "--name: '' is not a sender name; expected 1 to 32 printable ASCII characters"},
+        {{"send", "--name", "abcdefghijklmnopqrstuvwxyz0123456"}, "is not a sender name"},
+        {{"loopback", "--name", "tab\there"}, "--name: 'tab\there' is not a sender name"},
+        // The name's block needs the 48 bytes before it, its own 5 and the name's.
+        {{"send", "--name", "north", "--size", "57"},
+         "--name: the name travels in the packet's filler from byte 48 on, with 5 bytes of its own; packets of 57 "
+         "bytes leave no room for 'north' (58 or more)"},
+        {{"receive", "--name", "north"}, "--name"},
     };
     for (const BadValue& bad : cases) {
         SCOPED_TRACE(std::string(bad.arguments[1]) + " " + bad.arguments[2]);

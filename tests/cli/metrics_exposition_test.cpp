@@ -8,6 +8,8 @@
 
 #include "cli/metrics_exposition.h"
 #include "cli_test_support.h"
+#include "measure/test_packet.h"
+#include "sessions/session_table.h"
 
 namespace {
 
@@ -39,6 +41,7 @@ SessionsReport HandMadeReport() {
     full.quality = CallQuality{};
     full.quality->mos = 4.25;
     full.quality->rFactor = 85.5;
+    full.lastPacketAgeSeconds = 12.5;
     SessionFigures fresh;
     fresh.source = *Endpoint::Resolve("2001:db8::1", 13013);
     fresh.final = true;
@@ -76,6 +79,8 @@ TEST(MetricsExposition, EverySessionsFiguresWithTheirLabelsAndUnits) {
              "# TYPE veltrane_mos gauge",
              "veltrane_mos" + a + " 4.25",
              "veltrane_r_factor" + a + " 85.5",
+             "# TYPE veltrane_last_packet_age_seconds gauge",
+             "veltrane_last_packet_age_seconds" + a + " 12.5",
              "# TYPE veltrane_jitter_seconds histogram",
              R"(veltrane_jitter_seconds_bucket{source="192.0.2.1:13013",le="0.0005",site="a \"b\" \\c\nd"} 4)",
              R"(veltrane_jitter_seconds_bucket{source="192.0.2.1:13013",le="0.03",site="a \"b\" \\c\nd"} 5)",
@@ -97,6 +102,58 @@ TEST(MetricsExposition, EverySessionsFiguresWithTheirLabelsAndUnits) {
     // Each family once, its samples together: a scraper rejects a family that comes back.
     EXPECT_EQ(page.find("# TYPE veltrane_test_packets_received_total"),
               page.rfind("# TYPE veltrane_test_packets_received_total"));
+
+    // A named sender's series carry its name (escaped: a name may hold quotes and backslashes).
+    SessionsReport named = HandMadeReport();
+    named.sessions[0].senderName = R"(br "7" \x)";
+    const std::string namedPage = MetricsExposition(named, {}, ExpositionFormat::Prometheus);
+    for (const std::string& line : std::vector<std::string>{
+             R"(veltrane_test_packets_received_total{source="192.0.2.1:13013",sender="br \"7\" \\x"} 990)",
+             R"(veltrane_jitter_seconds_bucket{source="192.0.2.1:13013",sender="br \"7\" \\x",le="+Inf"} 7)",
+             R"(veltrane_jitter_seconds_count{source="192.0.2.1:13013",sender="br \"7\" \\x"} 7)",
+             R"(veltrane_test_packets_received_total{source="[2001:db8::1]:13013"} 0)",
+         }) {
+        EXPECT_TRUE(Has(namedPage, line)) << line << "\nnot in:\n" << namedPage;
+    }
+}
+
+// The host's counters are on the first page at 0, so that an alert on their increase sees the
+// first event; and a source that confirms its run leaves the unconfirmed counter where it was
+// (a counter that falls reads as a reset, and its increase as a burst of every source ever seen).
+TEST(MetricsExposition, HostCountersStartAtZeroAndNeverFall) {
+    const std::string first = MetricsExposition(SessionsReport{}, {}, ExpositionFormat::Prometheus);
+    for (const char* counter : {"veltrane_not_test_datagrams_total", "veltrane_truncated_datagrams_total",
+                                "veltrane_unauthenticated_packets_total", "veltrane_refused_datagrams_total",
+                                "veltrane_refused_sessions_total", "veltrane_dropped_sessions_total",
+                                "veltrane_unconfirmed_sources_total", "veltrane_host_drops_total"}) {
+        EXPECT_TRUE(Has(first, "# TYPE " + std::string(counter) + " counter")) << counter;
+        EXPECT_TRUE(Has(first, std::string(counter) + " 0")) << counter;
+    }
+
+    ManualClock clock;
+    SessionTable table(clock, SessionTableSettings{10.0, 16});
+    const auto page = [&] { return MetricsExposition(table.TakeReport(false), {}, ExpositionFormat::Prometheus); };
+    const auto take = [&](const Endpoint& source, int64_t group, double ms) {
+        clock.SetMs(ms);
+        std::vector<uint8_t> packet = MakePacket(0, group, std::llround(ms * 10'000), 10'000'000);
+        WriteGroupSize(packet.data(), 1);
+        table.TakeDatagram(Received(packet, clock.now, source));
+    };
+    const Endpoint sender = Endpoint::Ipv4(0x7F000001, 5001);
+    take(sender, 0, 0.0);
+    std::string now = page();
+    EXPECT_TRUE(Has(now, "veltrane_waiting_sources 1")) << now;
+    EXPECT_TRUE(Has(now, "veltrane_unconfirmed_sources_total 0")) << now;
+    take(sender, 1, 10.0);
+    take(sender, 2, 20.0);  // the third packet confirms the run
+    take(Endpoint::Ipv4(0x7F000001, 5002), 0, 25.0);
+    now = page();
+    EXPECT_TRUE(Has(now, "veltrane_waiting_sources 1")) << now;
+    EXPECT_TRUE(Has(now, "veltrane_unconfirmed_sources_total 0")) << now;
+    clock.SetMs(25.0 + 10'000.0);  // the stray source is forgotten after the time-out
+    now = page();
+    EXPECT_TRUE(Has(now, "veltrane_waiting_sources 0")) << now;
+    EXPECT_TRUE(Has(now, "veltrane_unconfirmed_sources_total 1")) << now;
 }
 
 TEST(MetricsExposition, OpenMetricsNamesCounterFamiliesWithoutTotalAndEnds) {
@@ -201,6 +258,7 @@ TEST(MetricsOptions, LabelsAndAddressAreCheckedAsTheCommandLineIsRead) {
         {{"receive", "--metrics", "[::1]:1", "--label", "__name__=a"}, "reserved"},
         {{"receive", "--metrics", "[::1]:1", "--label", "source=a"}, "set 'source' themselves"},
         {{"receive", "--metrics", "[::1]:1", "--label", "le=a"}, "set 'le' themselves"},
+        {{"receive", "--metrics", "[::1]:1", "--label", "sender=a"}, "set 'sender' themselves"},
         {{"receive", "--metrics", "[::1]:1", "--label", "a=\xC3"}, "not UTF-8"},
         {{"receive", "--metrics", "[::1]:1", "--label", "a=\xED\xA0\x80"}, "not UTF-8"},
         {{"receive", "--metrics", "[::1]:1", "--label", "a=1", "--label", "a=2"}, "'a' is given twice"},

@@ -89,6 +89,14 @@ TEST(PacketTag, AnyChangedByteAnotherKeyOrAnotherLengthIsRefused) {
     EXPECT_TRUE(checker->Authentic(smallest.data(), 48));
     EXPECT_FALSE(checker->Authentic(smallest.data(), 47));
     EXPECT_FALSE(checker->Authentic(smallest.data(), 0));
+    // An end of run carries its tag right after its 24 bytes, over those alone.
+    std::vector<uint8_t> end(kEndOfRunSize + signer->TrailerSize());
+    WriteEndOfRun(end.data(), EndOfRun{41, 3, 123456});
+    signer->Finish(end.data(), static_cast<uint32_t>(end.size()));
+    EXPECT_TRUE(checker->Authentic(end.data(), static_cast<int64_t>(end.size())));
+    EXPECT_FALSE(stranger->Authentic(end.data(), static_cast<int64_t>(end.size())));
+    end[kEndOfRunSize - 1] ^= 0x01;
+    EXPECT_FALSE(checker->Authentic(end.data(), static_cast<int64_t>(end.size())));
 }
 
 constexpr int64_t kSenderFrequency = 10'000'000;

@@ -111,17 +111,19 @@ TEST(ReportJson, TheSenderAndEachSessionOnALineOfTheirOwn) {
     // The session's line: the dialog's receiver object of its own record, unchanged in shape.
     const std::string sessionStart =
         time +
-        "\"source\":\"[2001:db8::1]:13013\",\"session\":2,\"run\":3,"
+        "\"source\":\"[2001:db8::1]:13013\",\"senderName\":null,\"session\":2,\"run\":3,\"silent\":false,"
+        "\"silentSeconds\":0.0,"
         "\"receiver\":{\"bytesReceived\":1048577,\"analysedCount\":6,\"expectedCount\":8,\"minJitter\":-1.5,"
         "\"maxJitter\":2.5,\"jitterRms\":2.0,\"maxAbsDelay\":3.0,\"meanAbsDelay\":0.75,\"absDelayRms\":1.5,"
         "\"lossPercent\":25.0,\"outOfOrderCount\":2,\"duplicateCount\":1,\"truncatedCount\":0,"
         "\"largestTruncatedLength\":0,\"dscp\":{\"0\":2,\"46\":4},\"ecn\":{\"1\":6}},";
     EXPECT_EQ(lines.substr(lines.find('\n') + 1, sessionStart.size()), sessionStart) << lines;
     const std::vector<nlohmann::json> parsed = Lines(lines);
-    ASSERT_EQ(parsed.size(), 2u);
+    ASSERT_EQ(parsed.size(), 3u);  // the sender, the session, the receiver's totals
     const nlohmann::json& session = parsed[1];
     EXPECT_FALSE(session.contains("sender"));
     EXPECT_FALSE(parsed[0].contains("source"));
+    EXPECT_FALSE(parsed[2].contains("source"));
     EXPECT_EQ(session["packets"], (nlohmann::json{{"received", 1990},
                                                   {"lost", 10},
                                                   {"expected", 2000},
@@ -162,11 +164,49 @@ TEST(ReportJson, TheSenderAndEachSessionOnALineOfTheirOwn) {
     ASSERT_EQ(histogram["weights"].size(), 400u);
     EXPECT_EQ(histogram["weights"][200], 0.5);
 
+    // A silent sender: how long, counted from its latest test packet.
+    report.sessions->sessions[0].silent = true;
+    report.sessions->sessions[0].lastPacketAgeSeconds = 12.5;
+    const nlohmann::json silent = Lines(ReportJsonLines(report))[1];
+    EXPECT_EQ(silent["silent"], true);
+    EXPECT_EQ(silent["silentSeconds"], 12.5);
+
     // Where the receiver cannot read the values, they are unknown, not zero.
     report.readsTrafficClass = false;
     const nlohmann::json unread = Lines(ReportJsonLines(report))[1];
     EXPECT_TRUE(unread["receiver"]["dscp"].is_null());
     EXPECT_TRUE(unread["receiver"]["ecn"].is_null());
+
+    report.sessions->sessions[0].senderName = "north \"7\"";
+    EXPECT_EQ(Lines(ReportJsonLines(report))[1]["senderName"], "north \"7\"");
+}
+
+// The totals follow the sessions' lines at every report, not only when no session is open: a
+// table under attack refuses and drops while its real senders are measured.
+TEST(ReportJson, TheReceiversTotalsAtEveryReport) {
+    Report report = BothSides(HandSetSender(), HandSetReceiver());
+    report.sessions->openSessions = 1;
+    report.sessions->refusedSessions = 4;
+    report.sessions->droppedSessions = 2;
+    report.sessions->unconfirmedSources = 300;
+    report.sessions->unauthenticatedPackets = 6;
+    const nlohmann::json totals = Lines(ReportJsonLines(report)).back();
+    EXPECT_EQ(totals["time"], "2026-12-07T21:47:34.123Z");
+    EXPECT_EQ(totals["final"], true);
+    EXPECT_EQ(totals["sessions"], 1);
+    EXPECT_EQ(totals["openSessions"], 1);
+    EXPECT_EQ(totals["refusedSessions"], 4);
+    EXPECT_EQ(totals["droppedSessions"], 2);
+    EXPECT_EQ(totals["unconfirmedSources"], 300);
+    EXPECT_EQ(totals["notTestPackets"], 5);
+    EXPECT_EQ(totals["unauthenticatedPackets"], 6);
+    EXPECT_FALSE(totals.contains("sender"));
+
+    const std::string text = ReportText(report);
+    EXPECT_NE(text.find(", 2 sessions dropped, 4 senders refused (the table was full), 300 sources whose packets "
+                        "confirmed no run, 6 datagrams without the key's tag\n"),
+              std::string::npos)
+        << text;
 }
 
 TEST(ReportJson, AReceiverWithoutSessionsSaysSoWithItsTotals) {
@@ -301,6 +341,16 @@ TEST(ReportText, AReadableBlockPerSessionWithUnitsLossAndPercentiles) {
          }) {
         EXPECT_NE(text.find(line), std::string::npos) << line << "\nin:\n" << text;
     }
+    Report silent = BothSides(HandSetSender(), HandSetReceiver());
+    silent.sessions->sessions[0].silent = true;
+    silent.sessions->sessions[0].lastPacketAgeSeconds = 12.5;
+    EXPECT_NE(ReportText(silent).find(", run 3:\n  silent for 12.5 s: the groups due meanwhile count as lost in the "
+                                      "last interval\n"),
+              std::string::npos)
+        << ReportText(silent);
+    Report named = BothSides(HandSetSender(), HandSetReceiver());
+    named.sessions->sessions[0].senderName = "north";
+    EXPECT_NE(ReportText(named).find("session 2 \"north\" from [2001:db8::1]:13013, run 3:\n"), std::string::npos);
 }
 
 // The verdict on calls: an object in the JSON (or null and why) and a line of the text (none

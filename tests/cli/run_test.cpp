@@ -16,6 +16,7 @@
 
 #include "cli/measurement_run.h"
 #include "cli_test_support.h"
+#include "measure/end_of_run.h"
 #include "measure/test_packet.h"
 #include "measure/worker_thread.h"
 #include "sessions/published_sessions.h"
@@ -141,21 +142,31 @@ TEST(Run, LoopbackReportsOnTheIntervalAndEndsAfterItsDuration) {
     ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
     EXPECT_EQ(result.err, "");
 
-    // Each report: the sender's line, then its session's; at 0.3, 0.6 and 0.9 s, and at 1.2 s the final one instead.
+    // Each report: the sender's line, its session's, then the receiver's totals; at 0.3, 0.6 and
+    // 0.9 s, and at 1.2 s the final one instead.
     const std::vector<nlohmann::json> lines = JsonLines(result.out);
-    ASSERT_EQ(lines.size(), 8u) << result.out;
+    ASSERT_EQ(lines.size(), 12u) << result.out;
     double previous = 0;
-    for (size_t i = 0; i < lines.size(); i += 2) {
+    for (size_t i = 0; i < lines.size(); i += 3) {
         EXPECT_TRUE(lines[i].contains("sender"));
         EXPECT_TRUE(lines[i + 1]["source"].is_string()) << lines[i + 1].dump();
         EXPECT_EQ(lines[i + 1]["session"], 1);
+        const nlohmann::json& totals = lines[i + 2];
+        EXPECT_EQ(totals["sessions"], 1) << totals.dump();
+        EXPECT_EQ(totals["sessionsStarted"], 1);
+        EXPECT_EQ(totals["refusedSessions"], 0);
+        EXPECT_EQ(totals["unconfirmedSources"], 0);
+        if (i + 3 < lines.size()) {
+            EXPECT_EQ(totals["openSessions"], 1) << totals.dump();
+        }
         EXPECT_EQ(lines[i]["elapsed"], lines[i + 1]["elapsed"]);
-        EXPECT_EQ(lines[i]["final"], i + 2 == lines.size());
+        EXPECT_EQ(lines[i]["elapsed"], totals["elapsed"]);
+        EXPECT_EQ(lines[i]["final"], i + 3 == lines.size());
         EXPECT_GT(lines[i]["elapsed"].get<double>(), previous);
         previous = lines[i]["elapsed"].get<double>();
     }
-    const nlohmann::json& sender = lines[6];
-    const nlohmann::json& session = lines[7];
+    const nlohmann::json& sender = lines[9];
+    const nlohmann::json& session = lines[10];
     EXPECT_EQ(session["final"], true);
     EXPECT_GE(session["elapsed"].get<double>(), 1.2);
     EXPECT_EQ(session["receiver"]["lossPercent"], 0.0);
@@ -208,7 +219,7 @@ TEST(Run, HandMadePacketsOutOfOrderShowInTheFinalReport) {
     const RunResult& result = run.Finish();
 
     ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
-    const std::vector<nlohmann::json> lines = JsonLines(result.out);
+    const std::vector<nlohmann::json> lines = LinesWith(result.out, "source");
     ASSERT_EQ(lines.size(), 1u) << result.out;
     const nlohmann::json& receiverFigures = lines[0]["receiver"];
     EXPECT_EQ(receiverFigures["bytesReceived"], 6 * 64);
@@ -233,7 +244,7 @@ TEST(Run, TheReceiverCountsTheDscpEveryPacketArrivedWith) {
         arguments.insert(arguments.end(), c.marking.begin(), c.marking.end());
         const RunResult result = RunFor(Options(RunMode::Loopback, arguments));
         ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
-        const nlohmann::json last = JsonLines(result.out).back();
+        const nlohmann::json last = LinesWith(result.out, "source").back();
         const int64_t sent = LinesWith(result.out, "sender").back()["sender"]["sentPackets"].get<int64_t>();
         ASSERT_GT(sent, 0);
         EXPECT_EQ(last["receiver"]["dscp"], (nlohmann::json{{c.seen, sent}})) << last.dump();
@@ -243,14 +254,15 @@ TEST(Run, TheReceiverCountsTheDscpEveryPacketArrivedWith) {
 #endif
 
 #ifndef _WIN32
-// Both ends keyed: every packet arrives and verifies. A keyed receiver given an unkeyed
-// sender starts no session and counts each packet as unauthenticated.
+// Both ends keyed: every packet arrives and verifies, its name (written before the tag, which
+// covers it) included. A keyed receiver given an unkeyed sender starts no session and counts
+// each packet as unauthenticated.
 TEST(Run, KeyedPacketsAreTakenOnlyFromASenderWithTheKey) {
     const KeyFile keyFile("run", KeyBytes(5));
     const char* const key = keyFile.Path();
     const std::string port = std::to_string(FreeUdpPort());
-    const RunResult keyed = RunFor(Options(
-        RunMode::Loopback, {"--port", port.c_str(), "--count", "4", "--duration", "0.5", "--json", "--key", key}));
+    const RunResult keyed = RunFor(Options(RunMode::Loopback, {"--port", port.c_str(), "--count", "4", "--duration",
+                                                               "0.5", "--json", "--key", key, "--name", "north"}));
     ASSERT_EQ(keyed.exitCode, kExitSuccess) << keyed.err;
     const int64_t sent = LinesWith(keyed.out, "sender").back()["sender"]["sentPackets"].get<int64_t>();
     const nlohmann::json session = LinesWith(keyed.out, "source").back();
@@ -258,6 +270,7 @@ TEST(Run, KeyedPacketsAreTakenOnlyFromASenderWithTheKey) {
     EXPECT_EQ(session["packets"]["received"], sent);
     EXPECT_EQ(session["packets"]["lost"], 0);
     EXPECT_EQ(session["notTestPackets"], 0);
+    EXPECT_EQ(session["senderName"], "north");
 
     BackgroundReceive receive({"--key", key});
     ASSERT_TRUE(receive.Bound()) << receive.Finish().err;
@@ -270,7 +283,9 @@ TEST(Run, KeyedPacketsAreTakenOnlyFromASenderWithTheKey) {
     const nlohmann::json last = JsonLines(result.out).back();
     EXPECT_EQ(last["sessions"], 0) << last.dump();
     EXPECT_EQ(last["sessionsStarted"], 0);
-    EXPECT_EQ(last["unauthenticatedPackets"], JsonLines(unkeyed.out).back()["sender"]["sentPackets"].get<int64_t>());
+    // The unkeyed sender's end of run too.
+    EXPECT_EQ(last["unauthenticatedPackets"],
+              JsonLines(unkeyed.out).back()["sender"]["sentPackets"].get<int64_t>() + kEndOfRunCopies);
 }
 #endif
 
@@ -499,6 +514,26 @@ TEST(Run, TheDefaultReceiverTakesPacketsSentToIpv6AndIpv4) {
               sentPackets * 172);
 }
 
+// A sender that ends on purpose ends its session at the receiver's next report, with every
+// packet it sent and no loss, while the receiver goes on.
+TEST(Run, ASenderThatStopsEndsItsSessionAtTheNextReport) {
+    BackgroundReceive run({"--interval", "200"});
+    ASSERT_TRUE(run.Bound()) << run.Finish().err;
+    const RunResult sent = RunFor(Options(RunMode::Send, {"--port", run.Port().c_str(), "--count", "20", "--period",
+                                                          "1", "--duration", "0.5", "--json"}));
+    ASSERT_EQ(sent.exitCode, kExitSuccess) << sent.err;
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    const RunResult& received = run.Finish();
+    ASSERT_EQ(received.exitCode, kExitSuccess) << received.err;
+    const std::vector<nlohmann::json> sessions = LinesWith(received.out, "source");
+    ASSERT_FALSE(sessions.empty()) << received.out;
+    const nlohmann::json& end = sessions.back();
+    EXPECT_EQ(end["ended"], "by the sender") << received.out;
+    EXPECT_FALSE(JsonLines(received.out).back().contains("source")) << "ended only by the receiver's stop";
+    EXPECT_EQ(end["packets"]["received"], JsonLines(sent.out).back()["sender"]["sentPackets"]);
+    EXPECT_EQ(end["packets"]["lost"], 0);
+}
+
 TEST(Run, HostNamesAndIpv6LiteralsAreResolved) {
     // "localhost" may name 127.0.0.1 or ::1; a loop-back run receives on the family it sends to.
     for (const char* host : {"localhost", "::1"}) {
@@ -511,7 +546,7 @@ TEST(Run, HostNamesAndIpv6LiteralsAreResolved) {
             GTEST_SKIP() << "no IPv6 on this host";
         }
         ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
-        const nlohmann::json last = JsonLines(result.out).back();
+        const nlohmann::json last = LinesWith(result.out, "source").back();
         EXPECT_GT(last["receiver"]["analysedCount"].get<int>(), 0);
         EXPECT_EQ(last["receiver"]["lossPercent"], 0.0);
     }

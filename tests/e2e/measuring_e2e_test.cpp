@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -240,6 +241,56 @@ TEST_F(VeltraneTest, ASecondSenderLeavesTheFollowedSendersLossExact) {
     EXPECT_EQ(text.substr(text.size() - end.size()), end);
     EXPECT_EQ(text.find("nan"), std::string::npos);
     EXPECT_EQ(text.find("inf"), std::string::npos);
+}
+
+// A sender stopped after 30 groups and started again 0.3 s later from the same port, its group
+// numbers from 0 again and its counter later, as a real sender's are: within 0.5 s the receiver
+// follows it into its second run, whose lost group shows, instead of taking its packets for
+// copies of the first run's.
+TEST_F(VeltraneTest, TheReceiverFollowsASenderThatStartsAgainWithinHalfASecond) {
+    UdpProbe sender;
+    ASSERT_TRUE(sender.Valid());
+    const uint16_t port = FreeUdpPort();
+    UseLoopback(port, FreeUdpPort());
+    ASSERT_TRUE(Click(Control(IDC_ENABLE_RECEIVER)));
+    constexpr int64_t kFrequency = 10'000'000;
+    const auto start = std::chrono::steady_clock::now();
+    // Group `group`'s first packet at `atMs` after the start, stamped with that time.
+    const auto sendGroup = [&](int64_t group, int64_t atMs) {
+        const auto due = start + std::chrono::milliseconds(atMs);
+        const auto now = std::chrono::steady_clock::now();
+        if (due > now) {
+            Sleep(static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count()));
+        }
+        return sender.SendTo(port, FirstPacket(group, atMs * kFrequency / 1000, kFrequency));
+    };
+    for (int64_t group = 0; group < 30; ++group) {
+        ASSERT_TRUE(sendGroup(group, group * 10));
+    }
+    const std::string firstRun = WaitForText(
+        Control(IDC_RECEIVER_STATISTICS), [](const std::string& t) { return ReceivedBytes(t) == 30 * 64; },
+        kTrafficTimeoutMs);
+    ASSERT_EQ(ReceivedBytes(firstRun), 30 * 64) << firstRun;
+    ASSERT_EQ(NumberAfter(firstRun, "lost packets: "), 0.0) << firstRun;
+
+    // The second run: groups 0 to 9 without 5, from 0.3 s after the first run's last group.
+    ASSERT_TRUE(sendGroup(0, 590));
+    const auto restarted = std::chrono::steady_clock::now();
+    for (int64_t group = 1; group < 10; ++group) {
+        if (group != 5) {
+            ASSERT_TRUE(sendGroup(group, 590 + group * 10));
+        }
+    }
+    const std::string text = WaitForText(
+        Control(IDC_RECEIVER_STATISTICS),
+        [](const std::string& t) { return ReceivedBytes(t) == 39 * 64 && NumberAfter(t, "lost packets: ") > 0; },
+        kTrafficTimeoutMs);
+    const auto took = std::chrono::steady_clock::now() - restarted;
+    SCOPED_TRACE(text);
+    EXPECT_NEAR(NumberAfter(text, "lost packets: "), 100.0 / 40, 0.01);  // 1 of 30 + 10 groups
+    EXPECT_EQ(text.find("ignored datagrams"), std::string::npos);
+    EXPECT_LE(took, std::chrono::milliseconds(500));
+    ASSERT_TRUE(Click(Control(IDC_ENABLE_RECEIVER)));
 }
 
 // A long period keeps the sender's own text away while the reset's text is read.

@@ -3,9 +3,13 @@
 # the series read back through Prometheus' query API must match the receiver's own reports:
 # the packet counters those of its last report before the stop (and of its final one), the
 # jitter histogram's count the jitter samples (analysed first packets less one reference per run).
+# While the sender runs, every query of the Grafana dashboard example returns data, and a
+# datagram too long for the receiver is counted as truncated.
 # Usage: prometheus_e2e.sh PATH/TO/veltrane-cli
 set -uo pipefail
 cli=$(realpath "$1")
+here=$(cd "$(dirname "$0")" && pwd)
+dashboard=$here/../../packaging/examples/veltrane-dashboard.json
 work=$(mktemp -d)
 pids=()
 # Every process started here is stopped by its id, whatever way the script ends.
@@ -23,7 +27,7 @@ trap cleanup EXIT
 
 fail() {
     echo "FAILED: $*"
-    for f in receive.jsonl receive.err prometheus.log; do
+    for f in receive.jsonl receive.err prometheus.log dashboard.out; do
         [ -s "$work/$f" ] && { echo "--- $f"; tail -n 20 "$work/$f"; }
     done
     exit 1
@@ -104,12 +108,33 @@ pids+=("$!")
 target_up() { [ "$(query 'up{job="veltrane"}')" = 1 ]; }
 wait_for 30 target_up || fail "Prometheus did not scrape the receiver"
 
-# Ten packets every 10 ms for 4 s, then nothing more.
-"$cli" send --to 127.0.0.1 --port "$udp_port" --source-port 0 --count 10 --duration 4 --json \
+# Ten packets every 10 ms until the dashboard's queries have been answered (at most a minute),
+# then nothing more.
+"$cli" send --to 127.0.0.1 --port "$udp_port" --source-port 0 --count 10 --duration 60 --json \
     --output "$work/send.jsonl" 2>"$work/send.err" &
 sender=$!
 pids+=("$sender")
-wait "$sender" || fail "the sender failed: $(cat "$work/send.err")"
+
+# One datagram longer than any receive buffer, from a source of its own.
+python3 -c 'import socket,sys
+socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(bytes(9000), ("127.0.0.1", int(sys.argv[1])))' "$udp_port"
+truncated_counted() { [ "$(query veltrane_truncated_datagrams_total)" = 1 ]; }
+wait_for 15 truncated_counted || fail "veltrane_truncated_datagrams_total is '$(query veltrane_truncated_datagrams_total)', not 1"
+
+# The interval figures exist only while packets come in: the dashboard is asked meanwhile.
+dashboard_answers() { python3 "$here/dashboard_queries.py" "$dashboard" "http://127.0.0.1:$prometheus_port" >"$work/dashboard.out"; }
+deadline=$((SECONDS + 20))  # by the clock: one round of the queries takes a while itself
+until dashboard_answers; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "the dashboard's queries without data: $(grep -v '^ok' "$work/dashboard.out")"
+    sleep 1
+done
+kill -0 "$sender" 2>/dev/null || fail "the sender ended before the dashboard was answered"
+echo "ok: every query of $(basename "$dashboard") returns data ($(grep -c '^ok' "$work/dashboard.out") queries and variables)"
+# Killed, as a sender that crashed or lost its path: one stopped on purpose would end its
+# session, and its series with it, at the next report.
+kill -KILL "$sender"
+wait "$sender" 2>/dev/null
+[ $? -eq 137 ] || fail "the sender failed: $(cat "$work/send.err")"
 
 # The receiver's reports after the last packet, then a scrape of the last of them.
 sleep 1.5

@@ -57,7 +57,7 @@ loopback_loses_nothing() {
     local port=$1
     shift
     "$@" loopback --port "$port" --source-port 0 --count 10 --duration 2 --json | tr -d '\r' >"$work/run.jsonl"
-    tail -1 "$work/run.jsonl" | python3 -c '
+    grep '"source"' "$work/run.jsonl" | tail -1 | python3 -c '
 import json, sys
 report = json.loads(sys.stdin.read())
 receiver = report["receiver"]

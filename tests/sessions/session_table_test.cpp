@@ -18,6 +18,7 @@
 
 #include "allocation_count.h"
 #include "base/clock.h"
+#include "measure/end_of_run.h"
 #include "measure/receiver_analysis.h"
 #include "measure/test_packet.h"
 #include "measure_test_support.h"
@@ -38,11 +39,19 @@ struct TestSender {
 
     // Packet `index` of `group`, sent `sendMs` after the receiver's 0.
     std::vector<uint8_t> Packet(int64_t group, int32_t index, double sendMs) const {
-        const double ticks = sendMs * (1.0 - ppm * 1e-6) * static_cast<double>(kSenderFrequency) / 1000.0;
-        std::vector<uint8_t> packet =
-            MakePacket(index, group, counterAtZero + std::llround(ticks), kSenderFrequency, kPacketSize);
+        std::vector<uint8_t> packet = MakePacket(index, group, Counter(sendMs), kSenderFrequency, kPacketSize);
         WriteGroupSize(packet.data(), groupSize);
         return packet;
+    }
+    // The end of its run after `packets` packets of `lastGroup`, sent `sendMs` after the receiver's 0.
+    std::vector<uint8_t> End(int64_t lastGroup, uint32_t packets, double sendMs) const {
+        std::vector<uint8_t> end(kEndOfRunSize);
+        WriteEndOfRun(end.data(), EndOfRun{lastGroup, packets, Counter(sendMs)});
+        return end;
+    }
+    int64_t Counter(double sendMs) const {
+        const double ticks = sendMs * (1.0 - ppm * 1e-6) * static_cast<double>(kSenderFrequency) / 1000.0;
+        return counterAtZero + std::llround(ticks);
     }
 };
 
@@ -81,14 +90,17 @@ class Traffic {
         datagrams_.push_back({arrivalMs, source, std::move(bytes)});
     }
     uint8_t* LastBytes() { return datagrams_.back().bytes.data(); }
-    void Play(SessionTable& table, ManualClock& clock) {
+    void Play(SessionTable& table, ManualClock& clock) { PlayUntil(table, clock, INFINITY); }
+    // Those that arrive before `endMs`; the rest wait.
+    void PlayUntil(SessionTable& table, ManualClock& clock, double endMs) {
         std::stable_sort(datagrams_.begin(), datagrams_.end(),
                          [](const Datagram& a, const Datagram& b) { return a.arrivalMs < b.arrivalMs; });
-        for (const Datagram& d : datagrams_) {
-            clock.SetMs(d.arrivalMs);
-            table.TakeDatagram(Received(d.bytes, clock.now, d.source));
+        auto d = datagrams_.begin();
+        for (; d != datagrams_.end() && d->arrivalMs < endMs; ++d) {
+            clock.SetMs(d->arrivalMs);
+            table.TakeDatagram(Received(d->bytes, clock.now, d->source));
         }
-        datagrams_.clear();
+        datagrams_.erase(datagrams_.begin(), d);
     }
 
   private:
@@ -325,6 +337,50 @@ TEST(SessionTable, ARestartIsANewRunWithItsOwnReferenceLossAndSkew) {
     EXPECT_DOUBLE_EQ(s.jitterBuffer->latePercent.back(), 100.0 / 8000);
 }
 
+// A sender that ends its run on purpose ends its session at the next report; the packets a
+// stop left unsent in its last group are no loss. An end that does not fit the run, or one
+// the run outlives, ends nothing and changes no figure.
+TEST(SessionTable, TheSendersEndOfRunEndsItsSessionAtTheNextReport) {
+    const TestSender sender{Local(5001)};
+    const auto fixed = [](int64_t, int32_t) { return 5.0; };
+    const auto play = [&](bool forgedEnds, bool realEnd) {
+        ManualClock clock;
+        SessionTable table(clock);
+        Traffic traffic;
+        traffic.Stream(sender, 0, 20, 0.0, fixed);
+        // The stop came after two packets of group 20; the end is sent twice more.
+        traffic.Stream(sender, 20, 1, 200.0, fixed, [](int64_t, int32_t index) { return index < 2; });
+        if (forgedEnds) {
+            traffic.Raw(100.0, sender.source, sender.End(9, 4, 90.5));   // the run outlives it
+            traffic.Raw(101.0, sender.source, sender.End(5, 4, 95.0));   // before the latest group
+            traffic.Raw(102.0, sender.source, sender.End(12, 4, 80.0));  // its counter before the latest
+        }
+        for (int copy = 0; realEnd && copy < kEndOfRunCopies; ++copy) {
+            traffic.Raw(206.0, sender.source, sender.End(20, 2, 200.2));
+        }
+        traffic.Play(table, clock);
+        clock.SetMs(1206.0);  // a second on: a sender that did not say it ended is silent by now
+        return table.TakeReport(false);
+    };
+    const SessionsReport ended = play(false, true);
+    ASSERT_EQ(ended.sessions.size(), 1u);
+    const SessionFigures& s = ended.sessions[0];
+    EXPECT_TRUE(s.final);
+    EXPECT_EQ(s.ended, SessionEnd::BySender);
+    EXPECT_EQ(ended.openSessions, 0);
+    EXPECT_EQ(s.packets.expected, 82);
+    EXPECT_EQ(s.packets.lost, 0);
+    EXPECT_FALSE(s.silent);
+    EXPECT_EQ(s.interval.packets.lost, 0);
+    EXPECT_EQ(ended.notTestPackets, 0);
+
+    const SessionsReport forged = play(true, false);
+    ASSERT_EQ(forged.sessions.size(), 1u);
+    EXPECT_FALSE(forged.sessions[0].final);
+    EXPECT_EQ(forged.notTestPackets, 2);
+    ExpectSameMeasurement(forged.sessions[0], play(false, false).sessions.at(0));
+}
+
 // A clean stream, with or without hostile datagrams from its own address among it.
 SessionsReport RunWithHostiles(bool hostile, int& hostileCount, int& lossIgnored) {
     const TestSender sender{Local(5001)};
@@ -470,8 +526,12 @@ TEST(SessionTable, AFloodOfSpoofedSourcesNeverTakesTheRealSendersPlace) {
     // The oldest records were forgotten for room (their packets were no test packets); the
     // rest go with the time-out.
     EXPECT_EQ(report.notTestPackets, 6000 - static_cast<int64_t>(kMaxUnconfirmedSources));
+    EXPECT_EQ(report.forgottenSources, 6000 - static_cast<int64_t>(kMaxUnconfirmedSources));
     clock.SetMs(10'000.0 + 20'000.0);
-    EXPECT_EQ(table.TakeReport(false).notTestPackets, 6000);
+    const SessionsReport later = table.TakeReport(false);
+    EXPECT_EQ(later.notTestPackets, 6000);
+    EXPECT_EQ(later.forgottenSources, 6000);
+    EXPECT_EQ(later.unconfirmedSources, 6000);
 }
 
 // A full table refuses a newcomer while its sessions are heard from; a session silent for
@@ -491,6 +551,7 @@ TEST(SessionTable, AFullTableRefusesNewcomersUntilASessionFallsSilent) {
     traffic.Play(table, clock);
     const SessionsReport report = table.TakeReport(false);
     EXPECT_EQ(report.refusedSessions, 1);  // at 995 ms b was heard from 5 ms before
+    EXPECT_EQ(report.refusedPackets, 12);  // groups 0 to 2; at 1025 ms b had been silent for 34.5 ms
     EXPECT_EQ(report.droppedSessions, 1);  // at 1026 ms b had been silent for more than 3 periods
     EXPECT_EQ(report.openSessions, 2);
     ASSERT_EQ(report.sessions.size(), 3u);
@@ -540,6 +601,109 @@ TEST(SessionTable, APolicedStreamLosesEightyPercentOverEveryPacketButNoFirstPack
     EXPECT_EQ(s.interval.jitter->count, 300);
     EXPECT_EQ(s.interval.delay->count, 300);
     EXPECT_EQ(early.interval.delay->count, 200);
+}
+
+// The interval counts summed over the reports.
+struct IntervalSums {
+    int64_t received = 0;
+    int64_t lost = 0;
+    int64_t expected = 0;
+    void Add(const LossFigures& interval) {
+        received += interval.received;
+        lost += interval.lost;
+        expected += interval.expected;
+    }
+};
+
+// Plays the traffic up to `atMs` and reports there: the one session's figures.
+SessionFigures ReportAt(SessionTable& table, ManualClock& clock, Traffic& traffic, double atMs, bool final = false) {
+    traffic.PlayUntil(table, clock, atMs);
+    clock.SetMs(atMs);
+    const SessionsReport report = table.TakeReport(final);
+    EXPECT_EQ(report.sessions.size(), 1u);
+    return report.sessions.empty() ? SessionFigures{} : report.sessions[0];
+}
+
+// A path dead for 20 s of a 60 s run, reported each second: every interval inside the outage
+// is silent and loses all 100 groups due in it, the session keeps its number (the default
+// time-out outlasts the outage), and the totals count the gap once, from the group numbers,
+// as the intervals add up to them.
+TEST(SessionTable, ASilentSendersIntervalsLoseEveryGroupDueAndItsTotalsTheGapOnce) {
+    const TestSender sender{Local(5001)};
+    ManualClock clock;
+    SessionTable table(clock);
+    Traffic traffic;
+    traffic.Stream(
+        sender, 0, 6000, 0.0, [](int64_t, int32_t) { return 1.0; },
+        [](int64_t group, int32_t) { return group < 2000 || group >= 4000; });
+    IntervalSums sums;
+    for (int at = 1; at <= 60; ++at) {
+        SCOPED_TRACE(at);
+        const SessionFigures s = ReportAt(table, clock, traffic, at * 1000.0, at == 60);
+        sums.Add(s.interval.packets);
+        EXPECT_EQ(s.session, 1);
+        EXPECT_EQ(s.run, 1);
+        const bool dead = at > 20 && at <= 40;
+        EXPECT_EQ(s.silent, dead);
+        if (dead) {
+            EXPECT_NEAR(s.lastPacketAgeSeconds, at - 19.99115, 1e-9);  // group 1999 arrived last
+            EXPECT_EQ(s.interval.packets.received, 0);
+            EXPECT_EQ(s.interval.packets.expected, 400);
+            EXPECT_EQ(s.interval.packets.LossPercent(), 100.0);
+            EXPECT_EQ(s.packets.lost, 0);  // the totals wait for the group numbers
+        } else if (at > 40) {
+            EXPECT_EQ(s.interval.packets.lost, 0);  // the gap was told while it lasted
+        }
+        if (at == 60) {
+            EXPECT_EQ(s.packets.lost, 2000 * 4);
+            EXPECT_EQ(s.packets.expected, 6000 * 4);
+            EXPECT_EQ(sums.lost, s.packets.lost);
+            EXPECT_EQ(sums.expected, s.packets.expected);
+            EXPECT_EQ(sums.received, s.packets.received);
+        }
+    }
+}
+
+// A path that flaps (dead, back for ten groups, dead again before the first gap has left the
+// loss window) counts each gap once; a sender that restarts while silent begins its new group
+// numbers with nothing counted, and its next silence shows at once.
+TEST(SessionTable, AFlappingPathCountsEachGapOnceAndARestartForgetsWhatSilenceCounted) {
+    TestSender sender{Local(5001)};
+    ManualClock clock;
+    SessionTable table(clock);
+    Traffic traffic;
+    const DelayMs oneMs = [](int64_t, int32_t) { return 1.0; };
+    traffic.Stream(sender, 0, 1000, 0.0, oneMs,
+                   [](int64_t group, int32_t) { return group < 300 || (group >= 350 && group < 360) || group >= 410; });
+    IntervalSums sums;
+    int silentReports = 0;
+    SessionFigures s;
+    for (int at = 1; at <= 50; ++at) {
+        s = ReportAt(table, clock, traffic, at * 200.0);
+        sums.Add(s.interval.packets);
+        if (s.silent) {
+            ++silentReports;
+            EXPECT_EQ(s.interval.packets.received, 0) << at;
+            EXPECT_EQ(s.interval.packets.lost, s.interval.packets.expected) << at;
+        }
+    }
+    EXPECT_EQ(silentReports, 4);  // at 3.2, 3.4, 3.8 and 4.0 s
+    // The window has closed through group 934: both gaps are in the totals, once.
+    EXPECT_EQ(s.packets.lost, 100 * 4);
+    EXPECT_EQ(sums.lost, s.packets.lost);
+    EXPECT_EQ(sums.expected, s.packets.expected);
+
+    // Silent for a second, then started again: its new run's group numbers never close the old
+    // run's silence, and its own silence counts from its own groups.
+    s = ReportAt(table, clock, traffic, 12'000.0);
+    ASSERT_TRUE(s.silent);
+    EXPECT_EQ(s.interval.packets.lost, 200 * 4);  // groups 1000 to 1199, since 9.991 s
+    sender.counterAtZero = 77 * kSenderFrequency;
+    traffic.Stream(sender, 0, 100, 12'010.0, oneMs);
+    s = ReportAt(table, clock, traffic, 13'500.0);
+    EXPECT_EQ(s.run, 2);
+    EXPECT_TRUE(s.silent);
+    EXPECT_EQ(s.interval.packets.lost, 49 * 4);  // due since group 99 arrived, 499 ms before
 }
 
 TEST(SessionTable, TakingADatagramAllocatesNothingOnceWarmedUp) {

@@ -1,11 +1,13 @@
 // veltrane-test-relay: a UDP relay on loopback for the end-to-end tests of the far end. It
 // forwards every datagram it reads, from its one socket, to 127.0.0.1:--to-port, and on the
 // way can police the groups, lose packets at random, lengthen the path delay steadily, move the
-// sender's clock, and slip hostile datagrams in between the real ones (so that they come from
-// the very address and port of the real stream). It prints {"listening":PORT} once bound, ends
-// after --duration seconds or on SIGTERM/SIGINT, and then prints what it did as one JSON line.
+// sender's clock, slip hostile datagrams in between the real ones (so that they come from the
+// very address and port of the real stream), and go dead for a span of time. It prints
+// {"listening":PORT} once bound, ends after --duration seconds or on SIGTERM/SIGINT, and then
+// prints what it did as one JSON line.
 
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -44,9 +46,11 @@ struct RelayOptions {
     int64_t policeFirst = 0;  // > 0: only the first K datagrams of each group pass
     double lossPercent = 0;
     uint64_t seed = 1;
-    double delayRampPpm = 0;       // the path delay grows by this share of the time since the start
-    double clockAheadSeconds = 0;  // added to every test packet's send counter
-    int64_t injectEvery = 0;       // > 0: one hostile datagram after every N forwarded ones
+    double delayRampPpm = 0;         // the path delay grows by this share of the time since the start
+    double clockAheadSeconds = 0;    // added to every test packet's send counter
+    int64_t injectEvery = 0;         // > 0: one hostile datagram after every N forwarded ones
+    double blackoutFromSeconds = 0;  // from this time since the start ...
+    double blackoutSeconds = 0;      // ... for this long, every datagram is dropped
 };
 
 enum HostileKind { kFrequencyZero, kFrequencyNegative, kHugeCounters, kRandomHeader, kShort, kOversized, kKinds };
@@ -76,6 +80,8 @@ constexpr OptionRule kOptionRules[] = {
     {"--delay-ramp", 0, 1e5, [](RelayOptions& o, double v) { o.delayRampPpm = v; }},
     {"--clock-ahead", -1e6, 1e6, [](RelayOptions& o, double v) { o.clockAheadSeconds = v; }},
     {"--inject-every", 1, 1e9, [](RelayOptions& o, double v) { o.injectEvery = static_cast<int64_t>(v); }},
+    {"--blackout-from", 0, kLongestRunSeconds, [](RelayOptions& o, double v) { o.blackoutFromSeconds = v; }},
+    {"--blackout-for", 0, kLongestRunSeconds, [](RelayOptions& o, double v) { o.blackoutSeconds = v; }},
 };
 
 // The options as "--name number" pairs; false on anything unknown or out of range.
@@ -144,7 +150,7 @@ class Relay {
 
     void Take(std::vector<uint8_t> datagram, Instant arrival) {
         ++received_;
-        if (!Passes(datagram)) {
+        if (DeadAt(arrival) || !Passes(datagram)) {
             ++dropped_;
             return;
         }
@@ -192,6 +198,12 @@ class Relay {
         Instant release;
         std::vector<uint8_t> datagram;
     };
+
+    bool DeadAt(Instant arrival) const {
+        const double seconds = std::chrono::duration<double>(arrival - start_).count();
+        return seconds >= options_.blackoutFromSeconds &&
+               seconds < options_.blackoutFromSeconds + options_.blackoutSeconds;
+    }
 
     bool Passes(const std::vector<uint8_t>& datagram) {
         if (options_.policeFirst > 0 && datagram.size() >= kPacketHeaderSize) {
@@ -293,9 +305,15 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: veltrane-test-relay --to-port PORT [--listen-port PORT] [--duration S] [--police K]\n"
-                     "       [--loss PERCENT] [--seed N] [--delay-ramp PPM] [--clock-ahead S] [--inject-every N]\n");
+                     "       [--loss PERCENT] [--seed N] [--delay-ramp PPM] [--clock-ahead S] [--inject-every N]\n"
+                     "       [--blackout-from S --blackout-for S]\n");
         return 2;
     }
+    // On time whatever else the host runs, where the system allows it (as root): a relay that
+    // waits for the scheduler adds its own delay to single packets, and its counts and stamps
+    // are the tests' truth. Elsewhere it runs as any process does.
+    const sched_param realTime{50};
+    sched_setscheduler(0, SCHED_FIFO, &realTime);
     sigset_t stopSignals;
     sigset_t waitMask;
     sigemptyset(&stopSignals);
