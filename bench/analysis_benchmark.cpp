@@ -141,17 +141,20 @@ BENCHMARK(TakeOneDatagramFromANewSource);
 
 // One session's first packet of each group and one more packet of the group: index 1, or
 // (argument 1) the index 65535 of a forged datagram, which must not cost more than a normal
-// one. The sender states its group size (2), as veltrane-cli's does.
-void TakeAFirstPacketAndAnotherIndex(benchmark::State& state) {
+// one. With `statedSize`, the sender states its group size (2), as veltrane-cli's does;
+// without, the size is inferred from the indexes.
+void TakeAFirstPacketAndAnother(benchmark::State& state, bool statedSize) {
     SessionTable table(SystemClock());
     PacketStream stream;
     const int32_t index = state.range(0) == 0 ? 1 : 65535;
     std::vector<uint8_t> other(192);
     for (auto _ : state) {
         ReceivedDatagram received = stream.Next();
-        WriteGroupSize(const_cast<uint8_t*>(received.bytes), 2);
+        if (statedSize) {
+            WriteGroupSize(const_cast<uint8_t*>(received.bytes), 2);
+            WriteGroupSize(other.data(), 2);
+        }
         table.TakeDatagram(received);
-        WriteGroupSize(other.data(), 2);
         TestPacketHeader header = ReadPacketHeader(received.bytes);
         header.indexInGroup = index;
         WritePacketHeader(other.data(), header);
@@ -160,6 +163,15 @@ void TakeAFirstPacketAndAnotherIndex(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(table.TakeReport(true).sessions.size());
 }
+
+void TakeAFirstPacketAndAnotherIndex(benchmark::State& state) {
+    TakeAFirstPacketAndAnother(state, true);
+}
 BENCHMARK(TakeAFirstPacketAndAnotherIndex)->Arg(0)->Arg(1);
+
+void TakeAFirstPacketAndAnotherIndexOfAnInferredSize(benchmark::State& state) {
+    TakeAFirstPacketAndAnother(state, false);
+}
+BENCHMARK(TakeAFirstPacketAndAnotherIndexOfAnInferredSize)->Arg(0)->Arg(1);
 
 }  // namespace

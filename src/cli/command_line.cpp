@@ -12,6 +12,7 @@
 #include "cli/voice_load.h"
 #include "measure/default_settings.h"
 #include "measure/packet_blocks.h"
+#include "measure/sender_name_block.h"
 #include "measure/test_packet.h"
 #include "veltrane_version.h"
 
@@ -43,6 +44,7 @@ struct RawOptions {
     std::string judgedCodec, oneWayDelay;  // receive's --codec, and --one-way-delay
     std::string key;
     bool roundTrip = false;
+    std::string name;  // send's --name
 };
 
 const char* const kCommands[] = {"receive", "send", "loopback", "reflect", "help"};
@@ -194,7 +196,22 @@ void AddBind(CLI::App& command, RawOptions& raw, const char* description) {
     command.add_option("--bind", raw.bind, description)->type_name("ADDR")->check(HostText("--bind"));
 }
 
+CLI::Validator SenderName() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            if (IsValidSenderName(text)) {
+                return {};
+            }
+            return "'" + text + "' is not a sender name; expected 1 to " + Text(kMaxSenderNameBytes) +
+                   " printable ASCII characters (space to ~)";
+        },
+        "");
+}
+
 void AddSendOptions(CLI::App& command, RawOptions& raw) {
+    command.add_option("--name", raw.name, "name this sender in the far end's reports (1 to 32 printable characters)")
+        ->type_name("NAME")
+        ->check(SenderName());
     command
         .add_option("--to", raw.to,
                     "destination address or host name (default " + std::string(DefaultSettings::kDestinationHost) + ")")
@@ -370,11 +387,32 @@ std::string TakeKeyOption(const RawOptions& raw, CliOptions& options) {
 // A round trip needs room for the reflector's stamps; the usage error, if any.
 std::string TakeRoundTripOption(const RawOptions& raw, CliOptions& options) {
     options.roundTrip = raw.roundTrip;
-    if (raw.roundTrip && EffectivePacketSize(options.packetSize) < kStampedPacketMinSize) {
-        return "--round-trip: the reflector writes its stamps after byte 48 of each packet; packets of " +
+    // The stamps follow the sender's own blocks.
+    const uint32_t needed =
+        raw.name.empty() ? kStampedPacketMinSize : SenderNamePacketMinSize(raw.name) + kStampedPacketMinSize - 48;
+    if (raw.roundTrip && EffectivePacketSize(options.packetSize) < needed) {
+        return "--round-trip: the reflector writes its stamps after byte 48 of each packet and the sender's "
+               "blocks; packets of " +
                std::to_string(EffectivePacketSize(options.packetSize)) + " bytes leave no room for them (" +
-               std::to_string(kStampedPacketMinSize) + " or more)";
+               std::to_string(needed) + " or more)";
     }
+    return {};
+}
+
+// Checks that the packets have room for --name's block; the usage error, if any.
+std::string TakeNameOption(const RawOptions& raw, CliOptions& options) {
+    if (raw.name.empty()) {
+        return {};
+    }
+    const uint32_t needed = SenderNamePacketMinSize(raw.name);
+    const uint32_t size = EffectivePacketSize(options.packetSize);
+    if (size < needed) {
+        return "--name: the name travels in the packet's filler from byte 48 on, with 5 bytes of its own; packets "
+               "of " +
+               std::to_string(size) + " bytes leave no room for '" + raw.name + "' (" + std::to_string(needed) +
+               " or more)";
+    }
+    options.senderName = raw.name;
     return {};
 }
 
@@ -505,7 +543,7 @@ std::string ShortUsage() {
            "] [--buffer KB] [--pace fixed|pause]\n"
            "                         [--codec " +
            call.name + "] [--calls " + Text(FarEnd::kCalls) +
-           "] [--dscp DSCP] [--round-trip]\n"
+           "] [--dscp DSCP] [--name NAME] [--round-trip]\n"
            "       veltrane-cli loopback [the options of send and receive]\n"
            "       veltrane-cli reflect [--bind ADDR] [--port " +
            Text(kReceiverPort) +
@@ -614,6 +652,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
         return UsageError(error);
     }
     if (const std::string error = TakeKeyOption(raw, *result.options); !error.empty()) {
+        return UsageError(error);
+    }
+    if (const std::string error = TakeNameOption(raw, *result.options); !error.empty()) {
         return UsageError(error);
     }
     return result;

@@ -61,6 +61,7 @@ struct CliOptions {
     std::optional<PacketKey> key;
     // send --round-trip: the echoes of a reflector come back to the sending socket and are analysed.
     bool roundTrip = false;
+    std::string senderName;  // written into every test packet sent; empty: none
 
     bool Sends() const { return mode == RunMode::Send || mode == RunMode::Loopback; }
     bool Receives() const { return mode == RunMode::Receive || mode == RunMode::Loopback; }

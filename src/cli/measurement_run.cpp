@@ -250,6 +250,7 @@ class Run {
             if (options_.roundTrip && !StartRoundTrip(settings)) {
                 return;
             }
+            settings.name = options_.senderName;
             sender_.Start(settings);
         }
         if (options_.mode == RunMode::Reflect) {

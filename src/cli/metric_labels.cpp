@@ -64,7 +64,7 @@ std::optional<MetricLabel> ParseMetricLabel(const std::string& text, std::string
                 "' is not a label name; a name is letters, digits and _, and does not begin with a digit";
     } else if (label.name.compare(0, 2, "__") == 0) {
         error = "--label '" + text + "': names beginning with __ are reserved for Prometheus";
-    } else if (label.name == "source" || label.name == "destination" || label.name == "le") {
+    } else if (label.name == "source" || label.name == "sender" || label.name == "destination" || label.name == "le") {
         error = "--label '" + text + "': the metrics set '" + label.name + "' themselves; choose another name";
     } else if (!IsUtf8(label.value)) {
         error = "--label '" + label.name + "=...': the value is not UTF-8 text";

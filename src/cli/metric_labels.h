@@ -12,8 +12,9 @@ struct MetricLabel {
 };
 
 // "NAME=VALUE" as a label, or nullopt with the reason in `error`. The name follows the
-// Prometheus rules, is none of the labels the metrics set themselves (source, le) and does
-// not begin with "__" (reserved); the value is any UTF-8 text, empty included.
+// Prometheus rules, is none of the labels the metrics set themselves (source, sender,
+// destination, le) and does not begin with "__" (reserved); the value is any UTF-8 text,
+// empty included.
 std::optional<MetricLabel> ParseMetricLabel(const std::string& text, std::string& error);
 
 // The labels of several --label options, or nullopt with the reason in `error` (a name given

@@ -159,6 +159,15 @@ std::vector<const SessionFigures*> DistinctSources(const SessionsReport& report)
     return shown;
 }
 
+// A session's own labels: its source, and its sender's name once its packets agree on one.
+std::vector<MetricLabel> SessionLabels(const SessionFigures& session) {
+    std::vector<MetricLabel> labels{{"source", session.source.ToString()}};
+    if (session.senderName) {
+        labels.push_back({"sender", *session.senderName});
+    }
+    return labels;
+}
+
 class Page {
   public:
     Page(const std::vector<MetricLabel>& labels, ExpositionFormat format) : labels_(labels), format_(format) {}
@@ -176,14 +185,19 @@ class Page {
         text_ += name + LabelSet(all) + " " + Number(value) + "\n";
     }
 
-    void Histogram(const std::string& name, const std::string& source, const JitterBuckets& buckets) {
+    void Histogram(const std::string& name, const std::vector<MetricLabel>& session, const JitterBuckets& buckets) {
+        auto bucket = [&session](const std::string& bound) {
+            std::vector<MetricLabel> labels = session;
+            labels.push_back({"le", bound});
+            return labels;
+        };
         for (size_t i = 0; i < kJitterBucketBoundsMs.size(); ++i) {
-            Sample(name + "_bucket", {{"source", source}, {"le", Number(kJitterBucketBoundsMs[i] / 1000.0)}},
+            Sample(name + "_bucket", bucket(Number(kJitterBucketBoundsMs[i] / 1000.0)),
                    static_cast<double>(buckets.atOrBelow[i]));
         }
-        Sample(name + "_bucket", {{"source", source}, {"le", "+Inf"}}, static_cast<double>(buckets.count));
-        Sample(name + "_sum", {{"source", source}}, buckets.sumMs / 1000.0);
-        Sample(name + "_count", {{"source", source}}, static_cast<double>(buckets.count));
+        Sample(name + "_bucket", bucket("+Inf"), static_cast<double>(buckets.count));
+        Sample(name + "_sum", session, buckets.sumMs / 1000.0);
+        Sample(name + "_count", session, static_cast<double>(buckets.count));
     }
 
     bool OpenMetrics() const { return format_ == ExpositionFormat::OpenMetrics; }
@@ -211,11 +225,11 @@ void AddFamily(Page& page, const Family& family, const std::vector<const Session
     page.Header(family);
     const std::string name = SampleName(family);
     for (const auto& [session, value] : samples) {
-        const std::string source = session->source.ToString();
+        const std::vector<MetricLabel> labels = SessionLabels(*session);
         if (family.kind == Kind::Histogram) {
-            page.Histogram(name, source, session->jitterBuckets);
+            page.Histogram(name, labels, session->jitterBuckets);
         } else {
-            page.Sample(name, {{"source", source}}, value);
+            page.Sample(name, labels, value);
         }
     }
 }

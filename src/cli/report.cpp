@@ -214,6 +214,7 @@ const char* EndedText(SessionEnd end) {
 Json SessionJson(const Report& report, const SessionFigures& s, bool withHistogram) {
     Json line = LineStart(report, report.final || s.final);
     line["source"] = s.source.ToString();
+    line["senderName"] = s.senderName ? Json(*s.senderName) : Json(nullptr);
     line["session"] = s.session;
     line["run"] = s.run;
     if (s.final) {
@@ -333,7 +334,8 @@ std::string PacketsText(const LossFigures& p) {
 
 std::string SessionHeading(const SessionFigures& s) {
     const std::string ended = s.final ? std::string(" (ended: ") + EndedText(s.ended) + ")" : "";
-    return Printed("session %lld from %s, run %lld%s:\n", static_cast<long long>(s.session),
+    const std::string name = s.senderName ? " \"" + *s.senderName + "\"" : "";
+    return Printed("session %lld%s from %s, run %lld%s:\n", static_cast<long long>(s.session), name.c_str(),
                    s.source.ToString().c_str(), static_cast<long long>(s.run), ended.c_str());
 }
 

@@ -1,15 +1,14 @@
 #pragma once
-// The blocks a test packet carries after its tag (from byte 48 on): kind, body length, body,
-// until a block of kind 0 or the end of the datagram. docs/packet-layout.md shows the bytes.
-// The reflector's stamps are such a block.
+// The reflector's stamps, a block of the filler (measure/filler_blocks.h) that a reflector
+// writes after the sender's own blocks into the packet it returns. docs/packet-layout.md shows
+// the bytes.
 
 #include <cstdint>
 #include <optional>
 
-inline constexpr uint32_t kFirstBlockOffset = 48;
-inline constexpr uint32_t kBlockHeaderSize = 4;
+#include "measure/filler_blocks.h"
 
-enum class BlockKind : uint16_t { End = 0, SenderName = 1, ReflectorStamps = 2 };
+inline constexpr FillerMarker kStampsMarker = {0x53, 0x54, 0x4D, 0x50};  // "STMP"
 
 // What a reflector writes into the packet it returns.
 struct ReflectorStamps {
@@ -19,18 +18,18 @@ struct ReflectorStamps {
 };
 
 inline constexpr uint32_t kStampsBodySize = 24;
-// The smallest packet a reflector can stamp: the header, the tag's place and one stamps block.
-inline constexpr uint32_t kStampedPacketMinSize = kFirstBlockOffset + kBlockHeaderSize + kStampsBodySize;
+// The smallest packet a reflector can stamp: the header, the tag's place and the stamps' block.
+inline constexpr uint32_t kStampedPacketMinSize = kFillerBlocksOffset + kFillerBlockHeaderSize + kStampsBodySize;
 
-// Where the block sequence of a datagram of `length` bytes ends: the offset of its kind-0 block,
-// or of the first block that does not fit; nullopt when the datagram is too short for any block.
-std::optional<uint32_t> BlockSequenceEnd(const uint8_t* datagram, uint32_t length);
+// Where the blocks of a datagram of `length` bytes end (at four zero bytes or the datagram's
+// end); none when it is too short for blocks or a block runs past its end (no block is trusted).
+std::optional<uint32_t> FillerBlocksEnd(const uint8_t* datagram, uint32_t length);
 
-// The body offset of the first block of `kind`; nullopt when the sequence has none that fits.
-std::optional<uint32_t> FindBlock(const uint8_t* datagram, uint32_t length, BlockKind kind);
-
-// Writes the stamps block where the sequence ends; false (nothing written) when it does not fit.
+// Writes the stamps' block where the blocks end; false (nothing written) when it does not fit.
 bool WriteStampsBlock(uint8_t* datagram, uint32_t length, const ReflectorStamps& stamps);
 
-// The stamps a reflector wrote; nullopt when the datagram carries none of the right size.
+// Whether the datagram carries a reflector's stamps' block, of any size.
+bool CarriesStamps(const uint8_t* datagram, uint32_t length);
+
+// The stamps a reflector wrote; none when the datagram carries none of the right size.
 std::optional<ReflectorStamps> ReadStampsBlock(const uint8_t* datagram, uint32_t length);

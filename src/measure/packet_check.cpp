@@ -84,8 +84,7 @@ bool PacketCheck::FitsRun(const TestPacketHeader& header, int64_t arrival, int64
         return false;
     }
     if (ahead > kGroupsBehindAccepted) {
-        const std::optional<double> period = PeriodTicks();
-        const double groupsPerSecond = period ? static_cast<double>(frequency_) / *period : 0.0;
+        const double groupsPerSecond = periodTicks_ > 0 ? static_cast<double>(frequency_) / periodTicks_ : 0.0;
         const double seconds =
             static_cast<double>(CounterDifference(arrival, latestArrival_)) / static_cast<double>(arrivalFrequency);
         if (static_cast<double>(ahead - kGroupsBehindAccepted) > kGroupRateMargin * groupsPerSecond * seconds) {
@@ -108,30 +107,27 @@ bool PacketCheck::OnCountersLine(const TestPacketHeader& header) const {
     const double frequency = static_cast<double>(frequency_);
     const double groups = static_cast<double>(header.groupNumber - latestGroup_);
     const double offset = static_cast<double>(header.sendCounter) - static_cast<double>(latestCounter_);
-    const std::optional<double> period = PeriodTicks();
-    if (!period) {
+    if (periodTicks_ <= 0) {
         // No period known yet: at most a second per group.
         return std::fabs(offset) <= kCounterToleranceSeconds * frequency * (std::fabs(groups) + 1.0);
     }
-    const double tolerance = std::max(kCounterToleranceSeconds * frequency, kCounterTolerancePeriods * *period);
-    return std::fabs(offset - groups * *period) <= tolerance;
+    const double tolerance = std::max(kCounterToleranceSeconds * frequency, kCounterTolerancePeriods * periodTicks_);
+    return std::fabs(offset - groups * periodTicks_) <= tolerance;
 }
 
 std::optional<double> PacketCheck::PeriodSeconds() const {
-    const std::optional<double> period = PeriodTicks();
-    if (!period) {
+    if (periodTicks_ <= 0) {
         return std::nullopt;
     }
-    return *period / static_cast<double>(frequency_);
+    return periodTicks_ / static_cast<double>(frequency_);
 }
 
-// The sender's counter ticks per group over the run so far; none before a second group.
-std::optional<double> PacketCheck::PeriodTicks() const {
+// The sender's counter ticks per group over the run so far; 0 before a second group. Kept
+// as the run's latest group changes: every packet's check asks for it.
+void PacketCheck::NotePeriod() {
     const double ticks = static_cast<double>(latestCounter_) - static_cast<double>(firstCounter_);
-    if (latestGroup_ <= firstGroup_ || ticks <= 0) {
-        return std::nullopt;
-    }
-    return ticks / static_cast<double>(latestGroup_ - firstGroup_);
+    periodTicks_ =
+        latestGroup_ <= firstGroup_ || ticks <= 0 ? 0.0 : ticks / static_cast<double>(latestGroup_ - firstGroup_);
 }
 
 DatagramKind PacketCheck::Accept(const TestPacketHeader& header, int64_t arrival) {
@@ -145,6 +141,7 @@ DatagramKind PacketCheck::Accept(const TestPacketHeader& header, int64_t arrival
         latestGroup_ = header.groupNumber;
         latestCounter_ = header.sendCounter;
         latestArrival_ = arrival;
+        NotePeriod();
     }
     if (header.indexInGroup != 0) {
         return DatagramKind::RestOfGroup;
@@ -180,6 +177,7 @@ void PacketCheck::StartRun() {
     latestGroup_ = first.groupNumber;
     latestCounter_ = first.sendCounter;
     latestArrival_ = held_[0].arrival;
+    NotePeriod();
     for (int i = 0; i < heldCount_; ++i) {
         const HeldPacket& packet = held_[static_cast<size_t>(i)];
         Accept(packet.header, packet.arrival);

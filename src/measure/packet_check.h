@@ -79,7 +79,7 @@ class PacketCheck {
   private:
     bool FitsRun(const TestPacketHeader& header, int64_t arrival, int64_t arrivalFrequency) const;
     bool OnCountersLine(const TestPacketHeader& header) const;
-    std::optional<double> PeriodTicks() const;
+    void NotePeriod();
     DatagramKind Accept(const TestPacketHeader& header, int64_t arrival);
     DatagramKind Hold(const HeldPacket& packet);
     void StartRun();
@@ -91,6 +91,7 @@ class PacketCheck {
     int64_t latestGroup_ = 0;  // the run's latest group, its counter and its arrival
     int64_t latestCounter_ = 0;
     int64_t latestArrival_ = 0;
+    double periodTicks_ = 0;  // the sender's counter ticks per group; 0: none yet
     // Which of the latest groups' first packets were taken, by group number modulo the size.
     std::bitset<2 * (kGroupsBehindAccepted + 1)> firstTaken_;
     std::array<HeldPacket, kPacketsConfirmingRun> held_{};

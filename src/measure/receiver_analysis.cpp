@@ -58,9 +58,9 @@ AnalysedPacket MeasurePacket(ReceiverStatistics& s,
     // Only differences of the sender's counter enter, each divided by the packet's own
     // frequency, so the two hosts' clocks need not agree.
     const double sendInterval = CounterSeconds(packet.sendCounter, s.lastSendCounter, packet.counterFrequency);
-    const double absDelay = (CounterSeconds(now, s.firstLocalCounter, localFrequency) -
-                             CounterSeconds(packet.sendCounter, s.firstSendCounter, packet.counterFrequency)) *
-                            kMsPerSecond;
+    const double runSeconds = CounterSeconds(now, s.firstLocalCounter, localFrequency);
+    const double absDelay =
+        (runSeconds - CounterSeconds(packet.sendCounter, s.firstSendCounter, packet.counterFrequency)) * kMsPerSecond;
     const double jitter = (CounterSeconds(now, s.lastLocalCounter, localFrequency) - sendInterval) * kMsPerSecond;
     if (withHistogram) {
         AddJitterSample(s, jitter);
@@ -77,6 +77,7 @@ AnalysedPacket MeasurePacket(ReceiverStatistics& s,
     AnalysedPacket measured;
     measured.jitterMs = jitter;
     measured.delayMs = absDelay;
+    measured.runSeconds = runSeconds;
     measured.localCounter = now;
     return measured;
 }

@@ -28,6 +28,7 @@ struct AnalysedPacket {
     bool reference = false;    // the run's first packet: no jitter sample, delay 0 by definition
     double jitterMs = 0;       // the dialog's jitter sample (0 for the reference)
     double delayMs = 0;        // relative one-way delay, from the run's reference packet
+    double runSeconds = 0;     // the arrival on the receiver's clock, from the reference packet's
     int64_t localCounter = 0;  // the arrival
 };
 

@@ -7,6 +7,7 @@
 #include "base/errors.h"
 #include "base/socket_library.h"
 #include "measure/engine_errors.h"
+#include "measure/sender_name_block.h"
 #include "measure/test_packet.h"
 #include "measure/watchdog.h"
 
@@ -155,6 +156,12 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
     // padding tells a receiver how many packets each group has, so that it can count each one.
     std::vector<uint8_t> packet(packetSize);
     WriteGroupSize(packet.data(), settings.packetsPerPeriod);
+    // Written once, before any tag: a keyed packet's tag covers it like any other filler byte.
+    if (!settings.name.empty() && !WriteSenderName(packet.data(), packetSize, settings.name)) {
+        ThrowEngineError(EngineError::SendFailed,
+                         std::to_string(packetSize) + "-byte packets leave no room for the sender name (" +
+                             std::to_string(SenderNamePacketMinSize(settings.name)) + " bytes or more)");
+    }
     SendContext context{socket,   settings.destination,   packet.data(), packetSize, statistics_.Working(), clock_,
                         logSink_, settings.finisher.get()};
     const EndOfRun end = RunPacingLoop(context, settings);

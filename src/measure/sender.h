@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "base/clock.h"
 #include "base/udp_socket.h"
@@ -41,6 +42,8 @@ struct SenderSettings {
     // When the run is stopped (not when it fails): sends the end-of-run datagram, so that a far
     // end that knows it closes the session at once.
     bool announceEnd = false;
+    // The name written into every packet's filler (measure/sender_name_block.h); empty: none.
+    std::string name;
     // Finishes each packet before it is sent (on the sender's thread only); none: sent as written.
     std::shared_ptr<PacketFinisher> finisher;
     // A socket the caller opened and bound, to send from instead of one of the sender's own (a

@@ -26,7 +26,11 @@ void ClockSkewEstimator::Reset() {
     coMoment_ = 0;
     floor_ = {};
     floorOrigin_ = 0;
-    binSeconds_ = kFirstBinSeconds;
+    binsPerSecond_ = 1.0 / kFirstBinSeconds;
+    floorErrorPpm_.reset();
+    meanEdge_ = 0;
+    hullSlope_.reset();
+    removedSlope_ = 0;
 }
 
 void ClockSkewEstimator::Add(double receiverSeconds, double delayMs) {
@@ -39,12 +43,21 @@ void ClockSkewEstimator::Add(double receiverSeconds, double delayMs) {
     if (seconds_.count == 0) {
         floorOrigin_ = receiverSeconds;
     }
-    AddToFloor(Point{receiverSeconds, delayMs});
+    if (AddToFloor(Point{receiverSeconds, delayMs})) {
+        floorErrorPpm_ = FloorErrorPpm();
+    }
     const double secondsDeviation = receiverSeconds - seconds_.mean;
     seconds_.Add(receiverSeconds);
     delayMs_.Add(delayMs);
     coMoment_ += secondsDeviation * (delayMs - delayMs_.mean);
-    const Point p{receiverSeconds, delayMs};
+    AddToHull(Point{receiverSeconds, delayMs});
+    FollowMeanEdge();
+    // Read without copying the optionals: their copies stall the hot path.
+    const bool sure = seconds_.count >= kMinPoints && floorErrorPpm_.has_value() && !(*floorErrorPpm_ > kMostErrorPpm);
+    removedSlope_ = sure && hullSlope_.has_value() ? *hullSlope_ : 0.0;
+}
+
+void ClockSkewEstimator::AddToHull(const Point& p) {
     if (!hull_.empty() && p.seconds == hull_.back().seconds) {
         if (p.delayMs >= hull_.back().delayMs) {
             return;  // at the same time only the least delay can be on the lower hull
@@ -63,9 +76,13 @@ void ClockSkewEstimator::Add(double receiverSeconds, double delayMs) {
         }
         hull_.pop_back();
     }
+    if (meanEdge_ >= hull_.size()) {
+        meanEdge_ = 0;  // a vertex of the edge went
+    }
     hull_.push_back(p);
     if (hull_.size() > kMaxHullVertices) {
         Thin();
+        meanEdge_ = 0;
     }
 }
 
@@ -90,38 +107,52 @@ void ClockSkewEstimator::Thin() {
 }
 
 // Each bin keeps its least delay; a run past the last bin halves the bins' count by pairing
-// them (each pair keeps the lesser), so the memory stays fixed.
-void ClockSkewEstimator::AddToFloor(const Point& p) {
+// them (each pair keeps the lesser), so the memory stays fixed. The bins' width is a power of
+// two (kFirstBinSeconds doubled), so multiplying by its inverse is exact, and cheaper than
+// dividing by it.
+bool ClockSkewEstimator::AddToFloor(const Point& p) {
     const double offset = p.seconds - floorOrigin_;
-    while (offset / binSeconds_ >= static_cast<double>(kFloorBins)) {
+    bool changed = false;
+    while (offset * binsPerSecond_ >= static_cast<double>(kFloorBins)) {
         for (std::size_t i = 0; i < kFloorBins / 2; ++i) {
             const FloorBin& a = floor_[2 * i];
             const FloorBin& b = floor_[2 * i + 1];
             floor_[i] = !b.used || (a.used && a.least.delayMs <= b.least.delayMs) ? a : b;
         }
         std::fill(floor_.begin() + kFloorBins / 2, floor_.end(), FloorBin{});
-        binSeconds_ *= 2;
+        binsPerSecond_ /= 2;
+        changed = true;
     }
-    FloorBin& bin = floor_[static_cast<std::size_t>(offset / binSeconds_)];
+    FloorBin& bin = floor_[static_cast<std::size_t>(offset * binsPerSecond_)];
     if (!bin.used || p.delayMs < bin.least.delayMs) {
         bin = FloorBin{true, p};
+        changed = true;
     }
+    return changed;
 }
 
-std::optional<double> ClockSkewEstimator::HullSlopeMsPerSecond() const {
+// The line under all points with the least total distance to them is the one highest at the
+// points' mean time: the hull's edge over that time. The mean moves slowly and the hull
+// changes at its end, so the edge found last mostly still serves, with its slope.
+void ClockSkewEstimator::FollowMeanEdge() {
     if (seconds_.count < kMinPoints || hull_.size() < 2 ||
         hull_.back().seconds - hull_.front().seconds < kMinSpanSeconds) {
-        return std::nullopt;
+        hullSlope_.reset();
+        return;
     }
-    // The line under all points with the least total distance to them is the one highest at
-    // the points' mean time: the hull's edge over that time.
     const double meanSeconds = seconds_.mean;
-    auto after = std::upper_bound(hull_.begin(), hull_.end(), meanSeconds,
-                                  [](double seconds, const Point& vertex) { return seconds < vertex.seconds; });
-    after = std::clamp(after, hull_.begin() + 1, hull_.end() - 1);
-    const Point& a = *(after - 1);
-    const Point& b = *after;
-    return (b.delayMs - a.delayMs) / (b.seconds - a.seconds);
+    const std::size_t last = hull_.size() - 1;
+    const bool stillOver = meanEdge_ != 0 && (meanEdge_ == 1 || hull_[meanEdge_ - 1].seconds <= meanSeconds) &&
+                           (meanEdge_ == last || meanSeconds < hull_[meanEdge_].seconds);
+    if (stillOver && hullSlope_) {
+        return;
+    }
+    const auto after = std::upper_bound(hull_.begin(), hull_.end(), meanSeconds,
+                                        [](double seconds, const Point& vertex) { return seconds < vertex.seconds; });
+    meanEdge_ = std::clamp<std::size_t>(static_cast<std::size_t>(after - hull_.begin()), 1, last);
+    const Point& a = hull_[meanEdge_ - 1];
+    const Point& b = hull_[meanEdge_];
+    hullSlope_ = (b.delayMs - a.delayMs) / (b.seconds - a.seconds);
 }
 
 std::optional<double> ClockSkewEstimator::SlopeMsPerSecond() const {
@@ -129,7 +160,7 @@ std::optional<double> ClockSkewEstimator::SlopeMsPerSecond() const {
     if (!error || *error > kMostErrorPpm) {
         return std::nullopt;
     }
-    return HullSlopeMsPerSecond();
+    return hullSlope_;
 }
 
 namespace {
@@ -147,12 +178,19 @@ double StudentT99(double dof) {
 
 }  // namespace
 
+std::optional<double> ClockSkewEstimator::SkewPpmError() const {
+    if (seconds_.count < kMinPoints) {
+        return std::nullopt;
+    }
+    return floorErrorPpm_;
+}
+
 // The hull rests on a few least delays, so its slope is as sure as the floor they lie on is
 // straight. The bins' least delays show that floor: their scatter about a straight line gives
 // the slope's standard error as for a regression. A floor that wanders slowly puts neighbouring
 // bins on the same side of the line, which shows as their correlation; it leaves fewer
 // independent bins, and the error grows by the usual factor for correlated residuals.
-std::optional<double> ClockSkewEstimator::SkewPpmError() const {
+std::optional<double> ClockSkewEstimator::FloorErrorPpm() const {
     std::array<Point, kFloorBins> least;  // in order of time; no allocation per packet
     std::size_t used = 0;
     for (const FloorBin& bin : floor_) {
@@ -160,7 +198,7 @@ std::optional<double> ClockSkewEstimator::SkewPpmError() const {
             least[used++] = bin.least;
         }
     }
-    if (used < kMinFloorBins || seconds_.count < kMinPoints) {
+    if (used < kMinFloorBins) {
         return std::nullopt;
     }
     const double n = static_cast<double>(used);
@@ -193,7 +231,7 @@ std::optional<double> ClockSkewEstimator::SkewPpmError() const {
 }
 
 std::optional<double> ClockSkewEstimator::FittedSkewPpm() const {
-    const std::optional<double> slope = HullSlopeMsPerSecond();
+    const std::optional<double> slope = hullSlope_;
     if (!slope) {
         return std::nullopt;
     }
@@ -209,12 +247,12 @@ std::optional<double> ClockSkewEstimator::SkewPpm() const {
 }
 
 double ClockSkewEstimator::SkewRemovedDelayMs(double receiverSeconds, double delayMs) const {
-    return delayMs - SlopeMsPerSecond().value_or(0.0) * receiverSeconds;
+    return delayMs - removedSlope_ * receiverSeconds;
 }
 
 Moments ClockSkewEstimator::SkewRemovedMoments() const {
     // For r = d - s t: mean(r) = mean(d) - s mean(t), M2(r) = M2(d) - 2 s C(t, d) + s^2 M2(t).
-    const double slope = SlopeMsPerSecond().value_or(0.0);
+    const double slope = removedSlope_;
     Moments moments;
     moments.count = delayMs_.count;
     moments.mean = delayMs_.mean - slope * seconds_.mean;

@@ -82,9 +82,12 @@ class ClockSkewEstimator {
         Point least{};
     };
 
+    void AddToHull(const Point& p);
     void Thin();
-    void AddToFloor(const Point& p);
-    std::optional<double> HullSlopeMsPerSecond() const;
+    // Whether the floor changed.
+    bool AddToFloor(const Point& p);
+    std::optional<double> FloorErrorPpm() const;
+    void FollowMeanEdge();
     std::optional<double> SlopeMsPerSecond() const;  // the hull's, once within the error bound
 
     std::vector<Point> hull_;  // the lower convex hull, in order of time
@@ -94,5 +97,13 @@ class ClockSkewEstimator {
     double coMoment_ = 0;
     std::array<FloorBin, kFloorBins> floor_{};
     double floorOrigin_ = 0;  // the first point's time
-    double binSeconds_ = kFirstBinSeconds;
+    double binsPerSecond_ = 1.0 / kFirstBinSeconds;
+    // FloorErrorPpm() of the floor as it is: the floor changes seldom, while every packet's
+    // skew-removed delay asks for the error.
+    std::optional<double> floorErrorPpm_;
+    // The hull's edge over the points' mean time (the index of its later vertex; 0: none) and
+    // its slope, ms per second: empty until kMinPoints points span kMinSpanSeconds.
+    std::size_t meanEdge_ = 0;
+    std::optional<double> hullSlope_;
+    double removedSlope_ = 0;  // SlopeMsPerSecond(), 0 while there is none
 };

@@ -210,54 +210,97 @@ void LossAccountant::CloseGroupsThrough(int64_t groupNumber) {
 // short); later changes of the size leave it alone, so that the count of lost packets never
 // goes down.
 void LossAccountant::CloseGroup(Group& group, int64_t size) {
+    const int64_t groupSize = figures_.groupSize;
     AddSaturating(figures_.expected, size);
-    if (size > 0 && (group.usedWords == 0 || (group.bits[0] & 1u) == 0)) {
+    const uint64_t first = (group.usedWords[0] & 1u) != 0 ? group.bits[0] : 0;
+    if (size > 0 && (first & 1u) == 0) {
         AddSaturating(figures_.firstPacketsLost, 1);
     }
-    CountRange(group, 0, size, true);
-    // Indexes beyond the size that never became part of it.
-    CountRange(group, figures_.groupSize, static_cast<int64_t>(group.usedWords) * kBitsPerWord, false);
-    std::fill(group.bits.begin(), group.bits.begin() + static_cast<std::ptrdiff_t>(group.usedWords), 0);
-    group.usedWords = 0;
+    if (groupSize < kBitsPerWord && group.usedSummaries <= 1 && group.usedWords[0] <= 1) {
+        // The usual group, all in its first word: counted without the walk over the words.
+        CountMissingInWord(first & WordMask(0, size), 0, size);
+        const uint64_t beyond = first & WordMask(groupSize, kBitsPerWord);
+        if (beyond != 0) {
+            AddSaturating(figures_.ignored, std::popcount(beyond));
+        }
+    } else {
+        CountRange(group, 0, size, true);
+        // Indexes beyond the size that never became part of it.
+        CountRange(group, groupSize, kLargestTrackedGroupSize, false);
+    }
+    Clear(group);
     group.number = -1;
 }
 
-// Word by word over the indexes [from, to) of a group: with `missing`, the missing ones count
-// as lost (and the loss runs follow them); otherwise the received ones count, as received
-// below the group size and as ignored at or beyond it.
+// Over the indexes [from, to) of a group, the words with a set bit one by one and those
+// between them at once: with `missing`, the missing ones count as lost (and the loss runs
+// follow them); otherwise the received ones count, as received below the group size and as
+// ignored at or beyond it.
 void LossAccountant::CountRange(const Group& group, int64_t from, int64_t to, bool missing) {
-    const int64_t end = std::min(to, static_cast<int64_t>(group.usedWords) * kBitsPerWord);
     for (int64_t start = from; start < to;) {
-        const auto word = static_cast<size_t>(start / kBitsPerWord);
-        const int64_t wordStart = static_cast<int64_t>(word) * kBitsPerWord;
-        const int64_t stop = std::min(to, wordStart + kBitsPerWord);
-        const uint64_t bits = start < end ? group.bits[word] & WordMask(start - wordStart, stop - wordStart) : 0;
-        if (!missing) {
-            if (start >= end) {
-                break;
-            }
-            AddSaturating(start < figures_.groupSize ? figures_.received : figures_.ignored, std::popcount(bits));
-            start = stop;
-            continue;
+        const int64_t word = NextUsedWord(group, start / kBitsPerWord);
+        const int64_t wordStart = word * kBitsPerWord;
+        const int64_t gapEnd = std::min(to, std::max(start, wordStart));
+        if (missing && gapEnd > start) {
+            CountMissing(gapEnd - start);  // no bit set in between
         }
-        if (start >= end) {
-            CountMissing(to - start);  // no bit set from here on
+        start = gapEnd;
+        if (start >= to) {
             break;
         }
-        // Runs of received and missing indexes within the word.
-        for (int64_t bit = start - wordStart; bit < stop - wordStart;) {
-            const uint64_t rest = bits >> bit;
-            if ((rest & 1u) != 0) {
-                bit += std::countr_one(rest);
-                currentLossRun_ = 0;
-            } else {
-                const int64_t zeros = std::min<int64_t>(std::countr_zero(rest), stop - wordStart - bit);
-                CountMissing(zeros);
-                bit += zeros;
-            }
+        const int64_t stop = std::min(to, wordStart + kBitsPerWord);
+        const uint64_t bits = group.bits[static_cast<size_t>(word)] & WordMask(start - wordStart, stop - wordStart);
+        if (missing) {
+            CountMissingInWord(bits, start - wordStart, stop - wordStart);
+        } else if (bits != 0) {
+            AddSaturating(start < figures_.groupSize ? figures_.received : figures_.ignored, std::popcount(bits));
         }
         start = stop;
     }
+}
+
+// Runs of received and missing indexes within the bits [from, to) of one word.
+void LossAccountant::CountMissingInWord(uint64_t bits, int64_t from, int64_t to) {
+    for (int64_t bit = from; bit < to;) {
+        const uint64_t rest = bits >> bit;
+        if ((rest & 1u) != 0) {
+            bit += std::countr_one(rest);
+            currentLossRun_ = 0;
+        } else {
+            const int64_t zeros = std::min<int64_t>(std::countr_zero(rest), to - bit);
+            CountMissing(zeros);
+            bit += zeros;
+        }
+    }
+}
+
+// The first word from `word` on that may hold a set bit; kWordsPerGroup when none does.
+int64_t LossAccountant::NextUsedWord(const Group& group, int64_t word) {
+    auto summary = static_cast<size_t>(word / kBitsPerWord);
+    // The words before `word` in its own summary word are left out.
+    uint64_t used =
+        summary < group.usedWords.size() ? group.usedWords[summary] & (~uint64_t{0} << (word % kBitsPerWord)) : 0;
+    if (used == 0) {
+        const uint32_t later = summary + 1 < group.usedWords.size() ? group.usedSummaries >> (summary + 1) : 0;
+        if (later == 0) {
+            return static_cast<int64_t>(kWordsPerGroup);
+        }
+        summary += 1 + static_cast<size_t>(std::countr_zero(later));
+        used = group.usedWords[summary];
+    }
+    return static_cast<int64_t>(summary) * kBitsPerWord + std::countr_zero(used);
+}
+
+// Clears the words that may hold a set bit, keeping the memory.
+void LossAccountant::Clear(Group& group) {
+    for (uint32_t summaries = group.usedSummaries; summaries != 0; summaries &= summaries - 1) {
+        const auto summary = static_cast<size_t>(std::countr_zero(summaries));
+        for (uint64_t used = group.usedWords[summary]; used != 0; used &= used - 1) {
+            group.bits[summary * kBitsPerWord + static_cast<size_t>(std::countr_zero(used))] = 0;
+        }
+        group.usedWords[summary] = 0;
+    }
+    group.usedSummaries = 0;
 }
 
 void LossAccountant::CountMissing(int64_t packets) {
@@ -281,7 +324,8 @@ bool LossAccountant::TestAndSet(Group& group, int32_t index) {
     if (word >= group.bits.size()) {
         group.bits.resize(word + 1, 0);  // grows once to the run's group size, then reused
     }
-    group.usedWords = std::max(group.usedWords, word + 1);
+    group.usedWords[word / kBitsPerWord] |= uint64_t{1} << (word % kBitsPerWord);
+    group.usedSummaries |= uint32_t{1} << (word / kBitsPerWord);
     const uint64_t bit = uint64_t{1} << (index % kBitsPerWord);
     const bool wasSet = (group.bits[word] & bit) != 0;
     group.bits[word] |= bit;

@@ -78,11 +78,17 @@ class LossAccountant {
     int64_t TakeIntervalLongestLossRun();
 
   private:
+    static constexpr size_t kWordsPerGroup = kLargestTrackedGroupSize / 64;
     struct Group {
         int64_t number = -1;         // -1: the slot is free
         std::vector<uint64_t> bits;  // one bit per index received; kept between groups
-        size_t usedWords = 0;        // words that may hold a set bit
+        // One bit per word of `bits` that may hold a set bit, and one per word of those that
+        // has one: the words without a set bit are skipped whole, so that a group with a few
+        // indexes spread far apart closes as quickly as a small one.
+        std::array<uint64_t, kWordsPerGroup / 64> usedWords{};
+        uint32_t usedSummaries = 0;
     };
+    static_assert(kWordsPerGroup / 64 <= 32, "one bit of usedSummaries per word of usedWords");
     // Groups that agree on a size, one after another.
     struct SizeCandidate {
         int64_t size = 0;
@@ -98,6 +104,9 @@ class LossAccountant {
     void CloseGroupsThrough(int64_t groupNumber);
     void CloseGroup(Group& group, int64_t size);
     void CountRange(const Group& group, int64_t from, int64_t to, bool countMissing);
+    void CountMissingInWord(uint64_t bits, int64_t from, int64_t to);
+    static int64_t NextUsedWord(const Group& group, int64_t word);
+    static void Clear(Group& group);
     void CountMissing(int64_t packets);
     static bool TestAndSet(Group& group, int32_t index);
 

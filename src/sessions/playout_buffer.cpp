@@ -1,6 +1,6 @@
 #include "sessions/playout_buffer.h"
 
-void PlayoutLateness::Add(double delayMs) {
+void PlayoutLateness::Add(const BinnedSample& delayMs) {
     run_.Add(delayMs);
 }
 

@@ -26,7 +26,7 @@ struct JitterBufferFigures {
 class PlayoutLateness {
   public:
     // One packet's delay, ms, against any reference fixed for the run.
-    void Add(double delayMs);
+    void Add(const BinnedSample& delayMs);
     // The sender started again: the delays after this have another reference.
     void EndRun();
     // None before the first delay.
@@ -36,7 +36,7 @@ class PlayoutLateness {
     using LateCounts = std::array<int64_t, kPlayoutBuffersMs.size()>;
     LateCounts LateInCurrentRun() const;
 
-    SampleDistribution run_;
+    SampleDistribution run_{MeanAndSpread::LeftOut};  // only its minimum and its bins are asked for
     LateCounts earlierRunsLate_{};
     int64_t earlierRunsCount_ = 0;
 };

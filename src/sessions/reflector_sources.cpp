@@ -22,11 +22,11 @@ ReflectorDecision ReflectorSources::Take(const ReceivedDatagram& datagram) {
         return {ReflectorVerdict::TooShort};
     }
     const auto length = static_cast<uint32_t>(datagram.length);
-    if (FindBlock(datagram.bytes, length, BlockKind::ReflectorStamps)) {
+    if (CarriesStamps(datagram.bytes, length)) {
         return {ReflectorVerdict::AlreadyStamped};
     }
-    const std::optional<uint32_t> end = BlockSequenceEnd(datagram.bytes, length);
-    if (!end || uint64_t{*end} + kBlockHeaderSize + kStampsBodySize > length) {
+    const std::optional<uint32_t> end = FillerBlocksEnd(datagram.bytes, length);
+    if (!end || uint64_t{*end} + kFillerBlockHeaderSize + kStampsBodySize > length) {
         return {ReflectorVerdict::TooShort};
     }
     const EndpointKey key = datagram.source.SenderKey();

@@ -10,6 +10,12 @@ namespace {
 
 constexpr double kNsPerMs = 1e6;
 
+// One sample into a whole run's distribution and an interval's, its bin found once.
+void AddToBoth(SampleDistribution& run, SampleDistribution& interval, const BinnedSample& sample) {
+    run.Add(sample);
+    interval.Add(sample);
+}
+
 }  // namespace
 
 struct RoundTripAnalysis::Echo {
@@ -42,17 +48,18 @@ void RoundTripAnalysis::Take(const ReceivedDatagram& datagram) {
         return;
     }
     Count(*echo);
-    SampleDistribution::AddToBoth(run_.roundTrip, interval_.roundTrip, echo->roundTripMs);
-    SampleDistribution::AddToBoth(run_.turnaround, interval_.turnaround, echo->turnaroundMs);
+    AddToBoth(run_.roundTrip, interval_.roundTrip, BinnedSample(echo->roundTripMs));
+    AddToBoth(run_.turnaround, interval_.turnaround, BinnedSample(echo->turnaroundMs));
     const double forward = echo->forwardMs - firstForwardMs_.value_or(echo->forwardMs);
     const double back = echo->returnMs - firstReturnMs_.value_or(echo->returnMs);
     firstForwardMs_ = firstForwardMs_.value_or(echo->forwardMs);
     firstReturnMs_ = firstReturnMs_.value_or(echo->returnMs);
     leastForwardMs_ = std::min(leastForwardMs_, forward);
     leastReturnMs_ = std::min(leastReturnMs_, back);
-    SampleDistribution::AddToBoth(run_.forward, interval_.forward, forward);
-    SampleDistribution::AddToBoth(run_.back, interval_.back, back);
-    forwardLateness_.Add(forward);
+    const BinnedSample forwardSample(forward);
+    AddToBoth(run_.forward, interval_.forward, forwardSample);
+    AddToBoth(run_.back, interval_.back, BinnedSample(back));
+    forwardLateness_.Add(forwardSample);
 }
 
 // An echo of a packet this run sent, from the reflector, with stamps that fit the time it took.

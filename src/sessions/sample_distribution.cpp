@@ -65,11 +65,14 @@ double MiddleOf(int bin) {
 
 }  // namespace
 
+BinnedSample::BinnedSample(double ms) : ms_(ms), bin_(std::isfinite(ms) ? BinOf(ms) : -1) {}
+
 struct SampleDistribution::Bins {
     std::array<uint64_t, kBinCount> counts{};
 };
 
-SampleDistribution::SampleDistribution() : bins_(std::make_unique<Bins>()) {}
+SampleDistribution::SampleDistribution(MeanAndSpread meanAndSpread)
+    : bins_(std::make_unique<Bins>()), keepsMeanAndSpread_(meanAndSpread == MeanAndSpread::Kept) {}
 SampleDistribution::~SampleDistribution() = default;
 SampleDistribution::SampleDistribution(SampleDistribution&&) noexcept = default;
 SampleDistribution& SampleDistribution::operator=(SampleDistribution&&) noexcept = default;
@@ -77,14 +80,6 @@ SampleDistribution& SampleDistribution::operator=(SampleDistribution&&) noexcept
 void SampleDistribution::Add(double ms) {
     if (std::isfinite(ms)) {
         AddAt(BinOf(ms), ms);
-    }
-}
-
-void SampleDistribution::AddToBoth(SampleDistribution& a, SampleDistribution& b, double ms) {
-    if (std::isfinite(ms)) {
-        const int bin = BinOf(ms);
-        a.AddAt(bin, ms);
-        b.AddAt(bin, ms);
     }
 }
 
@@ -96,7 +91,11 @@ void SampleDistribution::AddAt(int bin, double ms) {
     }
     min_ = std::min(min_, ms);
     max_ = std::max(max_, ms);
-    moments_.Add(ms);
+    if (keepsMeanAndSpread_) {
+        moments_.Add(ms);
+    } else {
+        ++moments_.count;
+    }
 }
 
 void SampleDistribution::Reset() {

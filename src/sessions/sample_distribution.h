@@ -27,17 +27,38 @@ struct DistributionSummary {
     double p99 = 0.0;
 };
 
+// A sample with its bin found once, for adding it to several distributions.
+class BinnedSample {
+  public:
+    explicit BinnedSample(double ms);
+
+  private:
+    friend class SampleDistribution;
+    double ms_;
+    int bin_;  // -1: the sample is not finite
+};
+
+// Whether a distribution keeps its samples' mean and spread. One whose owner tells them
+// otherwise leaves them out, which spares a division per sample; its summary's mean and
+// standard deviation are then 0.
+enum class MeanAndSpread { Kept, LeftOut };
+
 class SampleDistribution {
   public:
-    SampleDistribution();
+    explicit SampleDistribution(MeanAndSpread meanAndSpread = MeanAndSpread::Kept);
     ~SampleDistribution();
     SampleDistribution(SampleDistribution&&) noexcept;
     SampleDistribution& operator=(SampleDistribution&&) noexcept;
 
     // Takes one sample; a sample that is not finite is left out. Never allocates.
     void Add(double ms);
-    // Takes one sample into both (a whole run's and an interval's, say), finding its bin once.
-    static void AddToBoth(SampleDistribution& a, SampleDistribution& b, double ms);
+    // The same for a sample binned once for several distributions (a whole run's and an
+    // interval's, say).
+    void Add(const BinnedSample& sample) {
+        if (sample.bin_ >= 0) {
+            AddAt(sample.bin_, sample.ms_);
+        }
+    }
     // Forgets every sample (for the next interval), keeping the memory.
     void Reset();
     // None before the first sample.
@@ -53,7 +74,8 @@ class SampleDistribution {
 
     struct Bins;
     std::unique_ptr<Bins> bins_;
-    Moments moments_;
+    Moments moments_;  // only the count where the mean and spread are left out
+    bool keepsMeanAndSpread_;
     double min_ = 0.0;
     double max_ = 0.0;
 };

@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "measure/receiver_analysis.h"
+#include "measure/sender_name_block.h"
 #include "measure/test_packet.h"
 
 namespace {
@@ -26,8 +27,13 @@ void Session::TakeFirstPackets(std::span<const HeldPacket> packets) {
     for (const HeldPacket& packet : packets) {
         record_.bytesReceived += packet.length;
         CountTrafficClass(record_, packet.length, packet.trafficClass);
-        TakeTestPacket(packet);
+        TakeTestPacket(packet.header, packet.statedGroupSize, packet.arrival);
     }
+}
+
+void Session::MoveTo(const Endpoint& source, const PacketCheck& check) {
+    source_ = source.Unmapped();
+    check_ = check;
 }
 
 int64_t Session::Take(const ReceivedDatagram& datagram) {
@@ -40,12 +46,15 @@ int64_t Session::Take(const ReceivedDatagram& datagram) {
     if (classified.kind == DatagramKind::NewRun) {
         StartRun();
         for (const HeldPacket& packet : check_.ConfirmedPackets()) {
-            TakeTestPacket(packet);
+            TakeTestPacket(packet.header, packet.statedGroupSize, packet.arrival);
         }
     } else if (classified.kind != DatagramKind::NotTestPacket && classified.kind != DatagramKind::Held) {
         record_.duplicateCount += classified.kind == DatagramKind::CopyOfFirst ? 1 : 0;
-        TakeTestPacket(HeldPacket{classified.header, classified.groupSize, datagram.arrival, datagram.length,
-                                  datagram.trafficClass});
+        TakeTestPacket(classified.header, classified.groupSize, datagram.arrival);
+    }
+    if (classified.kind != DatagramKind::NotTestPacket && classified.kind != DatagramKind::Held) {
+        name_.Take(ReadSenderName({datagram.bytes, static_cast<size_t>(datagram.length)}),
+                   classified.header.groupNumber);
     }
     return notTestPackets;
 }
@@ -62,21 +71,21 @@ bool Session::TakeEndOfRun(const EndOfRun& end, int64_t arrival) {
 }
 
 // A packet of the run, taken as on its arrival; a first packet is analysed once only.
-void Session::TakeTestPacket(const HeldPacket& packet) {
-    lastTestPacket_ = packet.arrival;
-    const TestPacketHeader& header = packet.header;
+void Session::TakeTestPacket(const TestPacketHeader& header, std::optional<uint16_t> statedGroupSize, int64_t arrival) {
+    lastTestPacket_ = arrival;
     if (endOfRun_ && header.groupNumber > endOfRun_->lastGroup) {
         endOfRun_.reset();  // the run goes on: its end came from someone else
     }
-    const PacketCount count = loss_.Add(header.groupNumber, header.indexInGroup, packet.statedGroupSize);
+    const PacketCount count = loss_.Add(header.groupNumber, header.indexInGroup, statedGroupSize);
     if (header.indexInGroup == 0 && count == PacketCount::New) {
-        Analyse(header, packet.arrival);
+        Analyse(header, arrival);
     }
 }
 
 // The sender started (again): the run before keeps its loss, and nothing measured spans the
 // restart.
 void Session::StartRun() {
+    name_.NewRun();
     if (++run_ == 1) {
         return;
     }
@@ -103,24 +112,26 @@ void Session::FinishRunLoss() {
 
 void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
     const AnalysedPacket measured = AnalyzeReceivedPacketWithoutHistogram(record_, header, arrival, frequency_);
-    if (measured.reference) {
-        runReference_ = measured.localCounter;
-    } else {
+    if (!measured.reference) {
         AddJitterSample(measured.jitterMs);
     }
-    const double runSeconds = SecondsBetween(measured.localCounter, runReference_);
-    skew_.Add(runSeconds, measured.delayMs);
-    SampleDistribution::AddToBoth(delay_, intervalDelay_, measured.delayMs);
-    const double skewRemovedMs = skew_.SkewRemovedDelayMs(runSeconds, measured.delayMs);
-    delaySkewRemoved_.Add(skewRemovedMs);
-    playout_.Add(skewRemovedMs);  // a playout buffer follows a drifting clock
-    intervalDelaySkewRemoved_.Add(skewRemovedMs);
+    skew_.Add(measured.runSeconds, measured.delayMs);
+    const BinnedSample delay(measured.delayMs);
+    delay_.Add(delay);
+    intervalDelay_.Add(delay);
+    // One bin for the three: the sample's bin costs as much as adding it.
+    const BinnedSample skewRemoved(skew_.SkewRemovedDelayMs(measured.runSeconds, measured.delayMs));
+    delaySkewRemoved_.Add(skewRemoved);
+    playout_.Add(skewRemoved);  // a playout buffer follows a drifting clock
+    intervalDelaySkewRemoved_.Add(skewRemoved);
     rfc3550Jitter_.AddTransit(measured.delayMs);
 }
 
 void Session::AddJitterSample(double jitterMs) {
     jitterHistogram_.Add(JitterBin(jitterMs));
-    SampleDistribution::AddToBoth(jitter_, intervalJitter_, jitterMs);
+    const BinnedSample jitter(jitterMs);
+    jitter_.Add(jitter);
+    intervalJitter_.Add(jitter);
     const double absolute = std::fabs(jitterMs);
     if (!std::isfinite(absolute)) {
         return;
@@ -188,6 +199,7 @@ SessionFigures Session::TakeFigures(bool final, int64_t now) {
     figures.session = number_;
     figures.run = run_;
     figures.source = source_;
+    figures.senderName = name_.Agreed();
     figures.final = final;
     figures.record = record_;
     jitterHistogram_.CopyTo(figures.record.jitterHistogram);

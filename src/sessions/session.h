@@ -18,6 +18,7 @@
 #include "sessions/playout_buffer.h"
 #include "sessions/provisional_loss.h"
 #include "sessions/sample_distribution.h"
+#include "sessions/sender_name.h"
 #include "sessions/session_figures.h"
 
 class Session {
@@ -29,6 +30,12 @@ class Session {
 
     // Takes the test packets that began the session (none of them counted yet).
     void TakeFirstPackets(std::span<const HeldPacket> packets);
+
+    // Its sender's packets now come from `source`, whose run `check` confirmed: the session
+    // goes on there with a new run, begun by TakeFirstPackets.
+    void MoveTo(const Endpoint& source, const PacketCheck& check);
+    // Whether its sender's packets agree on `name` (never empty).
+    bool NamedAs(std::string_view name) const { return name_.Is(name); }
 
     // Takes one datagram from the session's source; returns how many datagrams it showed to
     // be no test packets (itself, or those a dropped candidate run held).
@@ -59,7 +66,7 @@ class Session {
     void CountNotTestPackets(int64_t datagrams);
     void StartRun();
     void FinishRunLoss();
-    void TakeTestPacket(const HeldPacket& packet);
+    void TakeTestPacket(const TestPacketHeader& header, std::optional<uint16_t> statedGroupSize, int64_t arrival);
     void Analyse(const TestPacketHeader& header, int64_t arrival);
     void AddJitterSample(double jitterMs);
     LossFigures PacketFigures() const;
@@ -72,7 +79,6 @@ class Session {
     int64_t frequency_;  // of the receiver's clock
     int64_t lastTestPacket_;
     int64_t run_ = 0;
-    int64_t runReference_ = 0;          // arrival of the current run's reference packet
     std::optional<EndOfRun> endOfRun_;  // the current run's, as its sender told
     PacketCheck check_;
     ReceiverStatistics record_;  // all but the jitter histogram, which is kept below
@@ -84,7 +90,8 @@ class Session {
     ProvisionalLoss provisional_;
     SampleDistribution jitter_;
     SampleDistribution delay_;
-    SampleDistribution delaySkewRemoved_;
+    // Its mean and spread come from the skew's fit (SkewRemovedSummary).
+    SampleDistribution delaySkewRemoved_{MeanAndSpread::LeftOut};
     SampleDistribution intervalJitter_;
     SampleDistribution intervalDelay_;
     SampleDistribution intervalDelaySkewRemoved_;  // for the interval's delay variation
@@ -93,4 +100,5 @@ class Session {
     Moments earlierRunsSkewRemoved_;  // of the runs before the current one, each with its own fit
     JitterBuckets jitterBuckets_;
     PlayoutLateness playout_;
+    SenderName name_;
 };

@@ -76,6 +76,8 @@ struct SessionFigures {
     // count as lost in `interval` (not in the totals, which follow the group numbers).
     bool silent = false;
     double lastPacketAgeSeconds = 0;  // since the latest test packet, at the report
+    // The name its sender's test packets agree on (SenderName), if any.
+    std::optional<std::string> senderName;
     // The dialog's figures for this sender alone, histogram and DSCP/ECN counts included.
     ReceiverStatistics record;
     LossFigures packets;                                  // over every packet of every group, summed over the runs

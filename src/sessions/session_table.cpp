@@ -1,11 +1,13 @@
 #include "sessions/session_table.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <utility>
 
 #include "base/clock.h"
+#include "measure/sender_name_block.h"
 #include "sessions/session.h"
 
 namespace {
@@ -13,6 +15,17 @@ namespace {
 void SortByStart(std::vector<SessionFigures>& sessions) {
     std::sort(sessions.begin(), sessions.end(),
               [](const SessionFigures& a, const SessionFigures& b) { return a.session < b.session; });
+}
+
+// Compared as three words: the array's own comparison calls memcmp, which costs a tenth of
+// a datagram's whole work.
+bool SameKey(const EndpointKey& a, const EndpointKey& b) {
+    static_assert(sizeof(EndpointKey) == 3 * sizeof(uint64_t));
+    uint64_t x[3];
+    uint64_t y[3];
+    std::memcpy(x, a.data(), sizeof(x));
+    std::memcpy(y, b.data(), sizeof(y));
+    return ((x[0] ^ y[0]) | (x[1] ^ y[1]) | (x[2] ^ y[2])) == 0;
 }
 
 }  // namespace
@@ -68,7 +81,7 @@ void SessionTable::TakeDatagram(const ReceivedDatagram& datagram) {
 }
 
 Session* SessionTable::Find(const EndpointKey& key) {
-    if (lastSession_ != nullptr && key == lastKey_) {
+    if (lastSession_ != nullptr && SameKey(key, lastKey_)) {
         return lastSession_;
     }
     const auto found = sessions_.find(key);
@@ -131,6 +144,11 @@ void SessionTable::TakeFromUnconfirmed(const ReceivedDatagram& datagram) {
                              datagram.trafficClass};
     const std::span<const HeldPacket> packets =
         kind == DatagramKind::NewRun ? waiting.check.ConfirmedPackets() : std::span<const HeldPacket>(&current, 1);
+    if (MoveNamedSession(datagram, waiting.check, packets)) {
+        unconfirmedSources_ -= waiting.refused ? 0 : 1;
+        unconfirmed_.erase(record);
+        return;
+    }
     if (!MakeRoom(datagram.arrival)) {
         if (!waiting.refused) {
             waiting.refused = true;
@@ -148,6 +166,33 @@ void SessionTable::TakeFromUnconfirmed(const ReceivedDatagram& datagram) {
     session->TakeFirstPackets(packets);
     unconfirmed_.erase(record);
     sessions_.emplace(key, std::move(session));
+}
+
+// With a key only the key's holders name a sender, so a name may follow its sender to another
+// address (a restart from another port, a new NAT mapping): the session goes on there with a new
+// run. Only a session that has heard nothing since the new run's first packet moves, so that a
+// replayed datagram, or a second sender of the same name, never takes a live session away.
+bool SessionTable::MoveNamedSession(const ReceivedDatagram& datagram,
+                                    const PacketCheck& check,
+                                    std::span<const HeldPacket> packets) {
+    if (!authenticator_ || packets.empty()) {
+        return false;
+    }
+    const std::optional<std::string_view> name = ReadSenderName({datagram.bytes, static_cast<size_t>(datagram.length)});
+    const int64_t runStart = packets.front().arrival;
+    const auto named = std::find_if(sessions_.begin(), sessions_.end(), [&](const auto& entry) {
+        return name && entry.second->NamedAs(*name) &&
+               CounterDifference(entry.second->LastTestPacketCounter(), runStart) < 0;
+    });
+    if (named == sessions_.end()) {
+        return false;
+    }
+    std::unique_ptr<Session> session = std::move(named->second);
+    Erase(named);
+    session->MoveTo(datagram.source, check);
+    session->TakeFirstPackets(packets);
+    sessions_.emplace(datagram.source.SenderKey(), std::move(session));
+    return true;
 }
 
 void SessionTable::ForgetUnconfirmed(UnconfirmedMap::iterator record) {

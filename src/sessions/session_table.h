@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -66,6 +67,11 @@ class SessionTable : public DatagramSink {
     Session* Find(const EndpointKey& key);
     void Erase(SessionMap::iterator session);
     void TakeFromUnconfirmed(const ReceivedDatagram& datagram);
+    // With a key: moves the session its sender names to the datagram's source, where
+    // `packets` confirmed a new run; false when there is none to move.
+    bool MoveNamedSession(const ReceivedDatagram& datagram,
+                          const PacketCheck& check,
+                          std::span<const HeldPacket> packets);
     void ForgetUnconfirmed(UnconfirmedMap::iterator record);
     // The records quiet for the time-out, or `all` of them: what they held was no test packet.
     void ForgetQuietUnconfirmed(int64_t now, bool all);

@@ -84,6 +84,7 @@ TEST(CommandLine, LoopbackTakesEveryOption) {
     EXPECT_EQ(o.maxSessions, 16384);
     EXPECT_TRUE(o.histogram);
     EXPECT_TRUE(Parse({"receive", "--dialog-text"}).options->dialogText);
+    EXPECT_EQ(Parse({"loopback", "--size", "58", "--name", "north"}).options->senderName, "north");
 }
 
 TEST(CommandLine, NumbersAreDecimalAndTheEqualsFormWorks) {
@@ -148,9 +149,18 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingRuns) {
         {{"send", "--calls", "0"}, "--calls: 0 is out of range"},
         {{"send", "--pace", "steady"}, "--pace: 'steady' is neither fixed nor pause"},
         {{"receive", "--key", ""}, "--key: an empty text is not a file name"},
-        // The reflector's stamps need 76 bytes: a shorter packet would never be answered.
-        {{"send", "--size", "75", "--round-trip"}, "--round-trip: the reflector writes its stamps"},
-        {{"reflect", "--size", "75"}, "--size: 75 is out of range"},
+        // The reflector's stamps need 77 bytes, after the name's: a shorter packet is never answered.
+        {{"send", "--size", "76", "--round-trip"}, "--round-trip: the reflector writes its stamps"},
+        {{"send", "--size", "86", "--round-trip", "--name", "north"}, "leave no room for them (87 or more)"},
+        {{"reflect", "--size", "76"}, "--size: 76 is out of range"},
+        {{"send", "--name", ""}, "--name: '' is not a sender name; expected 1 to 32 printable ASCII characters"},
+        {{"send", "--name", "abcdefghijklmnopqrstuvwxyz0123456"}, "is not a sender name"},
+        {{"loopback", "--name", "tab\there"}, "--name: 'tab\there' is not a sender name"},
+        // The name's block needs the 48 bytes before it, its own 5 and the name's.
+        {{"send", "--name", "north", "--size", "57"},
+         "--name: the name travels in the packet's filler from byte 48 on, with 5 bytes of its own; packets of 57 "
+         "bytes leave no room for 'north' (58 or more)"},
+        {{"receive", "--name", "north"}, "--name"},
     };
     for (const BadValue& bad : cases) {
         SCOPED_TRACE(std::string(bad.arguments[1]) + " " + bad.arguments[2]);

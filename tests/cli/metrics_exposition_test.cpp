@@ -102,6 +102,19 @@ TEST(MetricsExposition, EverySessionsFiguresWithTheirLabelsAndUnits) {
     // Each family once, its samples together: a scraper rejects a family that comes back.
     EXPECT_EQ(page.find("# TYPE veltrane_test_packets_received_total"),
               page.rfind("# TYPE veltrane_test_packets_received_total"));
+
+    // A named sender's series carry its name (escaped: a name may hold quotes and backslashes).
+    SessionsReport named = HandMadeReport();
+    named.sessions[0].senderName = R"(br "7" \x)";
+    const std::string namedPage = MetricsExposition(named, {}, ExpositionFormat::Prometheus);
+    for (const std::string& line : std::vector<std::string>{
+             R"(veltrane_test_packets_received_total{source="192.0.2.1:13013",sender="br \"7\" \\x"} 990)",
+             R"(veltrane_jitter_seconds_bucket{source="192.0.2.1:13013",sender="br \"7\" \\x",le="+Inf"} 7)",
+             R"(veltrane_jitter_seconds_count{source="192.0.2.1:13013",sender="br \"7\" \\x"} 7)",
+             R"(veltrane_test_packets_received_total{source="[2001:db8::1]:13013"} 0)",
+         }) {
+        EXPECT_TRUE(Has(namedPage, line)) << line << "\nnot in:\n" << namedPage;
+    }
 }
 
 // The host's counters are on the first page at 0, so that an alert on their increase sees the
@@ -245,6 +258,7 @@ TEST(MetricsOptions, LabelsAndAddressAreCheckedAsTheCommandLineIsRead) {
         {{"receive", "--metrics", "[::1]:1", "--label", "__name__=a"}, "reserved"},
         {{"receive", "--metrics", "[::1]:1", "--label", "source=a"}, "set 'source' themselves"},
         {{"receive", "--metrics", "[::1]:1", "--label", "le=a"}, "set 'le' themselves"},
+        {{"receive", "--metrics", "[::1]:1", "--label", "sender=a"}, "set 'sender' themselves"},
         {{"receive", "--metrics", "[::1]:1", "--label", "a=\xC3"}, "not UTF-8"},
         {{"receive", "--metrics", "[::1]:1", "--label", "a=\xED\xA0\x80"}, "not UTF-8"},
         {{"receive", "--metrics", "[::1]:1", "--label", "a=1", "--label", "a=2"}, "'a' is given twice"},

@@ -111,7 +111,8 @@ TEST(ReportJson, TheSenderAndEachSessionOnALineOfTheirOwn) {
     // The session's line: the dialog's receiver object of its own record, unchanged in shape.
     const std::string sessionStart =
         time +
-        "\"source\":\"[2001:db8::1]:13013\",\"session\":2,\"run\":3,\"silent\":false,\"silentSeconds\":0.0,"
+        "\"source\":\"[2001:db8::1]:13013\",\"senderName\":null,\"session\":2,\"run\":3,\"silent\":false,"
+        "\"silentSeconds\":0.0,"
         "\"receiver\":{\"bytesReceived\":1048577,\"analysedCount\":6,\"expectedCount\":8,\"minJitter\":-1.5,"
         "\"maxJitter\":2.5,\"jitterRms\":2.0,\"maxAbsDelay\":3.0,\"meanAbsDelay\":0.75,\"absDelayRms\":1.5,"
         "\"lossPercent\":25.0,\"outOfOrderCount\":2,\"duplicateCount\":1,\"truncatedCount\":0,"
@@ -175,6 +176,9 @@ TEST(ReportJson, TheSenderAndEachSessionOnALineOfTheirOwn) {
     const nlohmann::json unread = Lines(ReportJsonLines(report))[1];
     EXPECT_TRUE(unread["receiver"]["dscp"].is_null());
     EXPECT_TRUE(unread["receiver"]["ecn"].is_null());
+
+    report.sessions->sessions[0].senderName = "north \"7\"";
+    EXPECT_EQ(Lines(ReportJsonLines(report))[1]["senderName"], "north \"7\"");
 }
 
 // The totals follow the sessions' lines at every report, not only when no session is open: a
@@ -344,6 +348,9 @@ TEST(ReportText, AReadableBlockPerSessionWithUnitsLossAndPercentiles) {
                                       "last interval\n"),
               std::string::npos)
         << ReportText(silent);
+    Report named = BothSides(HandSetSender(), HandSetReceiver());
+    named.sessions->sessions[0].senderName = "north";
+    EXPECT_NE(ReportText(named).find("session 2 \"north\" from [2001:db8::1]:13013, run 3:\n"), std::string::npos);
 }
 
 // The verdict on calls: an object in the JSON (or null and why) and a line of the text (none

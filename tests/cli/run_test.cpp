@@ -254,14 +254,15 @@ TEST(Run, TheReceiverCountsTheDscpEveryPacketArrivedWith) {
 #endif
 
 #ifndef _WIN32
-// Both ends keyed: every packet arrives and verifies. A keyed receiver given an unkeyed
-// sender starts no session and counts each packet as unauthenticated.
+// Both ends keyed: every packet arrives and verifies, its name (written before the tag, which
+// covers it) included. A keyed receiver given an unkeyed sender starts no session and counts
+// each packet as unauthenticated.
 TEST(Run, KeyedPacketsAreTakenOnlyFromASenderWithTheKey) {
     const KeyFile keyFile("run", KeyBytes(5));
     const char* const key = keyFile.Path();
     const std::string port = std::to_string(FreeUdpPort());
-    const RunResult keyed = RunFor(Options(
-        RunMode::Loopback, {"--port", port.c_str(), "--count", "4", "--duration", "0.5", "--json", "--key", key}));
+    const RunResult keyed = RunFor(Options(RunMode::Loopback, {"--port", port.c_str(), "--count", "4", "--duration",
+                                                               "0.5", "--json", "--key", key, "--name", "north"}));
     ASSERT_EQ(keyed.exitCode, kExitSuccess) << keyed.err;
     const int64_t sent = LinesWith(keyed.out, "sender").back()["sender"]["sentPackets"].get<int64_t>();
     const nlohmann::json session = LinesWith(keyed.out, "source").back();
@@ -269,6 +270,7 @@ TEST(Run, KeyedPacketsAreTakenOnlyFromASenderWithTheKey) {
     EXPECT_EQ(session["packets"]["received"], sent);
     EXPECT_EQ(session["packets"]["lost"], 0);
     EXPECT_EQ(session["notTestPackets"], 0);
+    EXPECT_EQ(session["senderName"], "north");
 
     BackgroundReceive receive({"--key", key});
     ASSERT_TRUE(receive.Bound()) << receive.Finish().err;

@@ -99,7 +99,7 @@ TEST(CallQuality, LateLossJoinsThePathLossAndTheDelayIsMouthToEar) {
 // `count` delays at `baseMs`, of which every `lateEvery`-th is `extraMs` later.
 void AddRun(PlayoutLateness& lateness, double baseMs, int count, int lateEvery, double extraMs) {
     for (int i = 0; i < count; ++i) {
-        lateness.Add(baseMs + (i % lateEvery == 0 ? extraMs : 0.3 * (i % 7)));
+        lateness.Add(BinnedSample(baseMs + (i % lateEvery == 0 ? extraMs : 0.3 * (i % 7))));
     }
 }
 

@@ -44,33 +44,41 @@ TEST(LossAccountant, PolicerPassingTheFirst20OfEach100) {
     }
 }
 
+// Scattered losses, and bursts long enough to leave whole words of a large group empty.
 TEST(LossAccountant, RandomLossIsCountedExactly) {
-    std::mt19937 random(11);
-    std::bernoulli_distribution dropped(0.10);
-    LossAccountant accountant;
-    int64_t lost = 0;
-    int64_t run = 0;
-    int64_t longestRun = 0;
-    int64_t runs = 0;  // across group boundaries too
-    for (int64_t group = 0; group < 2000; ++group) {
-        for (int32_t index = 0; index < 50; ++index) {
-            if ((group != 0 || index != 0) && dropped(random)) {
-                ++lost;
-                runs += run == 0 ? 1 : 0;
-                longestRun = std::max(longestRun, ++run);
-            } else {
-                run = 0;
-                accountant.Add(group, index, 50);
+    struct Case {
+        int32_t groupSize;
+        double startLoss;  // the chance that a loss burst starts at a packet
+        double stayLost;   // the chance that it goes on at the next
+    };
+    for (const Case c : {Case{50, 0.10, 0.0}, Case{1500, 0.002, 0.995}}) {
+        std::mt19937 random(11);
+        std::uniform_real_distribution<double> chance(0.0, 1.0);
+        LossAccountant accountant;
+        int64_t lost = 0;
+        int64_t run = 0;
+        int64_t longestRun = 0;
+        int64_t runs = 0;  // across group boundaries too
+        for (int64_t group = 0; group < 2000; ++group) {
+            for (int32_t index = 0; index < c.groupSize; ++index) {
+                if ((group != 0 || index != 0) && chance(random) < (run > 0 ? c.stayLost : c.startLoss)) {
+                    ++lost;
+                    runs += run == 0 ? 1 : 0;
+                    longestRun = std::max(longestRun, ++run);
+                } else {
+                    run = 0;
+                    accountant.Add(group, index, static_cast<uint16_t>(c.groupSize));
+                }
             }
         }
+        EXPECT_EQ(accountant.Figures().LossPercent().has_value(), true);
+        accountant.Finish();
+        EXPECT_EQ(accountant.Figures().lost, lost);
+        EXPECT_EQ(accountant.Figures().received, 2000 * c.groupSize - lost);
+        EXPECT_EQ(accountant.Figures().longestLossRun, longestRun);
+        EXPECT_EQ(accountant.Figures().lossRuns, runs);
+        EXPECT_EQ(accountant.Figures().reordered, 0);
     }
-    EXPECT_EQ(accountant.Figures().LossPercent().has_value(), true);
-    accountant.Finish();
-    EXPECT_EQ(accountant.Figures().lost, lost);
-    EXPECT_EQ(accountant.Figures().received, 100'000 - lost);
-    EXPECT_EQ(accountant.Figures().longestLossRun, longestRun);
-    EXPECT_EQ(accountant.Figures().lossRuns, runs);
-    EXPECT_EQ(accountant.Figures().reordered, 0);
 }
 
 TEST(LossAccountant, DuplicatesReorderingAndTheWindow) {

@@ -19,11 +19,6 @@ constexpr int64_t kMs = 1'000'000;
 const Endpoint kSender = Endpoint::Ipv4(0x7F000001, 40000);
 const Endpoint kReflector = Endpoint::Ipv4(0x7F000001, 13014);
 
-void WriteU16(std::vector<uint8_t>& bytes, size_t at, uint16_t value) {
-    bytes[at] = static_cast<uint8_t>(value);
-    bytes[at + 1] = static_cast<uint8_t>(value >> 8);
-}
-
 // Packet `sequence` of a run of one packet per group, sent at sequence * 20 ms.
 std::vector<uint8_t> Sent(int64_t sequence, uint32_t size = 172) {
     return MakePacket(0, sequence, sequence * 20 * kMs, kFrequency, size);
@@ -31,29 +26,29 @@ std::vector<uint8_t> Sent(int64_t sequence, uint32_t size = 172) {
 
 }  // namespace
 
-TEST(PacketBlocks, UnknownBlocksAreSkippedAndNoLengthReachesPastTheDatagram) {
+TEST(PacketBlocks, TheStampsFollowTheSendersBlocksAndNoLengthReachesPastTheDatagram) {
     std::vector<uint8_t> packet = Sent(0, 120);
-    WriteU16(packet, 48, 9);  // a kind nobody knows yet, with a body of 10 bytes
-    WriteU16(packet, 50, 10);
+    const uint8_t name[] = {'n', 'o', 'r', 't', 'h'};
+    ASSERT_TRUE(WriteFillerBlock(packet.data(), 120, 48, {'N', 'A', 'M', 'E'}, name));
     ASSERT_TRUE(WriteStampsBlock(packet.data(), 120, ReflectorStamps{5, 7, 3}));
-    EXPECT_EQ(*FindBlock(packet.data(), 120, BlockKind::ReflectorStamps), 48u + 4 + 10 + 4);
+    EXPECT_EQ(packet[48 + 5 + 5], 'S');  // after the name, which stays whole
+    EXPECT_TRUE(FindFillerBlock(packet, {'N', 'A', 'M', 'E'}));
     const std::optional<ReflectorStamps> read = ReadStampsBlock(packet.data(), 120);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->receivedNs, 5);
     EXPECT_EQ(read->sentNs, 7);
     EXPECT_EQ(read->packetsFromSource, 3);
 
-    // A body longer than what is left ends the sequence: nothing behind it is read, and stamps
-    // that would not fit are not written.
+    // A block that runs past the end makes every block untrusted: nothing is written behind it.
     std::vector<uint8_t> hostile = Sent(0, 100);
-    WriteU16(hostile, 48, static_cast<uint16_t>(BlockKind::ReflectorStamps));
-    WriteU16(hostile, 50, 0xFFFF);
-    EXPECT_FALSE(ReadStampsBlock(hostile.data(), 100));
-    WriteU16(hostile, 48, 9);
-    WriteU16(hostile, 50, 40);  // ends at byte 92: 8 bytes left, too few for the stamps
-    EXPECT_EQ(*BlockSequenceEnd(hostile.data(), 100), 92u);
+    hostile[48] = 'X';
+    hostile[52] = 255;
+    EXPECT_FALSE(FillerBlocksEnd(hostile.data(), 100));
     EXPECT_FALSE(WriteStampsBlock(hostile.data(), 100, ReflectorStamps{}));
-    EXPECT_FALSE(WriteStampsBlock(hostile.data(), kStampedPacketMinSize - 1, ReflectorStamps{}));
+    hostile[52] = 20;  // ends at byte 73: 27 bytes left, too few for the stamps' 29
+    EXPECT_EQ(*FillerBlocksEnd(hostile.data(), 100), 73u);
+    EXPECT_FALSE(WriteStampsBlock(hostile.data(), 100, ReflectorStamps{}));
+    EXPECT_FALSE(WriteStampsBlock(Sent(0, 120).data(), kStampedPacketMinSize - 1, ReflectorStamps{}));
 }
 
 TEST(ReflectorSources, EachSourcesRunIsCountedAndAStrayDatagramChangesNoCount) {
