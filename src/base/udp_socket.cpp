@@ -114,35 +114,45 @@ const unsigned char* MappedIpv4Bytes(const sockaddr_in6& address) {
     return std::memcmp(bytes, kMappedPrefix, sizeof(kMappedPrefix)) == 0 ? bytes + sizeof(kMappedPrefix) : nullptr;
 }
 
-// The key's layout: family (4 or 6), port (2 bytes), scope (4 bytes), pad, address (16 bytes).
-constexpr size_t kKeyPort = 1;
-constexpr size_t kKeyScope = 3;
-constexpr size_t kKeyAddress = 8;
+// The key's layout: family (4 or 6), port (2 bytes), scope (4 bytes), pad, address (16 bytes),
+// stored as three words: a comparison reads it back as words at once, and a key stored in
+// other pieces (bytes, or two words read as one) stalls that read.
+uint64_t KeyHead(uint8_t family, uint16_t port, uint32_t scope) {
+    return family | uint64_t{port} << 8 | uint64_t{scope} << 24;
+}
+
+EndpointKey KeyOf(uint64_t head, uint64_t addressLow, uint64_t addressHigh) {
+    static_assert(sizeof(EndpointKey) == 3 * sizeof(uint64_t));
+    EndpointKey key;
+    std::memcpy(key.data(), &head, sizeof(head));
+    std::memcpy(key.data() + sizeof(head), &addressLow, sizeof(addressLow));
+    std::memcpy(key.data() + 2 * sizeof(head), &addressHigh, sizeof(addressHigh));
+    return key;
+}
+
+uint32_t Ipv4Word(const void* bytes) {
+    uint32_t word = 0;
+    std::memcpy(&word, bytes, sizeof(word));
+    return word;
+}
 
 }  // namespace
 
 EndpointKey Endpoint::SenderKey() const {
-    EndpointKey key{};
-    key[0] = 4;
-    const uint16_t port = Port();
-    std::memcpy(key.data() + kKeyPort, &port, sizeof(port));
+    static_assert(kKeyBytesWords * sizeof(uint64_t) >= sizeof(sockaddr_in6));
     if (!IsIpv6()) {
         sockaddr_in address{};
         std::memcpy(&address, storage_, sizeof(address));
-        std::memcpy(key.data() + kKeyAddress, &address.sin_addr, sizeof(address.sin_addr));
-        return key;
+        return KeyOf(KeyHead(4, Port(), 0), Ipv4Word(&address.sin_addr), 0);
     }
     sockaddr_in6 address{};
     std::memcpy(&address, storage_, sizeof(address));
-    if (const unsigned char* ipv4 = MappedIpv4Bytes(address)) {
-        std::memcpy(key.data() + kKeyAddress, ipv4, 4);
-        return key;
+    if (const unsigned char* mapped = MappedIpv4Bytes(address)) {
+        return KeyOf(KeyHead(4, Port(), 0), Ipv4Word(mapped), 0);
     }
-    key[0] = 6;
-    const uint32_t scope = address.sin6_scope_id;
-    std::memcpy(key.data() + kKeyScope, &scope, sizeof(scope));
-    std::memcpy(key.data() + kKeyAddress, &address.sin6_addr, sizeof(address.sin6_addr));
-    return key;
+    uint64_t addressWords[2];
+    std::memcpy(addressWords, &address.sin6_addr, sizeof(addressWords));
+    return KeyOf(KeyHead(6, Port(), address.sin6_scope_id), addressWords[0], addressWords[1]);
 }
 
 Endpoint Endpoint::Unmapped() const {

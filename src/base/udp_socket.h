@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -52,6 +53,21 @@ class Endpoint {
     // keys are equal endpoints.
     EndpointKey SenderKey() const;
 
+    // Whether the bytes SenderKey reads are those of `other`: then both have one key, found
+    // without building it (four words compared). Endpoints of different bytes may still share
+    // a key (an IPv4 sender seen through either socket).
+    bool SameKeyBytes(const Endpoint& other) const {
+        uint64_t a[kKeyBytesWords];
+        uint64_t b[kKeyBytesWords];
+        std::memcpy(a, storage_, sizeof(a));
+        std::memcpy(b, other.storage_, sizeof(b));
+        uint64_t differ = 0;
+        for (int word = 0; word < kKeyBytesWords; ++word) {
+            differ |= a[word] ^ b[word];
+        }
+        return differ == 0;
+    }
+
     // An IPv4 sender seen through a dual-stack socket as the IPv4 endpoint it is; any other
     // endpoint as it is.
     Endpoint Unmapped() const;
@@ -61,6 +77,7 @@ class Endpoint {
 
   private:
     static constexpr int kStorageSize = 128;
+    static constexpr int kKeyBytesWords = 4;  // cover an IPv6 address (28 bytes), which holds the most
     alignas(8) unsigned char storage_[kStorageSize] = {};
     int length_ = 0;
 

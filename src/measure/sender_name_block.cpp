@@ -39,3 +39,18 @@ std::optional<std::string_view> ReadSenderName(std::span<const uint8_t> datagram
     const std::string_view name(reinterpret_cast<const char*>(block->data()), block->size());
     return IsValidSenderName(name) ? std::optional<std::string_view>(name) : std::nullopt;
 }
+
+std::span<const uint8_t> SenderNameDecidingBytes(std::span<const uint8_t> datagram) {
+    if (datagram.size() < kFillerBlocksOffset + kFillerBlockHeaderSize) {
+        return {};
+    }
+    const std::span<const uint8_t> first = datagram.subspan(kFillerBlocksOffset);
+    if (std::all_of(first.begin(), first.begin() + 4, [](uint8_t byte) { return byte == 0; })) {
+        return first.first(kFillerBlockHeaderSize);
+    }
+    const size_t length = kFillerBlockHeaderSize + first[kNameMarker.size()];
+    if (!std::equal(kNameMarker.begin(), kNameMarker.end(), first.begin()) || length > first.size()) {
+        return {};
+    }
+    return first.first(length);
+}

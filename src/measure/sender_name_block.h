@@ -23,3 +23,8 @@ bool WriteSenderName(uint8_t* packet, uint32_t size, std::string_view name);
 // The valid name a datagram carries, a view into its bytes (a receiver copies nothing per
 // packet); none when it carries none, or one that is not valid.
 std::optional<std::string_view> ReadSenderName(std::span<const uint8_t> datagram);
+
+// The bytes from the filler's start that alone decide what ReadSenderName finds in `datagram`:
+// its first block whole, when that block ends the blocks or is a name's; empty when later bytes
+// may take part. A datagram that begins its filler with the same bytes reads the same.
+std::span<const uint8_t> SenderNameDecidingBytes(std::span<const uint8_t> datagram);

@@ -47,8 +47,9 @@ void ClockSkewEstimator::Add(double receiverSeconds, double delayMs) {
         floorErrorPpm_ = FloorErrorPpm();
     }
     const double secondsDeviation = receiverSeconds - seconds_.mean;
-    seconds_.Add(receiverSeconds);
-    delayMs_.Add(delayMs);
+    const double inverseNewCount = 1.0 / static_cast<double>(seconds_.count + 1);
+    seconds_.Add(receiverSeconds, inverseNewCount);
+    delayMs_.Add(delayMs, inverseNewCount);
     coMoment_ += secondsDeviation * (delayMs - delayMs_.mean);
     AddToHull(Point{receiverSeconds, delayMs});
     FollowMeanEdge();

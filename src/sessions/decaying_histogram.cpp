@@ -4,16 +4,19 @@
 
 namespace {
 
-// The scale shrinks by the decay with every sample and the increments grow by its inverse;
-// folding it into the bins long before either leaves the range of a double (after about
-// 115,000 samples) keeps both exact to rounding.
-constexpr double kSmallestScale = 1e-100;
+// The scale shrinks by the decay with every sample and the increment grows by its inverse, a
+// multiplication where a division by the scale would cost several. Each step rounds both, so
+// they are folded into the bins every few thousand samples, before the increment strays from
+// kJitterBinIncrement / scale by more than about 1e-12 of itself.
+constexpr double kSmallestScale = 0.01;
+constexpr double kGrowth = 1.0 / kJitterBinDecay;
 
 }  // namespace
 
 void DecayingHistogram::Add(int bin) {
-    scaled_[bin] += kJitterBinIncrement / scale_;
+    scaled_[bin] += increment_;
     scale_ *= kJitterBinDecay;
+    increment_ *= kGrowth;
     if (scale_ < kSmallestScale) {
         Renormalise();
     }
@@ -24,6 +27,7 @@ void DecayingHistogram::Renormalise() {
         value *= scale_;
     }
     scale_ = 1.0;
+    increment_ = kJitterBinIncrement;
 }
 
 void DecayingHistogram::CopyTo(double (&bins)[kHistogramBins]) const {

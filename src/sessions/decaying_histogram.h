@@ -4,6 +4,7 @@
 // divided by a running scale, so that decaying all of them is one multiplication of the scale.
 // The bins agree with the dialog's loop to rounding.
 
+#include "measure/receiver_analysis.h"
 #include "measure/receiver_statistics.h"
 
 class DecayingHistogram {
@@ -17,4 +18,5 @@ class DecayingHistogram {
 
     double scaled_[kHistogramBins] = {};  // each bin divided by scale_
     double scale_ = 1.0;
+    double increment_ = kJitterBinIncrement;  // kJitterBinIncrement / scale_
 };

@@ -15,6 +15,13 @@ struct Moments {
         mean += deviation / static_cast<double>(count);
         sumOfSquaredDeviations += deviation * (value - mean);
     }
+    // The same given 1 / (count + 1): sets that always grow together share one division.
+    void Add(double value, double inverseNewCount) {
+        ++count;
+        const double deviation = value - mean;
+        mean += deviation * inverseNewCount;
+        sumOfSquaredDeviations += deviation * (value - mean);
+    }
     // Of the values themselves (divided by the count); 0 for none.
     double StandardDeviation() const;
 };

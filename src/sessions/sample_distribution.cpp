@@ -98,6 +98,22 @@ void SampleDistribution::AddAt(int bin, double ms) {
     }
 }
 
+void SampleDistribution::Absorb(const SampleDistribution& part) {
+    if (part.moments_.count == 0) {
+        return;
+    }
+    for (size_t bin = 0; bin < part.bins_->counts.size(); ++bin) {
+        bins_->counts[bin] += part.bins_->counts[bin];
+    }
+    min_ = moments_.count == 0 ? part.min_ : std::min(min_, part.min_);
+    max_ = moments_.count == 0 ? part.max_ : std::max(max_, part.max_);
+    if (keepsMeanAndSpread_) {
+        moments_ = Combine(moments_, part.moments_);
+    } else {
+        moments_.count += part.moments_.count;
+    }
+}
+
 void SampleDistribution::Reset() {
     bins_->counts.fill(0);
     moments_ = Moments();

@@ -59,6 +59,10 @@ class SampleDistribution {
             AddAt(sample.bin_, sample.ms_);
         }
     }
+    // Takes every sample of `part` (an interval's, say), as if each had been added here: the
+    // bins, count, minimum and maximum exactly, the mean and spread to rounding (`part` must
+    // keep them where this does).
+    void Absorb(const SampleDistribution& part);
     // Forgets every sample (for the next interval), keeping the memory.
     void Reset();
     // None before the first sample.

@@ -53,8 +53,11 @@ int64_t Session::Take(const ReceivedDatagram& datagram) {
         TakeTestPacket(classified.header, classified.groupSize, datagram.arrival);
     }
     if (classified.kind != DatagramKind::NotTestPacket && classified.kind != DatagramKind::Held) {
-        name_.Take(ReadSenderName({datagram.bytes, static_cast<size_t>(datagram.length)}),
-                   classified.header.groupNumber);
+        const std::span<const uint8_t> bytes(datagram.bytes, static_cast<size_t>(datagram.length));
+        const std::span<const uint8_t> deciding = SenderNameDecidingBytes(bytes);
+        if (!name_.Repeats(deciding)) {
+            name_.Take(ReadSenderName(bytes), classified.header.groupNumber, deciding);
+        }
     }
     return notTestPackets;
 }
@@ -116,12 +119,10 @@ void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
         AddJitterSample(measured.jitterMs);
     }
     skew_.Add(measured.runSeconds, measured.delayMs);
-    const BinnedSample delay(measured.delayMs);
-    delay_.Add(delay);
-    intervalDelay_.Add(delay);
-    // One bin for the three: the sample's bin costs as much as adding it.
+    // The whole session's distributions take each interval's at its report (TakeFigures).
+    intervalDelay_.Add(measured.delayMs);
+    // One bin for the two: the sample's bin costs as much as adding it.
     const BinnedSample skewRemoved(skew_.SkewRemovedDelayMs(measured.runSeconds, measured.delayMs));
-    delaySkewRemoved_.Add(skewRemoved);
     playout_.Add(skewRemoved);  // a playout buffer follows a drifting clock
     intervalDelaySkewRemoved_.Add(skewRemoved);
     rfc3550Jitter_.AddTransit(measured.delayMs);
@@ -129,9 +130,7 @@ void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
 
 void Session::AddJitterSample(double jitterMs) {
     jitterHistogram_.Add(JitterBin(jitterMs));
-    const BinnedSample jitter(jitterMs);
-    jitter_.Add(jitter);
-    intervalJitter_.Add(jitter);
+    intervalJitter_.Add(jitterMs);
     const double absolute = std::fabs(jitterMs);
     if (!std::isfinite(absolute)) {
         return;
@@ -204,6 +203,9 @@ SessionFigures Session::TakeFigures(bool final, int64_t now) {
     figures.record = record_;
     jitterHistogram_.CopyTo(figures.record.jitterHistogram);
     figures.packets = PacketFigures();
+    jitter_.Absorb(intervalJitter_);
+    delay_.Absorb(intervalDelay_);
+    delaySkewRemoved_.Absorb(intervalDelaySkewRemoved_);
     figures.jitter = jitter_.Summary();
     figures.delay = delay_.Summary();
     figures.delaySkewRemoved = SkewRemovedSummary();

@@ -88,6 +88,7 @@ class Session {
     int64_t earlierRunsLongestInInterval_ = 0;
     LossFigures intervalStart_;  // the cumulative figures at the start of the interval
     ProvisionalLoss provisional_;
+    // The whole session's, but for the interval's samples, which each report adds.
     SampleDistribution jitter_;
     SampleDistribution delay_;
     // Its mean and spread come from the skew's fit (SkewRemovedSummary).

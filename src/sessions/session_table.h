@@ -64,7 +64,7 @@ class SessionTable : public DatagramSink {
 
     void TakeOversized(const ReceivedDatagram& datagram);
     void TakeEndOfRun(Session* session, const ReceivedDatagram& datagram);
-    Session* Find(const EndpointKey& key);
+    Session* Find(const Endpoint& source);
     void Erase(SessionMap::iterator session);
     void TakeFromUnconfirmed(const ReceivedDatagram& datagram);
     // With a key: moves the session its sender names to the datagram's source, where
@@ -90,9 +90,9 @@ class SessionTable : public DatagramSink {
     const std::shared_ptr<DatagramAuthenticator> authenticator_;
     std::mutex mutex_;  // guards everything below
     SessionMap sessions_;
-    // The session that took the latest datagram: a stream comes mostly from one sender at a
-    // time, so most datagrams need no look-up. Null after any session ends.
-    EndpointKey lastKey_{};
+    // The session found latest and its source's bytes: a stream comes mostly from one sender at
+    // a time, so most datagrams need no look-up. Null after any session ends.
+    Endpoint lastSource_;
     Session* lastSession_ = nullptr;
     UnconfirmedMap unconfirmed_;
     // Sessions pushed out since the last report, told once more in the next (at most

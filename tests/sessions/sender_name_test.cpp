@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,39 @@ std::vector<uint8_t> NamedPacket(int64_t group,
         EXPECT_TRUE(WriteSenderName(packet.data(), kPacketSize, name));
     }
     return packet;
+}
+
+// A session skips reading a name whose bytes repeat the agreed one's; every other packet is
+// read, and a repeat counts as the agreed name does against a dissenting one.
+TEST(SenderName, OnlyThePacketsThatRepeatTheAgreedNamesBytesSkipTheReading) {
+    const std::vector<uint8_t> north = NamedPacket(0, 0, "north");
+    const std::vector<uint8_t> northern = NamedPacket(0, 0, "northern");
+    const std::vector<uint8_t> unnamed = NamedPacket(0, 0, nullptr);
+    SenderName name;
+    const auto take = [&name](const std::vector<uint8_t>& packet, int64_t group) {
+        const std::span<const uint8_t> deciding = SenderNameDecidingBytes(packet);
+        if (!name.Repeats(deciding)) {
+            name.Take(ReadSenderName(packet), group, deciding);
+        }
+    };
+    for (int64_t group = 0; group < 3; ++group) {
+        take(north, group);
+    }
+    ASSERT_EQ(name.Agreed(), "north");
+    take(north, 3);  // read once more: its bytes are kept
+    EXPECT_TRUE(name.Repeats(SenderNameDecidingBytes(north)));
+    EXPECT_FALSE(name.Repeats(SenderNameDecidingBytes(northern)));
+    EXPECT_FALSE(name.Repeats(SenderNameDecidingBytes(unnamed)));
+    for (int64_t group = 4; group < 20; ++group) {
+        take(northern, group);
+        take(north, group);
+    }
+    EXPECT_EQ(name.Agreed(), "north");
+    for (int64_t group = 20; group < 23; ++group) {
+        take(unnamed, group);
+    }
+    EXPECT_EQ(name.Agreed(), std::nullopt);
+    EXPECT_FALSE(name.Repeats(SenderNameDecidingBytes(north)));
 }
 
 // Only the run's accepted test packets name a session: datagrams from its address that fail
