@@ -12,6 +12,8 @@
 inline constexpr uint32_t kEndOfRunSize = 24;
 // A sender sends it this many times: one lost copy must not leave the session open.
 inline constexpr int kEndOfRunCopies = 3;
+// And this far apart.
+inline constexpr uint32_t kEndOfRunCopySpacingMs = 1;
 
 struct EndOfRun {
     int64_t lastGroup = -1;           // the last group of which a packet was sent; -1: none

@@ -244,6 +244,10 @@ void Sender::SendEndOfRun(SendContext& context, EndOfRun end) {
         context.finisher->Finish(datagram.data(), static_cast<uint32_t>(datagram.size()));
     }
     for (int copy = 0; copy < kEndOfRunCopies; ++copy) {
+        // Apart, so that the copies do not share the fate of a queue the last group filled.
+        if (copy != 0) {
+            SleepMs(kEndOfRunCopySpacingMs);
+        }
         context.socket.SendTo(datagram.data(), static_cast<uint32_t>(datagram.size()), context.destination);
     }
 }

@@ -16,6 +16,7 @@
 #include "child_process_posix.h"
 #include "cli/metrics_server.h"
 #include "cli_test_support.h"
+#include "measure/end_of_run.h"
 #include "measure/test_packet.h"
 
 namespace {
@@ -290,10 +291,12 @@ TEST(Program, AFloodIsTakenInWholeAndWhatTheHostDropsIsToldApart) {
     EXPECT_EQ(flood.lost, flood.hostDrops);
 
     // A receive buffer of a few datagrams overflows at once: every packet missing is the host's.
+    // The host may drop a copy of the sender's end of run too, which is no test packet.
     const Flood tiny = RunFlood({"--rcvbuf", "4096"});
     EXPECT_GT(tiny.hostDrops, 0);
-    EXPECT_EQ(tiny.sent - tiny.received, tiny.hostDrops);
-    EXPECT_EQ(tiny.lost, tiny.hostDrops);
+    EXPECT_GE(tiny.hostDrops, tiny.sent - tiny.received);
+    EXPECT_LT(tiny.hostDrops, tiny.sent - tiny.received + kEndOfRunCopies);
+    EXPECT_EQ(tiny.lost, tiny.sent - tiny.received);
 }
 #endif
 
