@@ -10,6 +10,7 @@
 
 #include "base/socket_library.h"
 #include "base/udp_socket.h"
+#include "measure/end_of_run.h"
 #include "measure/test_packet.h"
 #include "measure_test_support.h"
 #include "relay_process_posix.h"
@@ -98,6 +99,26 @@ TEST(TestRelay, PolicesMovesTheClockAndInjectsEveryKindFromItsOwnAddress) {
     EXPECT_EQ(counts["dropped"], 8);
     EXPECT_EQ(counts["injected"]["total"], 12);
     EXPECT_EQ(counts["injected"]["frequencyZero"], 2);
+}
+
+// A sender's end of run carries its counter: a clock moved ahead moves it too, or a far end
+// would find the end off the run's line.
+TEST(TestRelay, MovesTheClockOfTheEndOfRunToo) {
+    Sink sink;
+    RelayProcess relay(sink.Port(), {"--clock-ahead", "3600"});
+    ASSERT_NE(relay.Port(), 0) << relay.Errors();
+    UdpSocket sender = UdpSocket::Open(Endpoint());
+    SendTestPacket(sender, relay.Port(), 0, 0, 1000);
+    std::vector<uint8_t> end(kEndOfRunSize);
+    WriteEndOfRun(end.data(), EndOfRun{0, 1, 2000});
+    sender.SendTo(end.data(), kEndOfRunSize, Endpoint::Ipv4(kLoopback, relay.Port()));
+    const std::vector<Arrival> arrivals = sink.ReceiveAll();
+    relay.Finish();
+    ASSERT_EQ(arrivals.size(), 2u);
+    const std::optional<EndOfRun> moved =
+        ReadEndOfRun(arrivals[1].datagram.data(), static_cast<int64_t>(arrivals[1].datagram.size()));
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(moved->sendCounter, 2000 + 3600 * kFrequency);
 }
 
 TEST(TestRelay, LosesTheGivenShareAtRandomAndCountsWhatItDropped) {

@@ -30,6 +30,7 @@
 #include "base/datagram_batch.h"
 #include "base/socket_library.h"
 #include "base/udp_socket.h"
+#include "measure/end_of_run.h"
 #include "measure/test_packet.h"
 
 namespace {
@@ -245,6 +246,12 @@ class Relay {
     }
 
     void MoveClock(std::vector<uint8_t>& datagram) {
+        // The sender's end of run carries its counter too, which moves with its packets'.
+        std::optional<EndOfRun> end = ReadEndOfRun(datagram.data(), static_cast<int64_t>(datagram.size()));
+        if (end && options_.clockAheadSeconds != 0 && latest_.counterFrequency > 0) {
+            end->sendCounter += static_cast<int64_t>(options_.clockAheadSeconds * latest_.counterFrequency);
+            WriteEndOfRun(datagram.data(), *end);
+        }
         if (datagram.size() < kPacketHeaderSize) {
             return;
         }
