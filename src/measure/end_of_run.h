@@ -16,7 +16,7 @@ inline constexpr int kEndOfRunCopies = 3;
 inline constexpr uint32_t kEndOfRunCopySpacingMs = 1;
 
 struct EndOfRun {
-    int64_t lastGroup = -1;           // the last group of which a packet was sent; -1: none
+    int64_t lastGroup = -1;           // the last group of which a packet was sent; -1: none (nothing is sent)
     uint32_t packetsInLastGroup = 0;  // how many of its packets were sent
     int64_t sendCounter = 0;          // the sender's counter when the datagram was made
 };

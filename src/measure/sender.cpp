@@ -165,7 +165,8 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
     SendContext context{socket,   settings.destination,   packet.data(), packetSize, statistics_.Working(), clock_,
                         logSink_, settings.finisher.get()};
     const EndOfRun end = RunPacingLoop(context, settings);
-    if (settings.announceEnd) {
+    // A run that sent nothing began no session anywhere: there is nothing to end.
+    if (settings.announceEnd && end.lastGroup >= 0) {
         SendEndOfRun(context, end);
     }
 
