@@ -55,8 +55,8 @@ void SessionTable::TakeDatagram(const ReceivedDatagram& datagram) {
     }
     bytesReceived_ += datagram.length;
     Session* session = Find(datagram.source);
-    if (IsEndOfRun(datagram.bytes, datagram.length)) {
-        TakeEndOfRun(session, datagram);
+    if (const std::optional<EndOfRun> end = ReadEndOfRun(datagram.bytes, datagram.length)) {
+        TakeEndOfRun(session, *end, datagram.arrival);
         return;
     }
     if (session == nullptr) {
@@ -87,9 +87,8 @@ void SessionTable::Erase(SessionMap::iterator session) {
 }
 
 // An end of run that no run of its source can have sent is no test packet's business either.
-void SessionTable::TakeEndOfRun(Session* session, const ReceivedDatagram& datagram) {
-    const std::optional<EndOfRun> end = ReadEndOfRun(datagram.bytes, datagram.length);
-    if (session == nullptr || !session->TakeEndOfRun(*end, datagram.arrival)) {
+void SessionTable::TakeEndOfRun(Session* session, const EndOfRun& end, int64_t arrival) {
+    if (session == nullptr || !session->TakeEndOfRun(end, arrival)) {
         ++notTestPackets_;
     }
 }

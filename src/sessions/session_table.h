@@ -63,7 +63,7 @@ class SessionTable : public DatagramSink {
     using UnconfirmedMap = std::unordered_map<EndpointKey, Unconfirmed, KeyHash>;
 
     void TakeOversized(const ReceivedDatagram& datagram);
-    void TakeEndOfRun(Session* session, const ReceivedDatagram& datagram);
+    void TakeEndOfRun(Session* session, const EndOfRun& end, int64_t arrival);
     Session* Find(const Endpoint& source);
     void Erase(SessionMap::iterator session);
     void TakeFromUnconfirmed(const ReceivedDatagram& datagram);
