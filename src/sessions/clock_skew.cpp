@@ -37,13 +37,11 @@ void ClockSkewEstimator::Add(double receiverSeconds, double delayMs) {
     if (!std::isfinite(receiverSeconds) || !std::isfinite(delayMs)) {
         return;
     }
-    if (!hull_.empty() && receiverSeconds < hull_.back().seconds) {
-        return;
-    }
+    const bool inOrder = hull_.empty() || receiverSeconds >= hull_.back().seconds;
     if (seconds_.count == 0) {
         floorOrigin_ = receiverSeconds;
     }
-    if (AddToFloor(Point{receiverSeconds, delayMs})) {
+    if (inOrder && AddToFloor(Point{receiverSeconds, delayMs})) {
         floorErrorPpm_ = FloorErrorPpm();
     }
     const double secondsDeviation = receiverSeconds - seconds_.mean;
@@ -51,6 +49,9 @@ void ClockSkewEstimator::Add(double receiverSeconds, double delayMs) {
     seconds_.Add(receiverSeconds, inverseNewCount);
     delayMs_.Add(delayMs, inverseNewCount);
     coMoment_ += secondsDeviation * (delayMs - delayMs_.mean);
+    if (!inOrder) {
+        return;  // the moments take it; the hull and the floor keep their order of time
+    }
     AddToHull(Point{receiverSeconds, delayMs});
     FollowMeanEdge();
     // Read without copying the optionals: their copies stall the hot path.

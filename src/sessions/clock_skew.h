@@ -35,8 +35,8 @@ class ClockSkewEstimator {
     void Reset();
 
     // One analysed packet: its arrival in seconds on the receiver's clock and its relative
-    // one-way delay in ms, both measured from the same reference packet. Points must come in
-    // order of arrival; a non-finite value or an arrival before the latest one is ignored.
+    // one-way delay in ms, both measured from the same reference packet. A non-finite value is
+    // ignored; a point before the latest one (a packet analysed late) enters the moments only.
     void Add(double receiverSeconds, double delayMs);
 
     // The slope of the relative delay over the receiver's time in ppm, positive when the delay

@@ -76,7 +76,7 @@ PacketCount LossAccountant::Add(int64_t groupNumber, int32_t indexInGroup, std::
     if (indexInGroup >= figures_.groupSize) {
         // Counted once enough groups agree that the size grew, or left out when its group closes.
         ProposeInferredSize(groupNumber, indexInGroup);
-        return PacketCount::Ignored;
+        return PacketCount::Pending;
     }
     ++figures_.received;
     if (sentEarlier) {

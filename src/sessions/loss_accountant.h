@@ -57,7 +57,8 @@ LossFigures CombineRuns(const LossFigures& earlier, const LossFigures& later);
 enum class PacketCount {
     New,        // received for the first time
     Duplicate,  // a copy of one received before
-    Ignored,    // left out (see LossFigures::ignored), or waiting for the group size to grow
+    Ignored,    // left out (see LossFigures::ignored)
+    Pending,    // beyond the group size so far: received if enough groups agree that it grew
 };
 
 class LossAccountant {

@@ -79,9 +79,21 @@ void Session::TakeTestPacket(const TestPacketHeader& header, std::optional<uint1
     if (endOfRun_ && header.groupNumber > endOfRun_->lastGroup) {
         endOfRun_.reset();  // the run goes on: its end came from someone else
     }
+    const int64_t sizeBefore = loss_.Figures().groupSize;
     const PacketCount count = loss_.Add(header.groupNumber, header.indexInGroup, statedGroupSize);
-    if (header.indexInGroup == 0 && count == PacketCount::New) {
+    if (loss_.Figures().groupSize > sizeBefore) {
+        AnalysePending();
+    }
+    if (count == PacketCount::Pending && pending_.size() < kMostPendingPackets) {
+        pending_.push_back({header, arrival});
+    }
+    if (count != PacketCount::New) {
+        return;
+    }
+    if (header.indexInGroup == 0) {
         Analyse(header, arrival);
+    } else {
+        AnalyseCall(header, arrival);
     }
 }
 
@@ -99,6 +111,8 @@ void Session::StartRun() {
     earlierRuns_ = CombineRuns(earlierRuns_, loss_.Figures());
     loss_ = LossAccountant();
     rfc3550Jitter_.Restart();
+    calls_.Restart();
+    pending_.clear();
     earlierRunsSkewRemoved_ = Combine(earlierRunsSkewRemoved_, skew_.SkewRemovedMoments());
     skew_.Reset();
     playout_.EndRun();
@@ -113,23 +127,54 @@ void Session::FinishRunLoss() {
     }
 }
 
+// A group's first packet: the dialog's figures, and the first call's samples, which are the
+// dialog's own (its jitter is against the latest first packet, as every call's).
 void Session::Analyse(const TestPacketHeader& header, int64_t arrival) {
     const AnalysedPacket measured = AnalyzeReceivedPacketWithoutHistogram(record_, header, arrival, frequency_);
+    CallSample sample{std::nullopt, measured.delayMs, measured.runSeconds};
     if (!measured.reference) {
-        AddJitterSample(measured.jitterMs);
+        jitterHistogram_.Add(JitterBin(measured.jitterMs));
+        sample.jitterMs = measured.jitterMs;
     }
-    skew_.Add(measured.runSeconds, measured.delayMs);
+    rfc3550Jitter_.AddTransit(measured.delayMs);
+    AddSample(sample);
+}
+
+// Any later packet of a group, measured within its own call; before the run's reference
+// packet there is no delay to measure from.
+void Session::AnalyseCall(const TestPacketHeader& header, int64_t arrival) {
+    if (record_.referenceSet) {
+        AddSample(calls_.Measure(header, arrival, frequency_,
+                                 DelayReference{record_.firstSendCounter, record_.firstLocalCounter}));
+    }
+}
+
+// The group size grew: the packets that waited for it are received, and analysed in their
+// order of arrival, before the packet that made it grow.
+void Session::AnalysePending() {
+    const int64_t size = loss_.Figures().groupSize;
+    for (const PendingPacket& packet : pending_) {
+        if (packet.header.indexInGroup < size && packet.header.groupNumber > loss_.ClosedThrough()) {
+            AnalyseCall(packet.header, packet.arrival);
+        }
+    }
+    pending_.clear();
+}
+
+void Session::AddSample(const CallSample& sample) {
+    if (sample.jitterMs) {
+        AddJitterSample(*sample.jitterMs);
+    }
+    skew_.Add(sample.runSeconds, sample.delayMs);
     // The whole session's distributions take each interval's at its report (TakeFigures).
-    intervalDelay_.Add(measured.delayMs);
+    intervalDelay_.Add(sample.delayMs);
     // One bin for the two: the sample's bin costs as much as adding it.
-    const BinnedSample skewRemoved(skew_.SkewRemovedDelayMs(measured.runSeconds, measured.delayMs));
+    const BinnedSample skewRemoved(skew_.SkewRemovedDelayMs(sample.runSeconds, sample.delayMs));
     playout_.Add(skewRemoved);  // a playout buffer follows a drifting clock
     intervalDelaySkewRemoved_.Add(skewRemoved);
-    rfc3550Jitter_.AddTransit(measured.delayMs);
 }
 
 void Session::AddJitterSample(double jitterMs) {
-    jitterHistogram_.Add(JitterBin(jitterMs));
     intervalJitter_.Add(jitterMs);
     const double absolute = std::fabs(jitterMs);
     if (!std::isfinite(absolute)) {

@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "base/udp_socket.h"
 #include "measure/end_of_run.h"
 #include "measure/packet_check.h"
 #include "measure/receiver_statistics.h"
+#include "sessions/call_streams.h"
 #include "sessions/clock_skew.h"
 #include "sessions/decaying_histogram.h"
 #include "sessions/interarrival_jitter.h"
@@ -68,6 +70,9 @@ class Session {
     void FinishRunLoss();
     void TakeTestPacket(const TestPacketHeader& header, std::optional<uint16_t> statedGroupSize, int64_t arrival);
     void Analyse(const TestPacketHeader& header, int64_t arrival);
+    void AnalyseCall(const TestPacketHeader& header, int64_t arrival);
+    void AnalysePending();
+    void AddSample(const CallSample& sample);
     void AddJitterSample(double jitterMs);
     LossFigures PacketFigures() const;
     void AddSilence(SessionFigures& figures, int64_t now);
@@ -96,7 +101,16 @@ class Session {
     SampleDistribution intervalJitter_;
     SampleDistribution intervalDelay_;
     SampleDistribution intervalDelaySkewRemoved_;  // for the interval's delay variation
-    InterarrivalJitter rfc3550Jitter_;
+    // Packets beyond the group size so far: analysed if it grows to take them in, as it does
+    // in a run's first groups. Bounded: a flood of forged indexes is never analysed anyway.
+    struct PendingPacket {
+        TestPacketHeader header;
+        int64_t arrival;
+    };
+    static constexpr size_t kMostPendingPackets = 4096;
+    std::vector<PendingPacket> pending_;
+    CallStreams calls_;                 // the packets after each group's first, each index a call of its own
+    InterarrivalJitter rfc3550Jitter_;  // of the first packets, as one call
     ClockSkewEstimator skew_;
     Moments earlierRunsSkewRemoved_;  // of the runs before the current one, each with its own fit
     JitterBuckets jitterBuckets_;

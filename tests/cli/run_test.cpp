@@ -186,6 +186,23 @@ TEST(Run, LoopbackReportsOnTheIntervalAndEndsAfterItsDuration) {
     EXPECT_EQ(latest->sessions[0].packets.received, sent);
 }
 
+// 30 calls spread over the period: each packet is measured within its own call, so every
+// packet but each call's first gives a jitter sample, and every packet a delay.
+TEST(Run, EveryCallOfALoadIsAnalysed) {
+    const std::string port = std::to_string(FreeUdpPort());
+    const RunResult result = RunFor(Options(RunMode::Loopback, {"--port", port.c_str(), "--codec", "g711-20", "--calls",
+                                                                "30", "--duration", "1", "--json"}));
+    ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
+    const nlohmann::json session = LinesWith(result.out, "source").back();
+    const int64_t received = session["packets"]["received"].get<int64_t>();
+    ASSERT_EQ(session["packets"]["lost"], 0) << session.dump();
+    EXPECT_EQ(session["jitter"]["count"], received - 30) << session.dump();
+    EXPECT_EQ(session["delay"]["count"], received);
+    EXPECT_EQ(session["pdv"]["count"], received);
+    // The dialog's, of the first packets; the stop may cut the last group short.
+    EXPECT_EQ(session["receiver"]["analysedCount"], (received + 29) / 30);
+}
+
 TEST(Run, AStopRequestEndsTheRunWithTheFinalTextReport) {
     // A receiver that gets no traffic at all still stops at once.
     const std::string port = std::to_string(FreeUdpPort());

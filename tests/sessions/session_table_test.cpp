@@ -212,8 +212,8 @@ TEST(SessionTable, SendersStayApartAndAClockAnHourAheadChangesNoOtherSession) {
         EXPECT_EQ(s.packets.LossPercent(), 0.0);
         EXPECT_EQ(s.packets.groupSize, 4);
         EXPECT_FALSE(s.packets.groupSizeInferred);
-        EXPECT_EQ(s.jitter->count, 499);
-        EXPECT_EQ(s.delay->count, 500);
+        EXPECT_EQ(s.jitter->count, 4 * 499);  // each packet against its index in the group before
+        EXPECT_EQ(s.delay->count, 2000);
         EXPECT_LE(std::fabs(s.jitter->max), 3.0 + 1e-6);
         EXPECT_EQ(s.notTestPackets, 0);
         EXPECT_EQ(s.record.bytesReceived, 2000 * kPacketSize);
@@ -221,9 +221,9 @@ TEST(SessionTable, SendersStayApartAndAClockAnHourAheadChangesNoOtherSession) {
     ExpectSameMeasurement(*Find(report, a.source), reportAlone.sessions.at(0));
     // Every jitter sample of the second sender is +-3 ms: in the buckets from 5 ms up.
     const JitterBuckets& buckets = report.sessions[2].jitterBuckets;
-    EXPECT_EQ(buckets.count, 499);
-    EXPECT_EQ(buckets.atOrBelow, (std::array<int64_t, 9>{0, 0, 0, 499, 499, 499, 499, 499, 499}));
-    EXPECT_NEAR(buckets.sumMs, 499 * 3.0, 1e-6);
+    EXPECT_EQ(buckets.count, 1996);
+    EXPECT_EQ(buckets.atOrBelow, (std::array<int64_t, 9>{0, 0, 0, 1996, 1996, 1996, 1996, 1996, 1996}));
+    EXPECT_NEAR(buckets.sumMs, 1996 * 3.0, 1e-6);
     EXPECT_NEAR(report.sessions[2].rfc3550JitterMs.value(), 3.0, 0.01);
     // The dialog's decaying histogram holds them too: 499 samples, each 0.002 decayed since.
     const double* bins = report.sessions[2].record.jitterHistogram;
@@ -248,16 +248,16 @@ TEST(SessionTable, DelayVariationIsMeasuredFromTheLeastDelayNotFromTheFirstPacke
     traffic.Play(table, clock);
     const SessionFigures s = table.TakeReport(false).sessions.at(0);
     ASSERT_TRUE(s.pdv.has_value());
-    EXPECT_EQ(s.pdv->count, 100);
+    EXPECT_EQ(s.pdv->count, 400);
     EXPECT_NEAR(s.pdv->p50, 0.0, 1e-6);
     EXPECT_NEAR(s.pdv->p99, 3.0, 3.0 * kPercentileRelativeError);
     EXPECT_NEAR(s.pdv->max, 3.0, 1e-6);
     EXPECT_NEAR(s.pdv->mean, (1.0 + 9 * 3.0) / 100, 1e-6);
     // The interval's variation is above the session's least delay, not the interval's own.
     ASSERT_TRUE(s.interval.pdv.has_value());
-    EXPECT_EQ(s.interval.pdv->count, 50);
+    EXPECT_EQ(s.interval.pdv->count, 200);
     EXPECT_NEAR(s.interval.pdv->max, 3.0, 1e-6);
-    EXPECT_NEAR(s.interval.pdv->mean, 5 * 3.0 / 50, 1e-6);
+    EXPECT_NEAR(s.interval.pdv->mean, 5 * 3.0 / 50, 1e-6);  // every packet of every fifth group
 }
 
 TEST(SessionTable, ARestartIsANewRunWithItsOwnReferenceLossAndSkew) {
@@ -325,16 +325,17 @@ TEST(SessionTable, ARestartIsANewRunWithItsOwnReferenceLossAndSkew) {
     EXPECT_EQ(s.interval.packets.received, 8000 - 6);
     EXPECT_EQ(s.interval.packets.lost, 0);
     EXPECT_EQ(s.packets.firstPacketsLost, 0);
-    // No jitter sample across the restart: the second of a longer path would stand out.
-    EXPECT_EQ(s.jitter->count, 8000 - 2);
+    // No jitter sample across the restart: the second of a longer path would stand out. Each
+    // run's first packet of each of the two calls has none.
+    EXPECT_EQ(s.jitter->count, 16000 - 10 - 2 * 2);
     EXPECT_LT(s.jitter->max, 310.0);
-    EXPECT_EQ(s.delay->count, 8000);
+    EXPECT_EQ(s.delay->count, 16000 - 10);
     EXPECT_LT(s.delay->max, 310.0);
     EXPECT_EQ(s.record.analysedCount, 8000);
     EXPECT_EQ(LossPercent(s.record), 0.0);  // the dialog's figure, over both runs
     // Only the held-up packet is late for a playout buffer.
     EXPECT_EQ(s.jitterBuffer->recommendedMs, 20);
-    EXPECT_DOUBLE_EQ(s.jitterBuffer->latePercent.back(), 100.0 / 8000);
+    EXPECT_DOUBLE_EQ(s.jitterBuffer->latePercent.back(), 100.0 / (16000 - 10));
 }
 
 // A sender that ends its run on purpose ends its session at the next report; the packets a
@@ -598,9 +599,9 @@ TEST(SessionTable, APolicedStreamLosesEightyPercentOverEveryPacketButNoFirstPack
     EXPECT_EQ(s.interval.packets.lost, s.packets.lost - early.packets.lost);
     EXPECT_EQ(s.interval.packets.expected, s.packets.expected - early.packets.expected);
     EXPECT_EQ(s.interval.packets.longestLossRun, 80);
-    EXPECT_EQ(s.interval.jitter->count, 300);
-    EXPECT_EQ(s.interval.delay->count, 300);
-    EXPECT_EQ(early.interval.delay->count, 200);
+    EXPECT_EQ(s.interval.jitter->count, 300 * 20);
+    EXPECT_EQ(s.interval.delay->count, 300 * 20);
+    EXPECT_EQ(early.interval.delay->count, 200 * 20);
 }
 
 // The interval counts summed over the reports.
