@@ -119,11 +119,12 @@ void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
     working.bytesReceived += datagram.length;
     CountTrafficClass(working, datagram.length, datagram.trafficClass);
     if (!followSender) {
-        // A few counts changed: publishing the whole record would cost a hundred stores.
-        statistics.PublishPart([&](ReceiverStatistics& to, const ReceiverStatistics& from) {
+        // A few counts changed: publishing the whole record would cost a hundred stores. A
+        // reset asked for meanwhile waits for the next datagram: only the dialog asks for
+        // one, and its receiver follows a sender.
+        statistics.PublishCounts([&](ReceiverStatistics& to, const ReceiverStatistics& from) {
             StoreSharedCounts(to, from, datagram.trafficClass);
         });
-        statistics.ConsumeReset();
         return;
     }
     const ClassifiedDatagram classified =
