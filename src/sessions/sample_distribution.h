@@ -1,7 +1,7 @@
 #pragma once
 // The distribution of a whole run's samples (jitter or delay, in ms) in bounded memory:
 // exact count, minimum, mean, maximum and standard deviation, and percentiles from a
-// histogram whose bins are about 2 % wide.
+// histogram whose bins are about 1 % wide.
 
 #include <array>
 #include <cstdint>
@@ -13,7 +13,7 @@
 // A percentile lies within this share of its value, plus kPercentileAbsoluteErrorMs, of the
 // exact sample of its rank, for samples between -10,000 s and 10,000 s; beyond, the minimum or
 // maximum stands for it.
-inline constexpr double kPercentileRelativeError = 0.01006;
+inline constexpr double kPercentileRelativeError = 0.00503;
 inline constexpr double kPercentileAbsoluteErrorMs = 0.00001;
 
 struct DistributionSummary {

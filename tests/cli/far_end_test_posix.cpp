@@ -17,6 +17,7 @@
 #include "datagram_forger_posix.h"
 #include "measure/end_of_run.h"
 #include "relay_process_posix.h"
+#include "sessions/clock_skew.h"
 
 namespace {
 
@@ -336,6 +337,208 @@ TEST(FarEnd, ADelayGrowingSteadilyReadsAsClockSkewWithinFivePpmAfterThirtySecond
     EXPECT_NEAR(line["skewPpm"].get<double>(), 100.0, 5.0);
     ExpectSaneSummary(line["delaySkewRemoved"], "delaySkewRemoved");
     EXPECT_LT(line["delaySkewRemoved"]["stddev"].get<double>(), line["delay"]["stddev"].get<double>());
+}
+
+// The relay's line for one test packet it forwarded: the truth of the path it made.
+struct Stamp {
+    int64_t group = 0;
+    int32_t index = 0;
+    int64_t sendCounter = 0;  // the sender's monotonic clock, ns, which the relay's shares
+    int64_t length = 0;
+    int64_t arrivedNs = 0;    // at the relay
+    int64_t forwardedNs = 0;  // from the relay: on loop-back, the far end's arrival
+};
+
+std::vector<Stamp> ReadStamps(const std::string& path) {
+    std::vector<Stamp> stamps;
+    std::ifstream file(path);
+    for (Stamp s; file >> s.group >> s.index >> s.sendCounter >> s.length >> s.arrivedNs >> s.forwardedNs;) {
+        stamps.push_back(s);
+    }
+    return stamps;
+}
+
+// A distribution as a report states it, from every sample: the spread of the samples
+// themselves, percentiles by nearest rank.
+json ExactSummary(std::vector<double> samples) {
+    std::sort(samples.begin(), samples.end());
+    const auto count = static_cast<int64_t>(samples.size());
+    double mean = 0;
+    for (double sample : samples) {
+        mean += sample / static_cast<double>(count);
+    }
+    double squares = 0;
+    for (double sample : samples) {
+        squares += (sample - mean) * (sample - mean);
+    }
+    const auto rank = [&](int64_t percent) {
+        return samples[static_cast<size_t>(std::max<int64_t>(1, (count * percent + 99) / 100) - 1)];
+    };
+    return json{{"count", count},
+                {"min", samples.front()},
+                {"mean", mean},
+                {"max", samples.back()},
+                {"stddev", std::sqrt(squares / static_cast<double>(count))},
+                {"p50", rank(50)},
+                {"p95", rank(95)},
+                {"p99", rank(99)}};
+}
+
+// The delays of `delays` above their least.
+json PdvOf(const json& delays) {
+    json pdv{{"count", delays["count"]}};
+    for (const char* field : {"mean", "p50", "p95", "p99", "max"}) {
+        pdv[field] = delays[field].get<double>() - delays["min"].get<double>();
+    }
+    return pdv;
+}
+
+json OptionalJson(std::optional<double> value) {
+    return value ? json(*value) : json(nullptr);
+}
+
+// Every figure of a session's final line that its packets' delays give, from the relay's stamps
+// by the far end's own definitions: each delay from the run's reference packet (the first
+// that arrived), each jitter sample the change of delay from the packet before.
+json DelayFiguresOf(const std::vector<Stamp>& stamps) {
+    const Stamp& reference = stamps.front();
+    std::vector<double> delays;
+    std::vector<double> jitters;
+    std::vector<double> skewRemoved;
+    ClockSkewEstimator skew;
+    double rfc3550 = 0;
+    // The dialog's: extremes that start at 0, means that keep 0.998 of themselves per sample.
+    double minJitter = 0, maxJitter = 0, jitterSquare = 0, maxDelay = 0, delayMean = 0, delaySquare = 0;
+    for (const Stamp& stamp : stamps) {
+        const double delay = static_cast<double>((stamp.forwardedNs - stamp.sendCounter) -
+                                                 (reference.forwardedNs - reference.sendCounter)) /
+                             1e6;
+        const double seconds = static_cast<double>(stamp.forwardedNs - reference.forwardedNs) / 1e9;
+        if (!delays.empty()) {
+            const double jitter = delay - delays.back();
+            jitters.push_back(jitter);
+            rfc3550 += (std::fabs(jitter) - rfc3550) / 16;
+            minJitter = std::min(minJitter, jitter);
+            maxJitter = std::max(maxJitter, jitter);
+            jitterSquare = 0.002 * jitter * jitter + 0.998 * jitterSquare;
+            maxDelay = std::max(maxDelay, delay);
+            delayMean = 0.002 * delay + 0.998 * delayMean;
+            delaySquare = 0.002 * delay * delay + 0.998 * delaySquare;
+        }
+        delays.push_back(delay);
+        skew.Add(seconds, delay);
+        skewRemoved.push_back(skew.SkewRemovedDelayMs(seconds, delay));
+    }
+    json figures;
+    figures["receiver"] = {
+        {"minJitter", minJitter},  {"maxJitter", maxJitter},    {"jitterRms", std::sqrt(jitterSquare)},
+        {"maxAbsDelay", maxDelay}, {"meanAbsDelay", delayMean}, {"absDelayRms", std::sqrt(delaySquare)}};
+    figures["jitter"] = ExactSummary(jitters);
+    figures["delay"] = ExactSummary(delays);
+    // Its mean and spread take every delay with the run's latest fit.
+    const json skewRemovedAlone = ExactSummary(skewRemoved);
+    figures["delaySkewRemoved"] = skewRemovedAlone;
+    const Moments latestFit = skew.SkewRemovedMoments();
+    figures["delaySkewRemoved"]["mean"] = latestFit.mean;
+    figures["delaySkewRemoved"]["stddev"] = latestFit.StandardDeviation();
+    figures["pdv"] = PdvOf(figures["delaySkewRemoved"]);
+    figures["rfc3550Jitter"] = rfc3550;
+    figures["skewPpm"] = OptionalJson(skew.SkewPpm());
+    figures["skewPpmError"] = OptionalJson(skew.SkewPpmError());
+    figures["interval"] = {
+        {"jitter", figures["jitter"]}, {"delay", figures["delay"]}, {"pdv", PdvOf(skewRemovedAlone)}};
+    return figures;
+}
+
+// `reported` against `truth`, figure by figure, the keys of both alike: counts exactly, times
+// (ms) within 10 us + 0.5 %.
+void ExpectFiguresWithin(const json& reported, const json& truth, const std::string& path) {
+    if (!truth.is_object()) {
+        if (truth.is_number_float() && reported.is_number()) {
+            const double tolerance = 0.010 + 0.005 * std::fabs(truth.get<double>());
+            EXPECT_NEAR(reported.get<double>(), truth.get<double>(), tolerance) << path;
+        } else {
+            EXPECT_EQ(reported, truth) << path;
+        }
+        return;
+    }
+    ASSERT_TRUE(reported.is_object()) << path << ": " << reported;
+    for (const auto& [key, value] : reported.items()) {
+        EXPECT_TRUE(truth.contains(key)) << path << "." << key << " is not checked";
+    }
+    for (const auto& [key, value] : truth.items()) {
+        ASSERT_TRUE(reported.contains(key)) << path << "." << key;
+        ExpectFiguresWithin(reported[key], value, path + "." + key);
+    }
+}
+
+// A path of 15 ms with a normal jitter of 2 ms that loses the sender's first 3 packets, on a
+// host with both cores busy: every figure of the far end's final line (one report, so its
+// interval is the whole run) agrees with the same figure computed from the stamps of a
+// real-time relay, whose clock the sender's counter shares. A far end that read the clock
+// itself whenever the busy host let it run would be off by up to milliseconds.
+TEST(FarEnd, EveryFigureOfAJitteryPathOnABusyHostIsWithinTenMicrosecondsAndHalfAPercentOfTheRelaysStamps) {
+    const std::string stampsPath = ::testing::TempDir() + "veltrane-stamps-" + std::to_string(getpid()) + ".txt";
+    constexpr int64_t kLostFirst = 3;
+    std::vector<Stream> streams{
+        {std::vector<std::string>{"--delay", "15", "--jitter-ms", "2", "--seed", "5", "--lose-first",
+                                  std::to_string(kLostFirst), "--stamps", stampsPath},
+         {"--count", "1", "--period", "20", "--duration", "5"}}};
+    {
+        // Stopped by their ids as they go.
+        std::vector<std::unique_ptr<ChildProcess>> busy;
+        for (int core = 0; core < 2; ++core) {
+            busy.push_back(
+                std::make_unique<ChildProcess>(std::vector<std::string>{"/bin/sh", "-c", "while :; do :; done"}));
+            ASSERT_TRUE(busy.back()->Started());
+        }
+        ASSERT_NO_FATAL_FAILURE(RunFarEnd(streams, {"--interval", "60000"}));
+    }
+    const std::vector<Stamp> stamps = ReadStamps(stampsPath);
+    std::remove(stampsPath.c_str());
+    if (streams[0].relayCounts["realTime"] != true) {
+        GTEST_SKIP() << "the relay's stamps are the truth only when it runs in real time (SCHED_FIFO, as root)";
+    }
+    const int64_t sent = streams[0].SentPackets();
+    const auto received = static_cast<int64_t>(stamps.size());
+    ASSERT_EQ(received, sent - kLostFirst) << streams[0].relayCounts;
+    ASSERT_EQ(stamps.front().group, kLostFirst);
+
+    // The path the relay made: 15 ms, varied by a normal sample of 2 ms.
+    std::vector<double> pathMs;
+    int64_t bytes = 0;
+    for (const Stamp& stamp : stamps) {
+        pathMs.push_back(static_cast<double>(stamp.forwardedNs - stamp.arrivedNs) / 1e6);
+        bytes += stamp.length;
+    }
+    const json path = ExactSummary(pathMs);
+    EXPECT_NEAR(path["mean"].get<double>(), 15.0, 0.5) << path;
+    EXPECT_NEAR(path["stddev"].get<double>(), 2.0, 0.4) << path;
+
+    json truth = DelayFiguresOf(stamps);
+    // A session starts with the first packet that arrives: the loss counts from there on.
+    const json packets{{"received", received}, {"lost", 0},       {"expected", received},
+                       {"lossPercent", 0.0},   {"duplicates", 0}, {"reordered", 0},
+                       {"longestLossRun", 0},  {"groupSize", 1},  {"groupSizeInferred", false}};
+    truth["packets"] = packets;
+    truth["interval"]["packets"] = packets;
+    truth["firstPacketsLost"] = 0;
+    truth["notTestPackets"] = 0;
+    truth["hostDrops"] = 0;
+    truth["receiver"].update(json{{"bytesReceived", bytes},
+                                  {"analysedCount", received},
+                                  {"expectedCount", received},
+                                  {"lossPercent", 0.0},
+                                  {"outOfOrderCount", 0},
+                                  {"duplicateCount", 0},
+                                  {"truncatedCount", 0},
+                                  {"largestTruncatedLength", 0},
+                                  {"dscp", {{"0", received}}},
+                                  {"ecn", {{"0", received}}}});
+    json reported = Final(streams[0]);
+    for (const auto& [figure, value] : truth.items()) {
+        ExpectFiguresWithin(reported[figure], value, figure);
+    }
 }
 
 // A path dead for 2 s of a 6 s run (a 20 s outage of a minute, shortened to the tests' budget;

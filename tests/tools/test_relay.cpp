@@ -1,19 +1,23 @@
 // veltrane-test-relay: a UDP relay on loopback for the end-to-end tests of the far end. It
 // forwards every datagram it reads, from its one socket, to 127.0.0.1:--to-port, and on the
-// way can police the groups, lose packets at random, lengthen the path delay steadily, move the
-// sender's clock, slip hostile datagrams in between the real ones (so that they come from the
-// very address and port of the real stream), and go dead for a span of time. What comes back
-// from 127.0.0.1:--to-port (a reflector's answers) goes straight back to the latest source,
-// losing --return-loss percent: a path with a delay (--delay) and a loss of its own on each way.
-// It prints {"listening":PORT} once bound, ends after --duration seconds or on SIGTERM/SIGINT,
-// and then prints what it did as one JSON line.
+// way can police the groups, lose the first test packets or packets at random, lengthen the path
+// delay steadily or vary each test packet's at random, move the sender's clock, slip hostile
+// datagrams in between the real ones (so that they come from the very address and port of the
+// real stream), and go dead for a span of time. What comes back from 127.0.0.1:--to-port (a
+// reflector's answers) goes straight back to the latest source, losing --return-loss percent:
+// a path with a delay (--delay) and a loss of its own on each way. With --stamps it writes down
+// when it took and forwarded each test packet: the truth of the path it made, which a far end's
+// figures are checked against. It prints {"listening":PORT} once bound, ends after --duration
+// seconds or on SIGTERM/SIGINT, and then prints what it did as one JSON line.
 
+#include <linux/net_tstamp.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cinttypes>
@@ -22,6 +26,7 @@
 #include <cstring>
 #include <deque>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -51,6 +56,9 @@ struct RelayOptions {
     double lossPercent = 0;
     double returnLossPercent = 0;  // of what comes back from the destination
     double delayMs = 0;            // added to every forwarded datagram's path
+    double jitterMs = 0;           // > 0: each test packet's delay varies by a normal sample of this spread
+    int64_t loseFirst = 0;         // the first N test packets are lost
+    std::string stampsPath;        // not empty: each forwarded test packet's line goes to this file
     uint64_t seed = 1;
     double delayRampPpm = 0;         // the path delay grows by this share of the time since the start
     double clockAheadSeconds = 0;    // added to every test packet's send counter
@@ -84,6 +92,8 @@ constexpr OptionRule kOptionRules[] = {
     {"--loss", 0, 100, [](RelayOptions& o, double v) { o.lossPercent = v; }},
     {"--return-loss", 0, 100, [](RelayOptions& o, double v) { o.returnLossPercent = v; }},
     {"--delay", 0, 10000, [](RelayOptions& o, double v) { o.delayMs = v; }},
+    {"--jitter-ms", 0, 10000, [](RelayOptions& o, double v) { o.jitterMs = v; }},
+    {"--lose-first", 0, 1e15, [](RelayOptions& o, double v) { o.loseFirst = static_cast<int64_t>(v); }},
     {"--seed", 0, 1e15, [](RelayOptions& o, double v) { o.seed = static_cast<uint64_t>(v); }},
     {"--delay-ramp", 0, 1e5, [](RelayOptions& o, double v) { o.delayRampPpm = v; }},
     {"--clock-ahead", -1e6, 1e6, [](RelayOptions& o, double v) { o.clockAheadSeconds = v; }},
@@ -92,9 +102,14 @@ constexpr OptionRule kOptionRules[] = {
     {"--blackout-for", 0, kLongestRunSeconds, [](RelayOptions& o, double v) { o.blackoutSeconds = v; }},
 };
 
-// The options as "--name number" pairs; false on anything unknown or out of range.
+// The options as "--name number" pairs (--stamps takes a path); false on anything unknown or
+// out of range.
 bool ParseOptions(int argc, char** argv, RelayOptions& options) {
     for (int i = 1; i < argc; i += 2) {
+        if (std::strcmp(argv[i], "--stamps") == 0 && i + 1 < argc) {
+            options.stampsPath = argv[i + 1];
+            continue;
+        }
         const OptionRule* rule = nullptr;
         for (const OptionRule& candidate : kOptionRules) {
             rule = std::strcmp(candidate.name, argv[i]) == 0 ? &candidate : rule;
@@ -147,14 +162,60 @@ std::vector<uint8_t> MakeHostile(HostileKind kind, TestPacketHeader header, std:
     return packet;
 }
 
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+int64_t Nanoseconds(Instant instant) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(instant.time_since_epoch()).count();
+}
+
+// The kernel's stamp of each datagram as it leaves the socket, read back from its error queue.
+// On loop-back the destination's kernel stamps the arrival about a microsecond later, where a
+// clock read just before the send is some microseconds earlier, and tens on a first, cold send.
+bool EnableSendStamps(int socket) {
+    const int flags = SOF_TIMESTAMPING_TX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE | SOF_TIMESTAMPING_OPT_TSONLY;
+    return setsockopt(socket, SOL_SOCKET, SO_TIMESTAMPING, &flags, sizeof(flags)) == 0;
+}
+
+// The latest send stamp on the socket's error queue, on the monotonic clock; empties the queue,
+// which would otherwise wake every poll.
+std::optional<Instant> TakeSendStamp(int socket) {
+    std::optional<timespec> latest;
+    for (;;) {
+        alignas(cmsghdr) unsigned char control[256];
+        msghdr message{};
+        message.msg_control = control;
+        message.msg_controllen = sizeof(control);
+        if (recvmsg(socket, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) {
+            break;
+        }
+        for (cmsghdr* item = CMSG_FIRSTHDR(&message); item != nullptr; item = CMSG_NXTHDR(&message, item)) {
+            if (item->cmsg_level == SOL_SOCKET && item->cmsg_type == SCM_TIMESTAMPING) {
+                std::array<timespec, 3> stamps{};  // software, (deprecated), hardware
+                std::memcpy(stamps.data(), CMSG_DATA(item), sizeof(stamps));
+                latest = stamps[0];
+            }
+        }
+    }
+    if (!latest) {
+        return std::nullopt;
+    }
+    // The stamp is on the real-time clock: only how long ago it was is read from that clock.
+    const auto ago = std::chrono::system_clock::now().time_since_epoch() -
+                     (std::chrono::seconds(latest->tv_sec) + std::chrono::nanoseconds(latest->tv_nsec));
+    return std::chrono::steady_clock::now() - std::chrono::duration_cast<std::chrono::steady_clock::duration>(ago);
+}
+
 class Relay {
   public:
-    Relay(const RelayOptions& options, UdpSocket& socket, Instant start)
+    // `stamps`: where each forwarded test packet's line goes; none: nowhere.
+    Relay(const RelayOptions& options, UdpSocket& socket, Instant start, std::FILE* stamps)
         : options_(options),
           socket_(socket),
           destination_(Endpoint::Ipv4(kLoopback, options.toPort)),
           start_(start),
-          random_(options.seed) {}
+          random_(options.seed),
+          stamps_(stamps),
+          sendStamps_(stamps != nullptr && EnableSendStamps(socket.Get())) {}
 
     void Take(std::vector<uint8_t> datagram, Instant arrival) {
         ++received_;
@@ -165,19 +226,20 @@ class Relay {
             return;
         }
         MoveClock(datagram);
-        if (options_.delayRampPpm == 0 && options_.delayMs == 0) {
-            Forward(datagram);
+        if (options_.delayRampPpm == 0 && options_.delayMs == 0 && options_.jitterMs == 0) {
+            Forward(datagram, arrival);
             return;
         }
         if (held_.size() >= kMostHeld) {
             ++dropped_;
             return;
         }
-        // The delay grows with the arrival time, so the releases keep the arrival order.
-        const auto extra = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            (arrival - start_) * (options_.delayRampPpm * 1e-6) +
-            std::chrono::duration<double, std::milli>(options_.delayMs));
-        held_.push_back({arrival + extra, std::move(datagram)});
+        const Instant release = arrival + DelayOf(datagram, arrival);
+        // A steady or growing delay keeps the arrival order; a varying one may send a datagram
+        // ahead of one that came before it, as a real path may.
+        const auto later = std::upper_bound(held_.begin(), held_.end(), release,
+                                            [](Instant at, const Held& held) { return at < held.release; });
+        held_.insert(later, Held{release, arrival, std::move(datagram)});
     }
 
     // A datagram from the destination: straight back to the latest source, or lost.
@@ -187,14 +249,14 @@ class Relay {
             ++returnDropped_;
             return;
         }
-        returned_ += socket_.SendTo(datagram.data(), static_cast<uint32_t>(datagram.size()), to) == SendResult::Sent;
+        returned_ += SendTo(datagram, to) ? 1 : 0;
     }
 
     const Endpoint& Destination() const { return destination_; }
 
     void ReleaseDue(Instant now) {
         while (!held_.empty() && held_.front().release <= now) {
-            Forward(held_.front().datagram);
+            Forward(held_.front().datagram, held_.front().arrival);
             held_.pop_front();
         }
     }
@@ -203,7 +265,8 @@ class Relay {
         return held_.empty() ? std::nullopt : std::optional<Instant>(held_.front().release);
     }
 
-    void PrintCounts() const {
+    // `realTime`: whether it ran as SCHED_FIFO, so that its stamps are to be trusted.
+    void PrintCounts(bool realTime) const {
         std::string injected;
         int64_t total = 0;
         for (int kind = 0; kind < kKinds; ++kind) {
@@ -212,17 +275,29 @@ class Relay {
         }
         std::printf("{\"received\":%" PRId64 ",\"forwarded\":%" PRId64 ",\"dropped\":%" PRId64
                     ",\"unsent\":%zu,\"sendFailures\":%" PRId64 ",\"droppedPackets\":%" PRId64 ",\"returned\":%" PRId64
-                    ",\"returnDropped\":%" PRId64 ",\"injected\":{%s\"total\":%" PRId64 "}}\n",
+                    ",\"returnDropped\":%" PRId64 ",\"injected\":{%s\"total\":%" PRId64 "},\"realTime\":%s}\n",
                     received_, forwarded_, dropped_, held_.size(), sendFailures_, droppedPackets_, returned_,
-                    returnDropped_, injected.c_str(), total);
+                    returnDropped_, injected.c_str(), total, realTime ? "true" : "false");
         std::fflush(stdout);
     }
 
   private:
     struct Held {
         Instant release;
+        Instant arrival;
         std::vector<uint8_t> datagram;
     };
+
+    // The path's delay for a datagram that arrived at `arrival`, never below 0.
+    std::chrono::steady_clock::duration DelayOf(const std::vector<uint8_t>& datagram, Instant arrival) {
+        std::chrono::duration<double, std::milli> delay((arrival - start_) * (options_.delayRampPpm * 1e-6));
+        delay += std::chrono::duration<double, std::milli>(options_.delayMs);
+        if (options_.jitterMs > 0 && datagram.size() >= kPacketHeaderSize) {
+            delay += std::chrono::duration<double, std::milli>(normal_(random_) * options_.jitterMs);
+        }
+        return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::max(delay, std::chrono::duration<double, std::milli>(0)));
+    }
 
     bool DeadAt(Instant arrival) const {
         const double seconds = std::chrono::duration<double>(arrival - start_).count();
@@ -231,6 +306,9 @@ class Relay {
     }
 
     bool Passes(const std::vector<uint8_t>& datagram) {
+        if (datagram.size() >= kPacketHeaderSize && testPacketsTaken_++ < options_.loseFirst) {
+            return false;
+        }
         if (options_.policeFirst > 0 && datagram.size() >= kPacketHeaderSize) {
             const int64_t group = ReadPacketHeader(datagram.data()).groupNumber;
             if (!policedGroup_ || *policedGroup_ != group) {
@@ -263,24 +341,42 @@ class Relay {
         latest_ = header;
     }
 
-    void Forward(const std::vector<uint8_t>& datagram) {
-        if (Send(datagram)) {
+    void Forward(const std::vector<uint8_t>& datagram, Instant arrival) {
+        if (const std::optional<Instant> sent = SendTo(datagram, destination_)) {
             ++forwarded_;
+            Stamp(datagram, arrival, *sent);
         } else {
             ++sendFailures_;
         }
         if (options_.injectEvery > 0 && ++sinceInjection_ >= options_.injectEvery) {
             sinceInjection_ = 0;
             const auto kind = static_cast<HostileKind>(nextKind_++ % kKinds);
-            if (Send(MakeHostile(kind, latest_, random_))) {
+            if (SendTo(MakeHostile(kind, latest_, random_), destination_)) {
                 ++injected_[kind];
             }
         }
     }
 
-    bool Send(const std::vector<uint8_t>& datagram) {
-        return socket_.SendTo(datagram.data(), static_cast<uint32_t>(datagram.size()), destination_) ==
-               SendResult::Sent;
+    // One line per forwarded test packet, as it left: group number, index, send counter,
+    // length, and the monotonic nanoseconds of its arrival at the relay and of its leaving.
+    void Stamp(const std::vector<uint8_t>& datagram, Instant arrival, Instant sending) {
+        if (stamps_ == nullptr || datagram.size() < kPacketHeaderSize) {
+            return;
+        }
+        const TestPacketHeader header = ReadPacketHeader(datagram.data());
+        std::fprintf(stamps_, "%" PRId64 " %" PRId32 " %" PRId64 " %zu %" PRId64 " %" PRId64 "\n", header.groupNumber,
+                     header.indexInGroup, header.sendCounter, datagram.size(), Nanoseconds(arrival),
+                     Nanoseconds(sending));
+    }
+
+    // When the datagram left, if it was sent: the kernel's stamp where the socket gives one,
+    // else the clock just before the send.
+    std::optional<Instant> SendTo(const std::vector<uint8_t>& datagram, const Endpoint& to) {
+        const Instant before = std::chrono::steady_clock::now();
+        if (socket_.SendTo(datagram.data(), static_cast<uint32_t>(datagram.size()), to) != SendResult::Sent) {
+            return std::nullopt;
+        }
+        return sendStamps_ ? TakeSendStamp(socket_.Get()).value_or(before) : before;
     }
 
     const RelayOptions options_;
@@ -288,7 +384,11 @@ class Relay {
     const Endpoint destination_;
     const Instant start_;
     std::mt19937_64 random_;
+    std::normal_distribution<double> normal_;
+    std::FILE* stamps_;
+    const bool sendStamps_;
     std::deque<Held> held_;
+    int64_t testPacketsTaken_ = 0;
     std::optional<int64_t> policedGroup_;
     int64_t passedOfGroup_ = 0;
     TestPacketHeader latest_;
@@ -310,11 +410,11 @@ timespec Until(Instant now, Instant then) {
 }
 
 // Relays until the deadline or a stop signal; the signals are blocked but inside the wait.
-void Run(const RelayOptions& options, UdpSocket& socket, const sigset_t& waitMask) {
+void Run(const RelayOptions& options, UdpSocket& socket, const sigset_t& waitMask, std::FILE* stamps, bool realTime) {
     const Instant start = std::chrono::steady_clock::now();
     const Instant deadline = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                          std::chrono::duration<double>(options.durationSeconds));
-    Relay relay(options, socket, start);
+    Relay relay(options, socket, start, stamps);
     // The kernel's stamp of each arrival: a delay then runs from when the datagram came, not from
     // when the relay woke up for it.
     DatagramBatch batch(64, 65536);
@@ -345,7 +445,7 @@ void Run(const RelayOptions& options, UdpSocket& socket, const sigset_t& waitMas
         }
         relay.ReleaseDue(std::chrono::steady_clock::now());
     }
-    relay.PrintCounts();
+    relay.PrintCounts(realTime);
 }
 
 }  // namespace
@@ -356,14 +456,23 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: veltrane-test-relay --to-port PORT [--listen-port PORT] [--duration S] [--police K]\n"
                      "       [--loss PERCENT] [--return-loss PERCENT] [--delay MS] [--seed N] [--delay-ramp PPM]\n"
-                     "       [--clock-ahead S] [--inject-every N] [--blackout-from S --blackout-for S]\n");
+                     "       [--clock-ahead S] [--inject-every N] [--blackout-from S --blackout-for S]\n"
+                     "       [--jitter-ms SD] [--lose-first N] [--stamps FILE]\n");
         return 2;
+    }
+    File stamps(nullptr, std::fclose);
+    if (!options.stampsPath.empty()) {
+        stamps.reset(std::fopen(options.stampsPath.c_str(), "w"));
+        if (!stamps) {
+            std::fprintf(stderr, "veltrane-test-relay: cannot write %s\n", options.stampsPath.c_str());
+            return 1;
+        }
     }
     // On time whatever else the host runs, where the system allows it (as root): a relay that
     // waits for the scheduler adds its own delay to single packets, and its counts and stamps
     // are the tests' truth. Elsewhere it runs as any process does.
-    const sched_param realTime{50};
-    sched_setscheduler(0, SCHED_FIFO, &realTime);
+    const sched_param realTimePriority{50};
+    const bool realTime = sched_setscheduler(0, SCHED_FIFO, &realTimePriority) == 0;
     sigset_t stopSignals;
     sigset_t waitMask;
     sigemptyset(&stopSignals);
@@ -388,6 +497,6 @@ int main(int argc, char** argv) {
     }
     std::printf("{\"listening\":%u}\n", socket.LocalEndpoint()->Port());
     std::fflush(stdout);
-    Run(options, socket, waitMask);
+    Run(options, socket, waitMask, stamps.get(), realTime);
     return 0;
 }
