@@ -6,9 +6,6 @@
 namespace {
 
 constexpr int kIndexOffset = 0;
-constexpr int kGroupSizeOffset = 4;
-constexpr int kGroupSizeCheckOffset = 6;
-constexpr uint16_t kGroupSizeCheckMask = 0xA55A;
 constexpr int64_t kLargestWrittenGroupSize = 65535;
 constexpr int kGroupNumberOffset = 8;
 constexpr int kSendCounterOffset = 16;
@@ -44,15 +41,6 @@ void WriteGroupSize(uint8_t* packet, int64_t groupSize) {
     const auto check = static_cast<uint16_t>(fits ? size ^ kGroupSizeCheckMask : 0);
     StoreLittleEndian(packet + kGroupSizeOffset, size, 2);
     StoreLittleEndian(packet + kGroupSizeCheckOffset, check, 2);
-}
-
-std::optional<uint16_t> ReadGroupSize(const uint8_t* packet) {
-    const auto size = static_cast<uint16_t>(LoadLittleEndian(packet + kGroupSizeOffset, 2));
-    const auto check = static_cast<uint16_t>(LoadLittleEndian(packet + kGroupSizeCheckOffset, 2));
-    if (size == 0 || (size ^ kGroupSizeCheckMask) != check) {
-        return std::nullopt;
-    }
-    return size;
 }
 
 TestPacketHeader ReadPacketHeader(const uint8_t* packet) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "measure/little_endian.h"
+
 struct Clock;
 
 inline constexpr uint32_t kPacketHeaderSize = 32;
@@ -32,9 +34,21 @@ void WritePacketHeader(uint8_t* packet, const TestPacketHeader& header);
 // sender writes it once per run: the headers written later leave the padding untouched.
 void WriteGroupSize(uint8_t* packet, int64_t groupSize);
 
+inline constexpr int kGroupSizeOffset = 4;
+inline constexpr int kGroupSizeCheckOffset = 6;
+inline constexpr uint16_t kGroupSizeCheckMask = 0xA55A;
+
 // The group size from the padding of a 32-byte header, only when its check holds and it is at
-// least 1: zero padding, and undefined padding such as 0xCDCDCDCD, give none.
-std::optional<uint16_t> ReadGroupSize(const uint8_t* packet);
+// least 1: zero padding, and undefined padding such as 0xCDCDCDCD, give none. Inline: returned
+// from a call, the optional went through memory, and the load of it stalled every datagram.
+inline std::optional<uint16_t> ReadGroupSize(const uint8_t* packet) {
+    const auto size = static_cast<uint16_t>(LoadLittleEndian(packet + kGroupSizeOffset, 2));
+    const auto check = static_cast<uint16_t>(LoadLittleEndian(packet + kGroupSizeCheckOffset, 2));
+    if (size == 0 || (size ^ kGroupSizeCheckMask) != check) {
+        return std::nullopt;
+    }
+    return size;
+}
 
 // Reads the header from the first 32 bytes of `packet`.
 TestPacketHeader ReadPacketHeader(const uint8_t* packet);

@@ -113,7 +113,7 @@ class Session {
     InterarrivalJitter rfc3550Jitter_;  // of the first packets, as one call
     ClockSkewEstimator skew_;
     Moments earlierRunsSkewRemoved_;  // of the runs before the current one, each with its own fit
-    JitterBuckets jitterBuckets_;
+    JitterBuckets jitterBuckets_;     // each bucket's own samples: a report sums them up to each bound
     PlayoutLateness playout_;
     SenderName name_;
 };
