@@ -114,7 +114,11 @@ void AccountReceivedDatagram(SharedStatistics<ReceiverStatistics>& statistics,
     }
     // A reset is carried out before and after each datagram, never in the middle: the
     // records end as after a reset just before or just after it, never a mix of both.
-    statistics.ConsumeReset();
+    if (followSender) {
+        statistics.ConsumeReset();
+    } else {
+        statistics.ConsumeRequestedReset();
+    }
     ReceiverStatistics& working = statistics.Working();
     working.bytesReceived += datagram.length;
     CountTrafficClass(working, datagram.length, datagram.trafficClass);

@@ -49,6 +49,13 @@ class SharedStatistics {
         return true;
     }
 
+    // Worker: the same for a worker that publishes by PublishCounts alone, whose stores need
+    // not be ordered before a later request: the read-modify-write is left out while no reset
+    // is asked for, and a request is seen one update later at worst.
+    bool ConsumeRequestedReset() {
+        return (state_.load(std::memory_order_acquire) & kRequested) != 0 && ConsumeReset();
+    }
+
     // GUI thread (one), while the worker runs: asks for a reset and zeroes the published
     // record, so that a display right away shows zeros even while the worker is blocked.
     void RequestReset() {

@@ -189,6 +189,11 @@ TEST_F(Accounting, CountsEveryDatagramAndAnalysesFirstPackets) {
     EXPECT_EQ(counted.dscpCounts[46], 1);
     EXPECT_EQ(counted.analysedCount, 1);
     EXPECT_EQ(counted.lastGroupNumber, 4);
+    // A reset asked for meanwhile is carried out before the next datagram.
+    shared.RequestReset();
+    AccountReceivedDatagram(shared, Received(next, 0, Endpoint(), 0xB8), clock, nullptr, false);
+    EXPECT_EQ(shared.Snapshot().bytesReceived, 64);
+    EXPECT_EQ(shared.Snapshot().analysedCount, 0);
 }
 
 TEST_F(Accounting, ResetBeforeADatagramStartsAfresh) {
