@@ -52,6 +52,7 @@ PacketCount LossAccountant::Add(int64_t groupNumber, int32_t indexInGroup, std::
     if (!started_) {
         started_ = true;
         closedThrough_ = groupNumber - 1;
+        firstGroup_ = groupNumber;
         latestGroup_ = groupNumber;
         latestIndex_ = indexInGroup;
         figures_.groupSize = 1;
@@ -83,6 +84,12 @@ PacketCount LossAccountant::Add(int64_t groupNumber, int32_t indexInGroup, std::
         ++figures_.reordered;
     }
     return PacketCount::New;
+}
+
+void LossAccountant::CountFromGroupZero() {
+    if (started_ && closedThrough_ == firstGroup_ - 1 && latestGroup_ < kLossWindowGroups) {
+        closedThrough_ = -1;
+    }
 }
 
 void LossAccountant::Finish() {

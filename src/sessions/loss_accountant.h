@@ -65,6 +65,10 @@ class LossAccountant {
   public:
     // Takes one accepted test packet of the run; `statedGroupSize` is ReadGroupSize's answer.
     PacketCount Add(int64_t groupNumber, int32_t indexInGroup, std::optional<uint16_t> statedGroupSize);
+    // The run's groups before its first packet's were sent and lost on the way (its sender
+    // numbers them from 0): they count as lost as they leave the window. Only while none has
+    // left it yet, and the first of them is within the window's reach.
+    void CountFromGroupZero();
     // Ends the run: every packet still missing from the window counts as lost.
     void Finish();
     // Ends the run as its sender told: through `lastGroup`, of which only the first
@@ -115,6 +119,7 @@ class LossAccountant {
     std::array<Group, kLossWindowGroups> window_;
     bool started_ = false;
     int64_t closedThrough_ = -1;  // the highest group number closed (all below it are too)
+    int64_t firstGroup_ = 0;      // of the run's first packet
     int64_t latestGroup_ = 0;
     int32_t latestIndex_ = 0;  // of the packet sent last so far (the latest group's)
     std::optional<uint16_t> trustedSize_;

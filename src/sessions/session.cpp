@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <utility>
 
 #include "base/clock.h"
 #include "measure/receiver_analysis.h"
@@ -20,8 +21,17 @@ LossFigures Difference(const LossFigures& now, const LossFigures& start) {
 
 }  // namespace
 
-Session::Session(int64_t number, const Endpoint& source, int64_t frequency, const PacketCheck& check)
-    : number_(number), source_(source.Unmapped()), frequency_(frequency), lastTestPacket_(0), check_(check) {}
+Session::Session(int64_t number,
+                 const Endpoint& source,
+                 int64_t frequency,
+                 const PacketCheck& check,
+                 int64_t listeningSince)
+    : number_(number),
+      source_(source.Unmapped()),
+      frequency_(frequency),
+      listeningSince_(listeningSince),
+      lastTestPacket_(0),
+      check_(check) {}
 
 void Session::TakeFirstPackets(std::span<const HeldPacket> packets) {
     StartRun();
@@ -35,6 +45,7 @@ void Session::TakeFirstPackets(std::span<const HeldPacket> packets) {
 void Session::MoveTo(const Endpoint& source, const PacketCheck& check) {
     source_ = source.Unmapped();
     check_ = check;
+    movedHere_ = true;
 }
 
 int64_t Session::Take(const ReceivedDatagram& datagram) {
@@ -82,6 +93,9 @@ void Session::TakeTestPacket(const TestPacketHeader& header, std::optional<uint1
     }
     const int64_t sizeBefore = loss_.Figures().groupSize;
     const PacketCount count = loss_.Add(header.groupNumber, header.indexInGroup, statedGroupSize);
+    if (headUndecided_) {
+        DecideLostHead(header.groupNumber, arrival);
+    }
     if (loss_.Figures().groupSize > sizeBefore) {
         AnalysePending();
     }
@@ -102,6 +116,8 @@ void Session::TakeTestPacket(const TestPacketHeader& header, std::optional<uint1
 // restart.
 void Session::StartRun() {
     name_.NewRun();
+    runStart_.reset();
+    headUndecided_ = !std::exchange(movedHere_, false);
     if (++run_ == 1) {
         return;
     }
@@ -125,6 +141,25 @@ void Session::FinishRunLoss() {
         loss_.FinishAt(endOfRun_->lastGroup, endOfRun_->packetsInLastGroup);
     } else {
         loss_.Finish();
+    }
+}
+
+// A run whose first packet is not of group 0 lost the groups before it, if they were due while
+// this far end listened: its group 0 was due that many of its periods before. A far end that
+// began to listen later, or a run that began at another address, missed them unseen.
+void Session::DecideLostHead(int64_t group, int64_t arrival) {
+    if (!runStart_) {
+        runStart_ = RunStart{group, arrival};
+    }
+    const std::optional<double> period = PeriodSeconds();
+    if (!period) {
+        return;
+    }
+    headUndecided_ = false;
+    const double listenedSeconds = SecondsBetween(runStart_->arrival, listeningSince_);
+    // A period's margin: a group 0 due just as the far end began may have come just before.
+    if (runStart_->group > 0 && listenedSeconds >= static_cast<double>(runStart_->group + 1) * *period) {
+        loss_.CountFromGroupZero();
     }
 }
 

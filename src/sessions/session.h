@@ -26,9 +26,13 @@
 class Session {
   public:
     // `number`: the session's place in the order of start; `check`: the checks of the source,
-    // whose run was just confirmed. Times are counter readings of the receiver's clock, which
-    // counts `frequency` per second.
-    Session(int64_t number, const Endpoint& source, int64_t frequency, const PacketCheck& check);
+    // whose run was just confirmed; `listeningSince`: when the far end began to listen. Times
+    // are counter readings of the receiver's clock, which counts `frequency` per second.
+    Session(int64_t number,
+            const Endpoint& source,
+            int64_t frequency,
+            const PacketCheck& check,
+            int64_t listeningSince);
 
     // Takes the test packets that began the session (none of them counted yet).
     void TakeFirstPackets(std::span<const HeldPacket> packets);
@@ -68,6 +72,7 @@ class Session {
     void CountNotTestPackets(int64_t datagrams);
     void StartRun();
     void FinishRunLoss();
+    void DecideLostHead(int64_t group, int64_t arrival);
     void TakeTestPacket(const TestPacketHeader& header, std::optional<uint16_t> statedGroupSize, int64_t arrival);
     void Analyse(const TestPacketHeader& header, int64_t arrival);
     void AnalyseCall(const TestPacketHeader& header, int64_t arrival);
@@ -82,6 +87,16 @@ class Session {
     int64_t number_;
     Endpoint source_;
     int64_t frequency_;  // of the receiver's clock
+    int64_t listeningSince_;
+    // The run's first packet, until it is decided whether the groups before it were lost: its
+    // sender's period tells when its group 0 was due.
+    struct RunStart {
+        int64_t group;
+        int64_t arrival;
+    };
+    std::optional<RunStart> runStart_;
+    bool headUndecided_ = false;
+    bool movedHere_ = false;  // the next run began at another address: its head went there
     int64_t lastTestPacket_;
     int64_t run_ = 0;
     std::optional<EndOfRun> endOfRun_;  // the current run's, as its sender told

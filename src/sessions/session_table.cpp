@@ -34,6 +34,7 @@ SessionTable::SessionTable(Clock& clock,
     : clock_(clock),
       settings_{settings.timeoutSeconds, std::max(1, settings.maxSessions)},
       frequency_(clock.Frequency()),
+      listeningSince_(clock.Counter()),
       authenticator_(std::move(authenticator)) {}
 
 SessionTable::~SessionTable() = default;
@@ -154,7 +155,8 @@ void SessionTable::TakeFromUnconfirmed(const ReceivedDatagram& datagram) {
     if (!waiting.refused) {
         --unconfirmedSources_;
     }
-    auto session = std::make_unique<Session>(nextSessionNumber_++, datagram.source, frequency_, waiting.check);
+    auto session =
+        std::make_unique<Session>(nextSessionNumber_++, datagram.source, frequency_, waiting.check, listeningSince_);
     session->TakeFirstPackets(packets);
     unconfirmed_.erase(record);
     sessions_.emplace(key, std::move(session));

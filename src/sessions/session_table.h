@@ -87,6 +87,7 @@ class SessionTable : public DatagramSink {
     Clock& clock_;
     const SessionTableSettings settings_;
     const int64_t frequency_;
+    const int64_t listeningSince_;  // the table's start: a run's first groups due since then were lost
     const std::shared_ptr<DatagramAuthenticator> authenticator_;
     std::mutex mutex_;  // guards everything below
     SessionMap sessions_;

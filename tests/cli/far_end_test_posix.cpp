@@ -516,13 +516,20 @@ TEST(FarEnd, EveryFigureOfAJitteryPathOnABusyHostIsWithinTenMicrosecondsAndHalfA
     EXPECT_NEAR(path["stddev"].get<double>(), 2.0, 0.4) << path;
 
     json truth = DelayFiguresOf(stamps);
-    // A session starts with the first packet that arrives: the loss counts from there on.
-    const json packets{{"received", received}, {"lost", 0},       {"expected", received},
-                       {"lossPercent", 0.0},   {"duplicates", 0}, {"reordered", 0},
-                       {"longestLossRun", 0},  {"groupSize", 1},  {"groupSizeInferred", false}};
+    // The first packets were due while the far end listened: lost on the way.
+    const int64_t expected = received + kLostFirst;
+    const json packets{{"received", received},
+                       {"lost", kLostFirst},
+                       {"expected", expected},
+                       {"lossPercent", 100.0 * kLostFirst / static_cast<double>(expected)},
+                       {"duplicates", 0},
+                       {"reordered", 0},
+                       {"longestLossRun", kLostFirst},
+                       {"groupSize", 1},
+                       {"groupSizeInferred", false}};
     truth["packets"] = packets;
     truth["interval"]["packets"] = packets;
-    truth["firstPacketsLost"] = 0;
+    truth["firstPacketsLost"] = kLostFirst;
     truth["notTestPackets"] = 0;
     truth["hostDrops"] = 0;
     truth["receiver"].update(json{{"bytesReceived", bytes},

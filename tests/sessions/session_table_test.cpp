@@ -260,6 +260,30 @@ TEST(SessionTable, DelayVariationIsMeasuredFromTheLeastDelayNotFromTheFirstPacke
     EXPECT_NEAR(s.interval.pdv->mean, 5 * 3.0 / 50, 1e-6);  // every packet of every fifth group
 }
 
+// A sender numbers its groups from 0: a run that begins at group 3, whose group 0 was due while
+// the far end listened, lost groups 0 to 2 on the way; one whose group 0 was due before the far
+// end began to listen missed its first groups unseen.
+TEST(SessionTable, TheFirstGroupsCountAsLostWhenTheyWereDueWhileTheFarEndListened) {
+    const TestSender early{Local(5001)};
+    const TestSender late{Local(5002)};
+    ManualClock clock;
+    clock.SetMs(1000.0);
+    SessionTable table(clock);
+    Traffic traffic;
+    traffic.Stream(early, 0, 200, 1100.0, Wavy(5.0), [](int64_t group, int32_t) { return group >= 3; });
+    traffic.Stream(late, 0, 200, 600.0, Wavy(5.0), [](int64_t group, int32_t) { return group >= 41; });
+    traffic.Play(table, clock);
+    const SessionsReport report = table.TakeReport(true);
+    const SessionFigures& lostOnTheWay = *Find(report, early.source);
+    EXPECT_EQ(lostOnTheWay.packets.lost, 3 * 4);
+    EXPECT_EQ(lostOnTheWay.packets.expected, 200 * 4);
+    EXPECT_EQ(lostOnTheWay.packets.firstPacketsLost, 3);
+    EXPECT_EQ(lostOnTheWay.packets.longestLossRun, 3 * 4);
+    const SessionFigures& unseen = *Find(report, late.source);
+    EXPECT_EQ(unseen.packets.lost, 0);
+    EXPECT_EQ(unseen.packets.expected, (200 - 41) * 4);
+}
+
 TEST(SessionTable, ARestartIsANewRunWithItsOwnReferenceLossAndSkew) {
     std::mt19937 random(7);
     std::exponential_distribution<double> exponential(1.0);
