@@ -138,6 +138,14 @@ uint32_t Ipv4Word(const void* bytes) {
 
 }  // namespace
 
+size_t EndpointKeyHash::operator()(const EndpointKey& key) const {
+    uint64_t hash = 14695981039346656037ull;
+    for (const unsigned char byte : key) {
+        hash = (hash ^ byte) * 1099511628211ull;
+    }
+    return static_cast<size_t>(hash);
+}
+
 EndpointKey Endpoint::SenderKey() const {
     static_assert(kKeyBytesWords * sizeof(uint64_t) >= sizeof(sockaddr_in6));
     if (!IsIpv6()) {

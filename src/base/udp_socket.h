@@ -3,6 +3,7 @@
 // the handle-level calls the receiver needs for its exclusive close.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -20,6 +21,11 @@ inline constexpr SocketHandle kNoSocket = -1;
 
 // What tells senders apart, as bytes to compare and hash: see Endpoint::SenderKey.
 using EndpointKey = std::array<unsigned char, 24>;
+
+// A hash of a key for the tables of senders (FNV-1a over its bytes).
+struct EndpointKeyHash {
+    size_t operator()(const EndpointKey& key) const;
+};
 
 // An IPv4 or IPv6 socket address with its length, as the socket calls take it.
 class Endpoint {

@@ -1,10 +1,8 @@
 #include "cli/call_judgement.h"
 
-#include <cstdio>
+#include "cli/report_parts.h"
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 constexpr const char* kNoCodec = "no --codec given to judge calls by";
 
@@ -31,12 +29,6 @@ void Judge(SessionFigures& s, const CallJudgement& judgement) {
     }
     s.quality = JudgeCallsOf(judgement.codec, s.packets, *s.jitterBuffer,
                              {judgement.oneWayDelayMs, DelaySource::OneWayDelayOption}, s.qualityReason);
-}
-
-std::string Printed(const char* format, double a, double b = 0, double c = 0) {
-    char text[160];
-    std::snprintf(text, sizeof(text), format, a, b, c);
-    return text;
 }
 
 }  // namespace

@@ -390,13 +390,12 @@ class Run {
     // The sending socket, opened here so that the echoes come back to it and a thread of their
     // own takes them; false after the error went to the observer.
     bool StartRoundTrip(SenderSettings& settings) {
-        const Endpoint local =
-            settings.sourceAddress.value_or(Endpoint::AnyOfFamily(settings.destination, settings.sourcePort));
+        const Endpoint local = SenderLocalEndpoint(settings);
         roundTripSocket_ = UdpSocket::Open(settings.destination);
         if (!roundTripSocket_.Valid() || !roundTripSocket_.Bind(local)) {
-            observer_.FailWith(
-                "veltrane-cli: cannot send from " + local.ToString() + ": " +
-                SocketErrorText(roundTripSocket_.Valid() ? roundTripSocket_.LastError() : LastSocketError()));
+            observer_.FailWith("veltrane-cli: cannot send from " + BindFailure(local, roundTripSocket_.Valid()
+                                                                                          ? roundTripSocket_.LastError()
+                                                                                          : LastSocketError()));
             return false;
         }
         roundTripSocket_.EnableKernelStamps();

@@ -25,8 +25,8 @@ std::unique_ptr<Reflector> Reflector::Start(const ReflectorSettings& settings, s
     const bool ready = socket.Valid() && (!settings.dualStack || socket.SetIpv6Only(false)) &&
                        socket.Bind(settings.local) && socket.SetNonBlocking();
     if (!ready) {
-        error = "cannot receive on " + settings.local.ToString() + ": " +
-                SocketErrorText(socket.Valid() ? socket.LastError() : LastSocketError());
+        error =
+            "cannot receive on " + BindFailure(settings.local, socket.Valid() ? socket.LastError() : LastSocketError());
         return nullptr;
     }
     auto reflector = std::unique_ptr<Reflector>(new Reflector(settings, std::move(socket)));

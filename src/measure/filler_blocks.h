@@ -24,6 +24,13 @@ std::optional<uint32_t> WriteFillerBlock(uint8_t* packet,
                                          const FillerMarker& marker,
                                          std::span<const uint8_t> bytes);
 
+// Whether the four bytes at `at` are the zero bytes that end the blocks.
+bool EndsFillerBlocks(const uint8_t* at);
+
+// Where the blocks of a datagram of `length` bytes end (at four zero bytes or the datagram's
+// end); none when it is too short for blocks or a block runs past its end (no block is trusted).
+std::optional<uint32_t> FillerBlocksEnd(const uint8_t* datagram, uint32_t length);
+
 // The bytes of the first block with `marker`, looked for from byte 48 on; none when there is
 // none, or when a block before it runs past the end of the datagram (no block is then trusted).
 std::optional<std::span<const uint8_t>> FindFillerBlock(std::span<const uint8_t> datagram, const FillerMarker& marker);

@@ -1,29 +1,9 @@
 #include "measure/packet_blocks.h"
 
-#include <algorithm>
 #include <array>
 #include <span>
 
 #include "measure/little_endian.h"
-
-std::optional<uint32_t> FillerBlocksEnd(const uint8_t* datagram, uint32_t length) {
-    if (length < kFillerBlocksOffset) {
-        return std::nullopt;
-    }
-    uint64_t offset = kFillerBlocksOffset;
-    while (offset + kFillerBlockHeaderSize <= length) {
-        const uint8_t* at = datagram + offset;
-        if (std::all_of(at, at + 4, [](uint8_t byte) { return byte == 0; })) {
-            break;
-        }
-        const uint64_t next = offset + kFillerBlockHeaderSize + at[4];
-        if (next > length) {
-            return std::nullopt;
-        }
-        offset = next;
-    }
-    return static_cast<uint32_t>(offset);
-}
 
 bool WriteStampsBlock(uint8_t* datagram, uint32_t length, const ReflectorStamps& stamps) {
     const std::optional<uint32_t> end = FillerBlocksEnd(datagram, length);

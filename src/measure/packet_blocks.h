@@ -21,10 +21,6 @@ inline constexpr uint32_t kStampsBodySize = 24;
 // The smallest packet a reflector can stamp: the header, the tag's place and the stamps' block.
 inline constexpr uint32_t kStampedPacketMinSize = kFillerBlocksOffset + kFillerBlockHeaderSize + kStampsBodySize;
 
-// Where the blocks of a datagram of `length` bytes end (at four zero bytes or the datagram's
-// end); none when it is too short for blocks or a block runs past its end (no block is trusted).
-std::optional<uint32_t> FillerBlocksEnd(const uint8_t* datagram, uint32_t length);
-
 // Writes the stamps' block where the blocks end; false (nothing written) when it does not fit.
 bool WriteStampsBlock(uint8_t* datagram, uint32_t length, const ReflectorStamps& stamps);
 

@@ -103,6 +103,10 @@ void Sender::PublishFinalStatistics() {
     }
 }
 
+Endpoint SenderLocalEndpoint(const SenderSettings& settings) {
+    return settings.sourceAddress.value_or(Endpoint::AnyOfFamily(settings.destination, settings.sourcePort));
+}
+
 void Sender::SenderThreadEntry(const SenderSettings& settings) {
     LogEvent(logSink_, "sender thread started");
     const SocketLibrary library;
@@ -132,8 +136,7 @@ void Sender::SenderThreadEntry(const SenderSettings& settings) {
         LogEvent(logSink_, "senderBufferSize = %i bytes", static_cast<int32_t>(sendBufferBytes));
     }
     // Bound before the first send, which would otherwise let the system pick the port.
-    const Endpoint local =
-        settings.sourceAddress.value_or(Endpoint::AnyOfFamily(settings.destination, settings.sourcePort));
+    const Endpoint local = SenderLocalEndpoint(settings);
     if (!shared && (settings.sourceAddress || settings.sourcePort != 0) && !socket.Bind(local)) {
         ThrowEngineError(EngineError::SenderNotBound, BindFailure(local, socket.LastError()));
     }

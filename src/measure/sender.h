@@ -52,6 +52,10 @@ struct SenderSettings {
     SocketHandle sharedSocket = kNoSocket;
 };
 
+// The address a sender of these settings sends from: its source address, or any of the
+// destination's family, with its source port (0: the system's choice).
+Endpoint SenderLocalEndpoint(const SenderSettings& settings);
+
 // What SendPacket works on during one run.
 struct SendContext {
     UdpSocket& socket;

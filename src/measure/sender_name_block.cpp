@@ -45,7 +45,7 @@ std::span<const uint8_t> SenderNameDecidingBytes(std::span<const uint8_t> datagr
         return {};
     }
     const std::span<const uint8_t> first = datagram.subspan(kFillerBlocksOffset);
-    if (std::all_of(first.begin(), first.begin() + 4, [](uint8_t byte) { return byte == 0; })) {
+    if (EndsFillerBlocks(first.data())) {
         return first.first(kFillerBlockHeaderSize);
     }
     const size_t length = kFillerBlockHeaderSize + first[kNameMarker.size()];

@@ -54,9 +54,7 @@ void ClockSkewEstimator::Add(double receiverSeconds, double delayMs) {
     }
     AddToHull(Point{receiverSeconds, delayMs});
     FollowMeanEdge();
-    // Read without copying the optionals: their copies stall the hot path.
-    const bool sure = seconds_.count >= kMinPoints && floorErrorPpm_.has_value() && !(*floorErrorPpm_ > kMostErrorPpm);
-    removedSlope_ = sure && hullSlope_.has_value() ? *hullSlope_ : 0.0;
+    removedSlope_ = ErrorWithinBound() && hullSlope_.has_value() ? *hullSlope_ : 0.0;
 }
 
 void ClockSkewEstimator::AddToHull(const Point& p) {
@@ -157,12 +155,13 @@ void ClockSkewEstimator::FollowMeanEdge() {
     hullSlope_ = (b.delayMs - a.delayMs) / (b.seconds - a.seconds);
 }
 
+// Read without copying the optionals: their copies stall the hot path.
+bool ClockSkewEstimator::ErrorWithinBound() const {
+    return seconds_.count >= kMinPoints && floorErrorPpm_.has_value() && !(*floorErrorPpm_ > kMostErrorPpm);
+}
+
 std::optional<double> ClockSkewEstimator::SlopeMsPerSecond() const {
-    const std::optional<double> error = SkewPpmError();
-    if (!error || *error > kMostErrorPpm) {
-        return std::nullopt;
-    }
-    return hullSlope_;
+    return ErrorWithinBound() ? hullSlope_ : std::nullopt;
 }
 
 namespace {

@@ -88,6 +88,7 @@ class ClockSkewEstimator {
     bool AddToFloor(const Point& p);
     std::optional<double> FloorErrorPpm() const;
     void FollowMeanEdge();
+    bool ErrorWithinBound() const;                   // SkewPpmError() is within kMostErrorPpm
     std::optional<double> SlopeMsPerSecond() const;  // the hull's, once within the error bound
 
     std::vector<Point> hull_;  // the lower convex hull, in order of time

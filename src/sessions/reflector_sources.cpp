@@ -5,15 +5,6 @@
 #include "base/clock.h"
 #include "measure/packet_blocks.h"
 
-// FNV-1a over the key's bytes.
-size_t ReflectorSources::KeyHash::operator()(const EndpointKey& key) const {
-    uint64_t hash = 14695981039346656037ull;
-    for (const unsigned char byte : key) {
-        hash = (hash ^ byte) * 1099511628211ull;
-    }
-    return static_cast<size_t>(hash);
-}
-
 ReflectorSources::ReflectorSources(ReflectorSourcesSettings settings, int64_t frequency)
     : settings_{settings.timeoutSeconds, std::max(1, settings.maxSources)}, frequency_(frequency) {}
 

@@ -43,15 +43,12 @@ class ReflectorSources {
     size_t Sources() const { return sources_.size(); }
 
   private:
-    struct KeyHash {
-        size_t operator()(const EndpointKey& key) const;
-    };
     struct Source {
         PacketCheck check;
         int64_t runPackets = 0;  // the confirmed run's test packets
         int64_t lastArrival = 0;
     };
-    using SourceMap = std::unordered_map<EndpointKey, Source, KeyHash>;
+    using SourceMap = std::unordered_map<EndpointKey, Source, EndpointKeyHash>;
 
     // The source's place in the table; null while the table is full of sources heard within the time-out.
     Source* Add(const EndpointKey& key, Source source);

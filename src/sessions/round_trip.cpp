@@ -10,12 +10,6 @@ namespace {
 
 constexpr double kNsPerMs = 1e6;
 
-// One sample into a whole run's distribution and an interval's, its bin found once.
-void AddToBoth(SampleDistribution& run, SampleDistribution& interval, const BinnedSample& sample) {
-    run.Add(sample);
-    interval.Add(sample);
-}
-
 }  // namespace
 
 struct RoundTripAnalysis::Echo {
@@ -26,6 +20,13 @@ struct RoundTripAnalysis::Echo {
     double forwardMs = 0;  // one-way delays on two unrelated clocks: only their changes mean anything
     double returnMs = 0;
 };
+
+void RoundTripAnalysis::Window::Absorb(const Window& part) {
+    roundTrip.Absorb(part.roundTrip);
+    turnaround.Absorb(part.turnaround);
+    forward.Absorb(part.forward);
+    back.Absorb(part.back);
+}
 
 void RoundTripAnalysis::Window::Reset() {
     roundTrip.Reset();
@@ -48,8 +49,9 @@ void RoundTripAnalysis::Take(const ReceivedDatagram& datagram) {
         return;
     }
     Count(*echo);
-    AddToBoth(run_.roundTrip, interval_.roundTrip, BinnedSample(echo->roundTripMs));
-    AddToBoth(run_.turnaround, interval_.turnaround, BinnedSample(echo->turnaroundMs));
+    // The whole run's distributions take each interval's at its report (TakeReport).
+    interval_.roundTrip.Add(echo->roundTripMs);
+    interval_.turnaround.Add(echo->turnaroundMs);
     const double forward = echo->forwardMs - firstForwardMs_.value_or(echo->forwardMs);
     const double back = echo->returnMs - firstReturnMs_.value_or(echo->returnMs);
     firstForwardMs_ = firstForwardMs_.value_or(echo->forwardMs);
@@ -57,8 +59,8 @@ void RoundTripAnalysis::Take(const ReceivedDatagram& datagram) {
     leastForwardMs_ = std::min(leastForwardMs_, forward);
     leastReturnMs_ = std::min(leastReturnMs_, back);
     const BinnedSample forwardSample(forward);
-    AddToBoth(run_.forward, interval_.forward, forwardSample);
-    AddToBoth(run_.back, interval_.back, BinnedSample(back));
+    interval_.forward.Add(forwardSample);
+    interval_.back.Add(back);
     forwardLateness_.Add(forwardSample);
 }
 
@@ -138,6 +140,7 @@ RoundTripDistributions RoundTripAnalysis::Summaries(const Window& window) const 
 
 RoundTripFigures RoundTripAnalysis::TakeReport() {
     RoundTripFigures figures = counts_;
+    run_.Absorb(interval_);
     figures.run = Summaries(run_);
     figures.interval = Summaries(interval_);
     figures.sentThrough = highest_ + 1;

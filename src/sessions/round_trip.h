@@ -53,6 +53,7 @@ class RoundTripAnalysis {
     struct Echo;
     struct Window {
         SampleDistribution roundTrip, turnaround, forward, back;
+        void Absorb(const Window& part);
         void Reset();
     };
     std::optional<Echo> Check(const ReceivedDatagram& datagram) const;
@@ -63,7 +64,7 @@ class RoundTripAnalysis {
     const Endpoint from_;
     const std::shared_ptr<const SentPacketLog> log_;
     const int64_t frequency_;
-    Window run_;
+    Window run_;  // the whole run's, but for the interval's samples, which each report adds
     Window interval_;
     PlayoutLateness forwardLateness_;
     std::optional<double> firstForwardMs_, firstReturnMs_;  // the references of each way's delays

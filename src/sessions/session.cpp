@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
-#include <utility>
 
 #include "base/clock.h"
 #include "measure/receiver_analysis.h"
@@ -35,17 +34,23 @@ Session::Session(int64_t number,
 
 void Session::TakeFirstPackets(std::span<const HeldPacket> packets) {
     StartRun();
+    TakeHeldPackets(packets);
+}
+
+void Session::MoveTo(const Endpoint& source, const PacketCheck& check, std::span<const HeldPacket> packets) {
+    source_ = source.Unmapped();
+    check_ = check;
+    StartRun();
+    headUndecided_ = false;  // the run's first groups went to the address before
+    TakeHeldPackets(packets);
+}
+
+void Session::TakeHeldPackets(std::span<const HeldPacket> packets) {
     for (const HeldPacket& packet : packets) {
         record_.bytesReceived += packet.length;
         CountTrafficClass(record_, packet.length, packet.trafficClass);
         TakeTestPacket(packet.header, packet.statedGroupSize, packet.arrival);
     }
-}
-
-void Session::MoveTo(const Endpoint& source, const PacketCheck& check) {
-    source_ = source.Unmapped();
-    check_ = check;
-    movedHere_ = true;
 }
 
 int64_t Session::Take(const ReceivedDatagram& datagram) {
@@ -93,9 +98,6 @@ void Session::TakeTestPacket(const TestPacketHeader& header, std::optional<uint1
     }
     const int64_t sizeBefore = loss_.Figures().groupSize;
     const PacketCount count = loss_.Add(header.groupNumber, header.indexInGroup, statedGroupSize);
-    if (headUndecided_) {
-        DecideLostHead(header.groupNumber, arrival);
-    }
     if (loss_.Figures().groupSize > sizeBefore) {
         AnalysePending();
     }
@@ -110,14 +112,16 @@ void Session::TakeTestPacket(const TestPacketHeader& header, std::optional<uint1
     } else {
         AnalyseCall(header, arrival);
     }
+    if (headUndecided_) {
+        DecideLostHead();
+    }
 }
 
 // The sender started (again): the run before keeps its loss, and nothing measured spans the
 // restart.
 void Session::StartRun() {
     name_.NewRun();
-    runStart_.reset();
-    headUndecided_ = !std::exchange(movedHere_, false);
+    headUndecided_ = true;
     if (++run_ == 1) {
         return;
     }
@@ -145,20 +149,18 @@ void Session::FinishRunLoss() {
 }
 
 // A run whose first packet is not of group 0 lost the groups before it, if they were due while
-// this far end listened: its group 0 was due that many of its periods before. A far end that
-// began to listen later, or a run that began at another address, missed them unseen.
-void Session::DecideLostHead(int64_t group, int64_t arrival) {
-    if (!runStart_) {
-        runStart_ = RunStart{group, arrival};
-    }
+// this far end listened: the run's reference packet came that many of its sender's periods
+// after group 0 was due. A far end that began to listen later, or a run that began at another
+// address, missed them unseen.
+void Session::DecideLostHead() {
     const std::optional<double> period = PeriodSeconds();
-    if (!period) {
+    if (!record_.referenceSet || !period) {
         return;
     }
     headUndecided_ = false;
-    const double listenedSeconds = SecondsBetween(runStart_->arrival, listeningSince_);
+    const double listenedSeconds = SecondsBetween(record_.firstLocalCounter, listeningSince_);
     // A period's margin: a group 0 due just as the far end began may have come just before.
-    if (runStart_->group > 0 && listenedSeconds >= static_cast<double>(runStart_->group + 1) * *period) {
+    if (listenedSeconds >= static_cast<double>(record_.firstGroupNumber + 1) * *period) {
         loss_.CountFromGroupZero();
     }
 }

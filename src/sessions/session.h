@@ -37,9 +37,9 @@ class Session {
     // Takes the test packets that began the session (none of them counted yet).
     void TakeFirstPackets(std::span<const HeldPacket> packets);
 
-    // Its sender's packets now come from `source`, whose run `check` confirmed: the session
-    // goes on there with a new run, begun by TakeFirstPackets.
-    void MoveTo(const Endpoint& source, const PacketCheck& check);
+    // Its sender's packets now come from `source`, whose run `check` confirmed with `packets`
+    // (none of them counted yet): the session goes on there with a new run.
+    void MoveTo(const Endpoint& source, const PacketCheck& check, std::span<const HeldPacket> packets);
     // Whether its sender's packets agree on `name` (never empty).
     bool NamedAs(std::string_view name) const { return name_.Is(name); }
 
@@ -71,8 +71,9 @@ class Session {
   private:
     void CountNotTestPackets(int64_t datagrams);
     void StartRun();
+    void TakeHeldPackets(std::span<const HeldPacket> packets);
     void FinishRunLoss();
-    void DecideLostHead(int64_t group, int64_t arrival);
+    void DecideLostHead();
     void TakeTestPacket(const TestPacketHeader& header, std::optional<uint16_t> statedGroupSize, int64_t arrival);
     void Analyse(const TestPacketHeader& header, int64_t arrival);
     void AnalyseCall(const TestPacketHeader& header, int64_t arrival);
@@ -88,15 +89,9 @@ class Session {
     Endpoint source_;
     int64_t frequency_;  // of the receiver's clock
     int64_t listeningSince_;
-    // The run's first packet, until it is decided whether the groups before it were lost: its
-    // sender's period tells when its group 0 was due.
-    struct RunStart {
-        int64_t group;
-        int64_t arrival;
-    };
-    std::optional<RunStart> runStart_;
+    // Until the run's reference packet and its sender's period tell when its group 0 was due:
+    // whether the groups before its first packet were lost is not decided yet.
     bool headUndecided_ = false;
-    bool movedHere_ = false;  // the next run began at another address: its head went there
     int64_t lastTestPacket_;
     int64_t run_ = 0;
     std::optional<EndOfRun> endOfRun_;  // the current run's, as its sender told

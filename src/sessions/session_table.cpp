@@ -1,7 +1,6 @@
 #include "sessions/session_table.h"
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 #include <optional>
 #include <utility>
@@ -18,15 +17,6 @@ void SortByStart(std::vector<SessionFigures>& sessions) {
 }
 
 }  // namespace
-
-// FNV-1a over the key's bytes.
-size_t SessionTable::KeyHash::operator()(const EndpointKey& key) const {
-    uint64_t hash = 14695981039346656037ull;
-    for (const unsigned char byte : key) {
-        hash = (hash ^ byte) * 1099511628211ull;
-    }
-    return static_cast<size_t>(hash);
-}
 
 SessionTable::SessionTable(Clock& clock,
                            SessionTableSettings settings,
@@ -138,8 +128,7 @@ void SessionTable::TakeFromUnconfirmed(const ReceivedDatagram& datagram) {
     const std::span<const HeldPacket> packets =
         kind == DatagramKind::NewRun ? waiting.check.ConfirmedPackets() : std::span<const HeldPacket>(&current, 1);
     if (MoveNamedSession(datagram, waiting.check, packets)) {
-        unconfirmedSources_ -= waiting.refused ? 0 : 1;
-        unconfirmed_.erase(record);
+        StopWaiting(record);
         return;
     }
     if (!MakeRoom(datagram.arrival)) {
@@ -152,14 +141,18 @@ void SessionTable::TakeFromUnconfirmed(const ReceivedDatagram& datagram) {
         refusedPackets_ += static_cast<int64_t>(packets.size());
         return;
     }
-    if (!waiting.refused) {
-        --unconfirmedSources_;
-    }
     auto session =
         std::make_unique<Session>(nextSessionNumber_++, datagram.source, frequency_, waiting.check, listeningSince_);
     session->TakeFirstPackets(packets);
-    unconfirmed_.erase(record);
+    StopWaiting(record);
     sessions_.emplace(key, std::move(session));
+}
+
+// A waiting source whose run went to a session: it waits no more. A refused one was counted as
+// waiting no more when it was refused.
+void SessionTable::StopWaiting(UnconfirmedMap::iterator record) {
+    unconfirmedSources_ -= record->second.refused ? 0 : 1;
+    unconfirmed_.erase(record);
 }
 
 // With a key only the key's holders name a sender, so a name may follow its sender to another
@@ -183,8 +176,7 @@ bool SessionTable::MoveNamedSession(const ReceivedDatagram& datagram,
     }
     std::unique_ptr<Session> session = std::move(named->second);
     Erase(named);
-    session->MoveTo(datagram.source, check);
-    session->TakeFirstPackets(packets);
+    session->MoveTo(datagram.source, check, packets);
     sessions_.emplace(datagram.source.SenderKey(), std::move(session));
     return true;
 }

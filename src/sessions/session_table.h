@@ -50,17 +50,14 @@ class SessionTable : public DatagramSink {
     SessionsReport TakeReport(bool final);
 
   private:
-    struct KeyHash {
-        size_t operator()(const EndpointKey& key) const;
-    };
-    using SessionMap = std::unordered_map<EndpointKey, std::unique_ptr<Session>, KeyHash>;
+    using SessionMap = std::unordered_map<EndpointKey, std::unique_ptr<Session>, EndpointKeyHash>;
     // A source without a session: its checks, waiting for a run to be confirmed.
     struct Unconfirmed {
         PacketCheck check;
         int64_t lastArrival = 0;
         bool refused = false;  // its run was confirmed while the table was full
     };
-    using UnconfirmedMap = std::unordered_map<EndpointKey, Unconfirmed, KeyHash>;
+    using UnconfirmedMap = std::unordered_map<EndpointKey, Unconfirmed, EndpointKeyHash>;
 
     void TakeOversized(const ReceivedDatagram& datagram);
     void TakeEndOfRun(Session* session, const EndOfRun& end, int64_t arrival);
@@ -72,6 +69,7 @@ class SessionTable : public DatagramSink {
     bool MoveNamedSession(const ReceivedDatagram& datagram,
                           const PacketCheck& check,
                           std::span<const HeldPacket> packets);
+    void StopWaiting(UnconfirmedMap::iterator record);
     void ForgetUnconfirmed(UnconfirmedMap::iterator record);
     // The records quiet for the time-out, or `all` of them: what they held was no test packet.
     void ForgetQuietUnconfirmed(int64_t now, bool all);
