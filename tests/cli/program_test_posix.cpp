@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -164,7 +165,7 @@ int SendToListener(std::vector<std::string> arguments,
 }
 
 // A voice stream's clock: one packet every 20 ms for 10 s on an absolute schedule, so that
-// the last group arrives 499 periods after the first, give or take the loop-back's jitter.
+// the last groups arrive on the schedule the first ones set, give or take the loop-back's jitter.
 TEST(Program, AFixedPaceKeepsTheScheduleOverTenSeconds) {
     std::map<int64_t, Arrival> arrivals;  // by group number
     std::string err;
@@ -174,9 +175,24 @@ TEST(Program, AFixedPaceKeepsTheScheduleOverTenSeconds) {
 
     ASSERT_EQ(exitCode, 0) << err;
     EXPECT_NEAR(static_cast<double>(arrivals.size()), 500.0, 1.0);
-    ASSERT_TRUE(arrivals.count(0) && arrivals.count(499));
-    const auto late = arrivals[499] - (arrivals[0] + milliseconds(499 * 20));
-    EXPECT_LE(std::abs(std::chrono::duration<double, std::milli>(late).count()), 2.0);
+    // Each group's arrival less its due time on the schedule, the median of 25 groups: a busy
+    // machine that holds up the listener now and then moves single arrivals, not the median.
+    const Arrival origin = arrivals.begin()->second;
+    const auto offsetMs = [&](int64_t firstGroup) {
+        std::vector<double> offsets;
+        for (int64_t group = firstGroup; group < firstGroup + 25; ++group) {
+            if (arrivals.count(group) != 0) {
+                const auto off = arrivals[group] - (origin + milliseconds(group * 20));
+                offsets.push_back(std::chrono::duration<double, std::milli>(off).count());
+            }
+        }
+        if (offsets.empty()) {
+            return std::nan("");
+        }
+        std::nth_element(offsets.begin(), offsets.begin() + offsets.size() / 2, offsets.end());
+        return offsets[offsets.size() / 2];
+    };
+    EXPECT_NEAR(offsetMs(475), offsetMs(0), 2.0);
 }
 
 // Calls keep their own clocks: packet i of each group of 30 G.711 calls leaves i * 20 / 30 ms
