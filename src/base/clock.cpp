@@ -7,13 +7,12 @@ int64_t CounterDifference(int64_t end, int64_t start) {
 }
 
 double ElapsedMs(int64_t start, int64_t end, int64_t frequency) {
-    return static_cast<double>(CounterDifference(end, start)) / static_cast<double>(frequency) * 1000.0;
+    return ElapsedSeconds(start, end, frequency) * 1000.0;
 }
 
 int64_t Clock::FromSystemCounter(int64_t systemCounter) {
     const int64_t now = Counter();
-    const double since = static_cast<double>(CounterDifference(QueryCounter(), systemCounter)) /
-                         static_cast<double>(QueryCounterFrequency());
+    const double since = ElapsedSeconds(systemCounter, QueryCounter(), QueryCounterFrequency());
     return now - static_cast<int64_t>(since * static_cast<double>(Frequency()));
 }
 

@@ -27,6 +27,12 @@ int64_t CounterDifference(int64_t end, int64_t start);
 // Milliseconds between two counter readings: double(end - start) / frequency * 1000.
 double ElapsedMs(int64_t start, int64_t end, int64_t frequency);
 
+// Seconds between two counter readings: double(end - start) / frequency. Inline: the analysis
+// of every packet takes several.
+inline double ElapsedSeconds(int64_t start, int64_t end, int64_t frequency) {
+    return static_cast<double>(CounterDifference(end, start)) / static_cast<double>(frequency);
+}
+
 // A source of counter readings: the system counter, or a scripted one in tests.
 struct Clock {
     virtual ~Clock() = default;

@@ -85,8 +85,7 @@ bool PacketCheck::FitsRun(const TestPacketHeader& header, int64_t arrival, int64
     }
     if (ahead > kGroupsBehindAccepted) {
         const double groupsPerSecond = periodTicks_ > 0 ? static_cast<double>(frequency_) / periodTicks_ : 0.0;
-        const double seconds =
-            static_cast<double>(CounterDifference(arrival, latestArrival_)) / static_cast<double>(arrivalFrequency);
+        const double seconds = ElapsedSeconds(latestArrival_, arrival, arrivalFrequency);
         if (static_cast<double>(ahead - kGroupsBehindAccepted) > kGroupRateMargin * groupsPerSecond * seconds) {
             return false;
         }

@@ -6,13 +6,8 @@
 
 namespace {
 
-constexpr double kMsPerSecond = 1000.0;
 constexpr double kNewWeight = 0.002;  // a new sample's weight in the running means
 constexpr double kOldWeight = 0.998;  // the old mean's weight
-
-double CounterSeconds(int64_t end, int64_t start, int64_t frequency) {
-    return static_cast<double>(CounterDifference(end, start)) / static_cast<double>(frequency);
-}
 
 // The first packet after a reset: every later packet is measured against it.
 AnalysedPacket TakeReference(ReceiverStatistics& s, const TestPacketHeader& packet, int64_t arrival) {
@@ -55,13 +50,10 @@ AnalysedPacket MeasurePacket(ReceiverStatistics& s,
                              int64_t now,
                              int64_t localFrequency,
                              bool withHistogram) {
-    // Only differences of the sender's counter enter, each divided by the packet's own
-    // frequency, so the two hosts' clocks need not agree.
-    const double sendInterval = CounterSeconds(packet.sendCounter, s.lastSendCounter, packet.counterFrequency);
-    const double runSeconds = CounterSeconds(now, s.firstLocalCounter, localFrequency);
-    const double absDelay =
-        (runSeconds - CounterSeconds(packet.sendCounter, s.firstSendCounter, packet.counterFrequency)) * kMsPerSecond;
-    const double jitter = (CounterSeconds(now, s.lastLocalCounter, localFrequency) - sendInterval) * kMsPerSecond;
+    const double runSeconds = ElapsedSeconds(s.firstLocalCounter, now, localFrequency);
+    const double absDelay = TransitChangeMs(runSeconds, packet, s.firstSendCounter);
+    const double jitter =
+        TransitChangeMs(ElapsedSeconds(s.lastLocalCounter, now, localFrequency), packet, s.lastSendCounter);
     if (withHistogram) {
         AddJitterSample(s, jitter);
     } else {

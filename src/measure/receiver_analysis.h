@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "base/clock.h"
 #include "measure/receiver_statistics.h"
 #include "measure/test_packet.h"
 
@@ -22,6 +23,17 @@ void AddJitterSample(ReceiverStatistics& statistics, double jitterMs);
 // kept for the loss, and the next analysed packet takes a new reference, so that no delay or
 // jitter sample spans the restart.
 void EndRun(ReceiverStatistics& statistics);
+
+// A packet's transit time less an earlier packet's, in ms: the seconds between their arrivals
+// on the receiver's clock less those between their sends on the sender's. Only differences of
+// the sender's counter enter, each divided by the packet's own frequency, so the two hosts'
+// clocks need not agree. From the run's reference packet it is the relative one-way delay;
+// from the packet before, the jitter sample.
+inline double TransitChangeMs(double arrivalSeconds, const TestPacketHeader& packet, int64_t earlierSendCounter) {
+    constexpr double kMsPerSecond = 1000.0;
+    return (arrivalSeconds - ElapsedSeconds(earlierSendCounter, packet.sendCounter, packet.counterFrequency)) *
+           kMsPerSecond;
+}
 
 // What the analysis of one packet measured, for figures kept beside the record.
 struct AnalysedPacket {

@@ -1,16 +1,7 @@
 #include "sessions/call_streams.h"
 
 #include "base/clock.h"
-
-namespace {
-
-constexpr double kMsPerSecond = 1000.0;
-
-double CounterSeconds(int64_t end, int64_t start, int64_t frequency) {
-    return static_cast<double>(CounterDifference(end, start)) / static_cast<double>(frequency);
-}
-
-}  // namespace
+#include "measure/receiver_analysis.h"
 
 void CallStreams::Restart() {
     latest_.clear();
@@ -26,14 +17,11 @@ CallSample CallStreams::Measure(const TestPacketHeader& header,
     }
     Latest& latest = latest_[index];
     CallSample sample;
-    sample.runSeconds = CounterSeconds(arrival, reference.arrival, frequency);
-    sample.delayMs =
-        (sample.runSeconds - CounterSeconds(header.sendCounter, reference.sendCounter, header.counterFrequency)) *
-        kMsPerSecond;
+    sample.runSeconds = ElapsedSeconds(reference.arrival, arrival, frequency);
+    sample.delayMs = TransitChangeMs(sample.runSeconds, header, reference.sendCounter);
     if (latest.taken) {
-        sample.jitterMs = (CounterSeconds(arrival, latest.arrival, frequency) -
-                           CounterSeconds(header.sendCounter, latest.sendCounter, header.counterFrequency)) *
-                          kMsPerSecond;
+        sample.jitterMs =
+            TransitChangeMs(ElapsedSeconds(latest.arrival, arrival, frequency), header, latest.sendCounter);
     }
     latest = Latest{header.sendCounter, arrival, true};
     return sample;

@@ -248,7 +248,7 @@ LossFigures Session::PacketFigures() const {
 }
 
 double Session::SecondsBetween(int64_t end, int64_t start) const {
-    return static_cast<double>(CounterDifference(end, start)) / static_cast<double>(frequency_);
+    return ElapsedSeconds(start, end, frequency_);
 }
 
 void Session::TakeOversized(int64_t fullLength) {

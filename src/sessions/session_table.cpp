@@ -229,7 +229,7 @@ bool SessionTable::MakeRoom(int64_t now) {
 }
 
 double SessionTable::SecondsBetween(int64_t end, int64_t start) const {
-    return static_cast<double>(CounterDifference(end, start)) / static_cast<double>(frequency_);
+    return ElapsedSeconds(start, end, frequency_);
 }
 
 bool SessionTable::TimedOut(const Session& session, int64_t now) const {

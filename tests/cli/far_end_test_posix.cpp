@@ -371,17 +371,14 @@ json ExactSummary(std::vector<double> samples) {
     for (double sample : samples) {
         squares += (sample - mean) * (sample - mean);
     }
-    const auto rank = [&](int64_t percent) {
-        return samples[static_cast<size_t>(std::max<int64_t>(1, (count * percent + 99) / 100) - 1)];
-    };
     return json{{"count", count},
                 {"min", samples.front()},
                 {"mean", mean},
                 {"max", samples.back()},
                 {"stddev", std::sqrt(squares / static_cast<double>(count))},
-                {"p50", rank(50)},
-                {"p95", rank(95)},
-                {"p99", rank(99)}};
+                {"p50", ExactPercentile(samples, 50)},
+                {"p95", ExactPercentile(samples, 95)},
+                {"p99", ExactPercentile(samples, 99)}};
 }
 
 // The delays of `delays` above their least.

@@ -11,17 +11,12 @@
 #include <vector>
 
 #include "allocation_count.h"
+#include "measure_test_support.h"
 
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
-
-// The sample of rank ceil(p/100 * n) among the finite samples.
-double ExactPercentile(std::vector<double> sorted, int percent) {
-    const size_t rank = std::max<size_t>(1, (sorted.size() * percent + 99) / 100);
-    return sorted[rank - 1];
-}
 
 struct RecordedRun {
     std::string name;

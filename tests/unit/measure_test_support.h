@@ -2,6 +2,7 @@
 // Test doubles for the measuring engine and the sessions: a hand-driven clock, a recording
 // log sink, a recording worker observer, test packets and datagrams as received.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -247,4 +248,11 @@ inline void WaitForQuiet(const Receiver& receiver) {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         return quiet;
     });
+}
+
+// The sample of rank ceil(p/100 * n) of `sorted` (not empty): a percentile by nearest rank,
+// exactly.
+inline double ExactPercentile(const std::vector<double>& sorted, int percent) {
+    const size_t rank = std::max<size_t>(1, (sorted.size() * static_cast<size_t>(percent) + 99) / 100);
+    return sorted[rank - 1];
 }
